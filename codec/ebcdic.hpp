@@ -1,0 +1,24 @@
+// Host single-byte code (EBCDIC with half-width katakana) to JIS X 0201.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace rekmo {
+
+// Host byte -> JIS X 0201 byte (ASCII plus half-width katakana 0xA1-0xDF,
+// the single-byte half of Shift_JIS). No position gives 0x00.
+extern const std::array<std::uint8_t, 256> HOST_SB_TABLE;
+
+// Converts every byte of `in` through HOST_SB_TABLE into `out`, which must
+// hold in.size() bytes; `out` may be in.data() (conversion in place). Zero
+// bytes are data like any other: 00 becomes a space.
+//   C1 C2 C3 40 F1 F2  ->  "ABC 12"
+void ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept;
+
+// Worst-case output size of ebcdic_to_jis8 for an input of n bytes.
+constexpr std::size_t ebcdic_bound(std::size_t n) noexcept { return n; }
+
+}  // namespace rekmo

@@ -1,0 +1,224 @@
+// Format file reader. A format file is single-byte text (ASCII and half-width
+// katakana) in which Shift_JIS pairs may stand, mostly in item names:
+//
+//   # customer master          comment: '#' after any leading spaces
+//   RECLEN=120                 record length; the last RECLEN line wins
+//   CUSTNO,1,8,E,1             name,position,length,type,output
+//   KANJI,14,40,KN,1
+//
+// Lines are read in pieces of at most 1023 bytes, each handled as a line of
+// its own. Everything is byte-wise ASCII: the C locale is never consulted.
+#include "format/format.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace rekmo {
+namespace {
+
+constexpr std::uint8_t LINE_FEED = 0x0A;
+constexpr std::uint8_t CARRIAGE_RETURN = 0x0D;
+constexpr std::uint8_t END_OF_FILE_MARK = 0x1A;  // text mode ends the file here
+constexpr std::size_t MAX_PIECE = 1023;          // bytes per line read
+constexpr std::size_t SHORT_LINE = 3;            // shorter lines are skipped
+constexpr std::string_view RECLEN_KEY = "RECLEN=";
+constexpr std::size_t ITEM_FIELDS = 5;  // name,start,length,type,output
+
+constexpr bool is_blank(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::size_t normalise_line(std::span<std::uint8_t> line) noexcept {
+    const std::size_t n = line.size();
+    std::size_t out = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        const std::uint8_t b = line[i];
+        if (i + 1 < n && is_sjis_pair(b, line[i + 1])) {
+            line[out++] = b;
+            line[out++] = line[i + 1];
+            i += 2;
+            continue;
+        }
+        if (b != LINE_FEED) line[out++] = (b >= 'a' && b <= 'z') ? static_cast<std::uint8_t>(b - 0x20) : b;
+        ++i;
+    }
+    return out;
+}
+
+std::string_view strip_leading_spaces(std::string_view line) noexcept {
+    const std::size_t first = line.find_first_not_of(' ');
+    return first == std::string_view::npos ? std::string_view{} : line.substr(first);
+}
+
+// A comma is never part of a Shift_JIS pair (0x2C is neither a lead nor a
+// trail byte), so splitting at every comma keeps pairs whole.
+std::size_t split_fields(std::string_view line, std::span<std::string_view> fields) noexcept {
+    std::size_t count = 0;
+    std::size_t begin = 0;
+    while (true) {
+        const std::size_t comma = line.find(',', begin);
+        const std::size_t end = comma == std::string_view::npos ? line.size() : comma;
+        if (count < fields.size()) fields[count] = line.substr(begin, end - begin);
+        ++count;
+        if (comma == std::string_view::npos) return count;
+        begin = comma + 1;
+    }
+}
+
+std::int32_t field_value(std::string_view field) noexcept {
+    constexpr std::int64_t LIMIT = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::size_t i = 0;
+    while (i < field.size() && is_blank(field[i])) ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    std::int64_t magnitude = 0;
+    for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i)
+        magnitude = std::min(magnitude * 10 + (field[i] - '0'), LIMIT);
+    const std::int64_t value = negative ? -magnitude : std::min(magnitude, LIMIT - 1);
+    return static_cast<std::int32_t>(value);
+}
+
+ItemType item_type_of(std::string_view field) noexcept {
+    if (field.empty()) return ITEM_NONE;
+    const bool n_follows = field.size() > 1 && field[1] == 'N';
+    switch (field[0]) {
+        case 'E':
+            return ITEM_EBCDIC;
+        case 'P':
+            return ITEM_PACKED;
+        case 'Z':
+            return ITEM_ZONED;
+        case 'J':
+            return ITEM_JIS;
+        case 'F':
+            return n_follows ? ITEM_JEF_N : ITEM_JEF;
+        case 'K':
+            return n_follows ? ITEM_KEIS_N : ITEM_KEIS;
+        default:
+            return ITEM_NONE;
+    }
+}
+
+FormatFault item_fault(const ItemDef& item) noexcept {
+    if (item.length == 0 || item.length > MAX_RECORD_LENGTH) return FormatFault::ITEM_SIZE;
+    if (item.type == ITEM_ZONED && item.length > MAX_ZONED_LENGTH) return FormatFault::ITEM_SIZE;
+    if (item.type == ITEM_PACKED && item.length > MAX_PACKED_LENGTH) return FormatFault::ITEM_SIZE;
+    if (item.type == ITEM_NONE) return FormatFault::ITEM_TYPE;
+    const std::int64_t end = item.start + std::max(item.length, std::int32_t{0});
+    if (item.start < 0 || end > MAX_RECORD_LENGTH) return FormatFault::ITEM_POSITION;
+    return FormatFault::NONE;
+}
+
+// --- FormatReader ---------------------------------------------------------
+
+// Text-mode translation first: a CR is held back until the next byte shows
+// whether it ends a CR LF pair (then it is dropped); 0x1A ends the file.
+void FormatReader::feed(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t c : bytes) {
+        if (at_eof_) return;
+        if (c == END_OF_FILE_MARK) {
+            if (pending_cr_) push(CARRIAGE_RETURN);
+            pending_cr_ = false;
+            at_eof_ = true;
+            return;
+        }
+        if (pending_cr_) {
+            pending_cr_ = false;
+            if (c != LINE_FEED) push(CARRIAGE_RETURN);
+        }
+        if (c == CARRIAGE_RETURN) {
+            pending_cr_ = true;
+            continue;
+        }
+        push(c);
+    }
+}
+
+void FormatReader::push(std::uint8_t c) {
+    piece_[piece_len_++] = c;
+    if (c == LINE_FEED || piece_len_ == MAX_PIECE) end_piece();
+}
+
+void FormatReader::end_piece() {
+    std::span<std::uint8_t> line(piece_, piece_len_);
+    piece_len_ = 0;
+    if (!line.empty() && line.back() == LINE_FEED) line = line.first(line.size() - 1);
+    // From here the line is zero-terminated text: a 0x00 byte ends it.
+    const auto zero = std::find(line.begin(), line.end(), std::uint8_t{0});
+    handle_line(line.first(static_cast<std::size_t>(zero - line.begin())));
+}
+
+void FormatReader::handle_line(std::span<std::uint8_t> raw) {
+    const std::size_t n = normalise_line(raw);
+    const std::string_view line = strip_leading_spaces({reinterpret_cast<const char*>(raw.data()), n});
+    if (line.size() < SHORT_LINE || line[0] == '#') return;
+
+    if (line.starts_with(RECLEN_KEY)) {
+        // "RECLEN=" then a word; no word (or no digits) counts as 0.
+        reclen_value_ = field_value(line.substr(RECLEN_KEY.size()));
+        return;
+    }
+
+    std::string_view fields[ITEM_FIELDS];
+    split_fields(line, fields);
+    ItemDef item;
+    item.name.assign(fields[0]);
+    item.start = std::int64_t{field_value(fields[1])} - 1;
+    item.length = field_value(fields[2]);
+    item.type = item_type_of(fields[3]);
+    item.output = field_value(fields[4]);
+    largest_end_ = std::max(largest_end_, item.start + item.length);
+    def_.items.push_back(std::move(item));
+}
+
+void FormatReader::finish() {
+    if (pending_cr_) push(CARRIAGE_RETURN);
+    pending_cr_ = false;
+    if (piece_len_ > 0) end_piece();
+    if (reclen_value_ >= 1) {
+        def_.record_length = reclen_value_;
+        def_.record_length_given = true;
+    } else {
+        // No usable RECLEN: the record ends where the furthest item ends.
+        constexpr std::int64_t INT_MAX32 = std::numeric_limits<std::int32_t>::max();
+        def_.record_length = static_cast<std::int32_t>(std::clamp<std::int64_t>(largest_end_, -INT_MAX32, INT_MAX32));
+        def_.record_length_given = false;
+    }
+}
+
+// --- Checks ---------------------------------------------------------------
+
+FormatError check_format(const FormatDef& def) noexcept {
+    FormatError error;
+    for (std::size_t i = 0; i < def.items.size(); ++i) {
+        const FormatFault fault = item_fault(def.items[i]);
+        if (fault != FormatFault::NONE) {
+            error.fault = fault;
+            error.item_number = static_cast<std::int64_t>(i) + 1;
+            return error;
+        }
+    }
+    if (def.record_length < 1 || def.record_length > MAX_RECORD_LENGTH) {
+        error.fault = FormatFault::RECORD_LENGTH;
+        error.record_length = def.record_length;
+    }
+    return error;
+}
+
+int parse_format(std::span<const std::uint8_t> text, FormatDef& def, FormatError& error) noexcept {
+    try {
+        FormatReader reader(def);
+        reader.feed(text);
+        reader.finish();
+    } catch (const std::bad_alloc&) {
+        error = FormatError{FormatFault::OUT_OF_MEMORY, 0, 0};
+        return 1;
+    }
+    error = check_format(def);
+    return error.fault == FormatFault::NONE ? 0 : 1;
+}
+
+}  // namespace rekmo

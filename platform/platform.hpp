@@ -1,0 +1,93 @@
+// The few things Rekmo needs from the operating system: the command line,
+// files (opened once, measured, read and written in large blocks), a file's
+// identity, and showing a message. These functions report facts and set no
+// policy; what is an error is the caller's decision.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace rekmo::platform {
+
+// Called once at program start (POSIX: a closed pipe as WinFile must give a
+// write error, not end the process).
+void startup() noexcept;
+
+// The whole command line as one string, program name included. POSIX hands
+// over arguments already split: they are joined by single spaces.
+std::string command_line(int argc, char** argv);
+
+enum class FileKind { REGULAR, DIRECTORY, OTHER };
+
+// Tells whether two paths name one file (device and inode on POSIX).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct FileInfo {
+    FileKind kind = FileKind::OTHER;
+    std::uint64_t size = 0;  // bytes; meaningful for regular files
+    FileIdentity identity;
+};
+
+// An open file. Not copyable; closed by close() or the destructor.
+class File {
+public:
+    File() = default;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    File& operator=(File&& other) noexcept;
+    ~File();
+    bool is_open() const noexcept { return handle_ >= 0; }
+
+    // Opens an existing file for reading. False when it cannot be opened.
+    bool open_input(const std::string& path) noexcept;
+    // Creates or truncates a file for writing. False when that fails.
+    bool create_output(const std::string& path) noexcept;
+    // Kind, size and identity of the open file. False when unknown.
+    bool info(FileInfo& out) const noexcept;
+
+    struct ReadResult {
+        std::size_t count = 0;  // bytes placed in the buffer
+        bool error = false;     // the device or system read failed
+    };
+    // Fills `buffer` completely unless the end of the file or an error comes
+    // first; count < buffer.size() without error means the end was reached.
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept;
+    // Writes all of `bytes`; false on failure (the bytes accepted stay).
+    bool write(std::span<const std::uint8_t> bytes) noexcept;
+    // Closes the file; false when the close reports a failure.
+    bool close() noexcept;
+
+private:
+    std::intptr_t handle_ = -1;  // descriptor or system handle; -1 when closed
+};
+
+// Identity of the file a path names, following links. False when the path
+// names no file.
+bool path_identity(const std::string& path, FileIdentity& out) noexcept;
+
+// One piece of a message: template text (Shift_JIS, shown converted to the
+// display's character set) or an inserted argument (shown as it is).
+struct MessagePart {
+    std::string_view bytes;
+    bool from_template = true;
+};
+
+// Shows a message and returns when it has been shown. POSIX: the message and
+// one line feed on standard error, the template text converted from Shift_JIS
+// (code page 932) to the locale's character set.
+void show_message(std::span<const MessagePart> parts) noexcept;
+
+// The message as show_message would write it for a display whose character
+// set is `codeset` ("UTF-8", "EUC-JP", ...). If the template text cannot be
+// converted, it stays in Shift_JIS.
+std::string render_message(std::span<const MessagePart> parts, const std::string& codeset);
+
+}  // namespace rekmo::platform

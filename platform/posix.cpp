@@ -1,0 +1,193 @@
+// POSIX platform layer: file descriptors for the data files, stat identities,
+// and messages on standard error in the locale's character set.
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace rekmo::platform {
+namespace {
+
+int fd_of(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
+
+FileKind kind_of(mode_t mode) noexcept {
+    if (S_ISREG(mode)) return FileKind::REGULAR;
+    if (S_ISDIR(mode)) return FileKind::DIRECTORY;
+    return FileKind::OTHER;
+}
+
+FileIdentity identity_of(const struct stat& st) noexcept {
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// The character set messages are shown in. A C, POSIX or ASCII locale cannot
+// show Japanese at all, so such a terminal gets UTF-8. The locale is read
+// here, when a message is shown, and nowhere else.
+std::string display_codeset() {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return "UTF-8";
+    std::string codeset = nl_langinfo_l(CODESET, loc);
+    freelocale(loc);
+    if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
+    return codeset;
+}
+
+bool convert_text(iconv_t cd, std::string_view in, std::string& out) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* src = const_cast<char*>(in.data());
+    std::size_t src_left = in.size();
+    while (src_left > 0) {
+        char chunk[256];
+        char* dst = chunk;
+        std::size_t dst_left = sizeof chunk;
+        const std::size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+        out.append(chunk, sizeof chunk - dst_left);
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
+    }
+    char chunk[64];
+    char* dst = chunk;
+    std::size_t dst_left = sizeof chunk;
+    if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<std::size_t>(-1)) return false;
+    out.append(chunk, sizeof chunk - dst_left);
+    return true;
+}
+
+// Writes all bytes, retrying after signals; false on failure.
+bool write_all(int fd, const std::uint8_t* data, std::size_t size) noexcept {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void write_stderr(std::string_view bytes) noexcept {
+    (void)write_all(STDERR_FILENO, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
+void startup() noexcept { signal(SIGPIPE, SIG_IGN); }
+
+std::string command_line(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) line += ' ';
+        line += argv[i];
+    }
+    return line;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+bool File::open_input(const std::string& path) noexcept {
+    close();
+    handle_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return handle_ >= 0;
+}
+
+bool File::create_output(const std::string& path) noexcept {
+    close();
+    handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return handle_ >= 0;
+}
+
+bool File::info(FileInfo& out) const noexcept {
+    struct stat st;
+    if (::fstat(fd_of(handle_), &st) != 0) return false;
+    out.kind = kind_of(st.st_mode);
+    out.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    out.identity = identity_of(st);
+    return true;
+}
+
+File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
+    ReadResult result;
+    while (result.count < buffer.size()) {
+        const ssize_t n = ::read(fd_of(handle_), buffer.data() + result.count, buffer.size() - result.count);
+        if (n > 0) {
+            result.count += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.error = true;
+            break;
+        }
+    }
+    return result;
+}
+
+bool File::write(std::span<const std::uint8_t> bytes) noexcept {
+    return write_all(fd_of(handle_), bytes.data(), bytes.size());
+}
+
+bool File::close() noexcept {
+    if (handle_ < 0) return true;
+    const int rc = ::close(fd_of(handle_));
+    handle_ = -1;
+    // EINTR leaves the descriptor closed on Linux; the data may still be
+    // unwritten, so it counts as a failure like any other.
+    return rc == 0;
+}
+
+bool path_identity(const std::string& path, FileIdentity& out) noexcept {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    out = identity_of(st);
+    return true;
+}
+
+std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
+    std::string text;
+    iconv_t cd = iconv_open(codeset.c_str(), "CP932");
+    bool converted = cd != reinterpret_cast<iconv_t>(-1);
+    for (const MessagePart& part : parts) {
+        if (!part.from_template) {
+            text.append(part.bytes);
+        } else if (converted && !convert_text(cd, part.bytes, text)) {
+            converted = false;
+        }
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    if (!converted) {
+        text.clear();
+        for (const MessagePart& part : parts) text.append(part.bytes);
+    }
+    return text;
+}
+
+void show_message(std::span<const MessagePart> parts) noexcept {
+    try {
+        write_stderr(render_message(parts, display_codeset()) + '\n');
+    } catch (...) {
+        // No memory to convert it: the message as it is, piece by piece.
+        for (const MessagePart& part : parts) write_stderr(part.bytes);
+        write_stderr("\n");
+    }
+}
+
+}  // namespace rekmo::platform

@@ -1,0 +1,244 @@
+// End-to-end: the built rekmo run as a process, checked by its WinFile bytes,
+// its exit status and the message on standard error.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/run.hpp"
+
+namespace rekmo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The messages as a UTF-8 terminal shows them.
+std::string cannot_open(const std::string& path) { return "入力ﾌｧｲﾙが開けません。\n(" + path + ")\n"; }
+std::string mismatch(const std::string& path, long length) {
+    return "入力ﾌｧｲﾙのﾚｺｰﾄﾞ長が合いません。\n(" + path + " " + std::to_string(length) + ")\n";
+}
+const std::string USAGE = "Usage : Rekmo HostFile WinFile FormatFile\n";
+const std::string READ_ERROR = "入力ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。\n";
+const std::string WRITE_ERROR = "出力ﾌｧｲﾙへの書き込み中にｴﾗｰが発生しました。\n";
+std::string item_size(int n) { return std::to_string(n) + "行の項目ｻｲｽﾞが不正です。\n"; }
+std::string item_type(int n) { return std::to_string(n) + "行の項目型が不正です。\n"; }
+std::string item_position(int n) { return std::to_string(n) + "行の項目位置が不正です。\n"; }
+std::string record_length(long n) { return "ﾚｺｰﾄﾞ長が不正です。\n(" + std::to_string(n) + ")\n"; }
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "rekmo-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+        return path(name);
+    }
+    std::optional<std::string> read(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        if (!in) return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    test::ProcessResult rekmo(const std::vector<std::string>& args, const std::string& locale = "C") const {
+        std::vector<std::string> argv = {REKMO_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return test::run_process(argv, {"LC_ALL=" + locale});
+    }
+    // The usual three paths: host.bin, out.csv, format.txt.
+    test::ProcessResult convert(const std::string& format, const std::string& host) const {
+        return rekmo({write("host.bin", host), path("out.csv"), write("format.txt", format)});
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(Cli, ConvertsTheWorkedRecordsEItem) {
+    const auto r = convert("RECLEN=10\nCODE,1,3,E,1\n", "\xC1\xC2\xC3\x01\x23\x4D\xA4\xA2\xA4\xA4");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(read("out.csv"), "ABC\n");
+}
+
+TEST_F(Cli, ConvertsEveryRecordToOneLine) {
+    const auto r = convert("# three records\nA,1,2,E,1\nB,3,1,E,0\nC,4,3,E,1\n",
+                           std::string("\xC1\xC2\xC3\x81\x82\x83\xF1\xF2\x00\xF3\x6B\x40\xD1\xD2\xD3\xD4\xD5\xD6", 18));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "AB,\xB1\xB2\xB3\n12,3, \nJK,MNO\n");  // 6B is a comma: one more column
+}
+
+TEST_F(Cli, EmptyHostFileGivesEmptyWinFile) {
+    const auto r = convert("A,1,2,E,1\n", "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "");
+}
+
+TEST_F(Cli, ReportsEachFailureOnce) {
+    const std::string host = write("host.bin", std::string(160, '\xC1'));
+    const std::string format = write("format.txt", "RECLEN=80\nA,1,2,E,1\n");
+    const std::string out = path("out.csv");
+    fs::create_directory(path("adir"));
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{host, out}, 1, USAGE},
+        {{host, out, format, "extra"}, 1, USAGE},
+        {{}, 1, USAGE},
+        {{host, out, path("my format.txt")}, 1, USAGE},  // a space splits a path
+        {{path("missing.bin"), out, format}, 1, cannot_open(path("missing.bin"))},
+        {{path("adir"), out, format}, 1, cannot_open(path("adir"))},
+        {{host, path("nodir/out.csv"), format}, 1, cannot_open(path("nodir/out.csv"))},
+        {{host, path("host.bin/out.csv"), format}, 1, cannot_open(path("host.bin/out.csv"))},
+        {{host, out, path("missing.txt")}, 255, cannot_open(path("missing.txt"))},
+        {{host, out, path("adir")}, 255, cannot_open(path("adir"))},
+        {{write("odd.bin", std::string(161, 'x')), out, format}, 1, mismatch(path("odd.bin"), 80)},
+        {{host, out, write("f1.txt", "RECLEN=80\n# c\nE,1\n")}, 1, item_size(1)},
+        {{host, out, write("f2.txt", "RECLEN =80\n")}, 1, item_size(1)},
+        {{host, out, write("f3.txt", "A,1,2,E,1\nB,1,2, E,1\n")}, 1, item_type(2)},
+        {{host, out, write("f4.txt", "A,1,2,E,1\nB,1,2,E,1\nC,0,2,E,1\n")}, 1, item_position(3)},
+        {{host, out, write("f5.txt", "A,1,16777216,E,1\nB,2,16777216,E,1\n")}, 1, item_position(2)},
+        {{host, out, write("f6.txt", "A,1,301,Z,1\n")}, 1, item_size(1)},
+        {{host, out, write("f7.txt", "A,1,151,P,1\n")}, 1, item_size(1)},
+        {{host, out, write("f8.txt", "RECLEN=16777217\nA,1,2,E,1\n")}, 1, record_length(16777217)},
+        {{host, out, write("f9.txt", "# no items\n")}, 1, record_length(-1)},
+    };
+    for (const Case& c : cases) {
+        const auto r = rekmo(c.args);
+        EXPECT_EQ(r.status, c.status) << c.message;
+        EXPECT_EQ(r.errors, c.message);
+        EXPECT_FALSE(fs::exists(out)) << c.message;  // WinFile is never created
+    }
+    EXPECT_EQ(read("host.bin"), std::string(160, '\xC1'));
+}
+
+TEST_F(Cli, CommandLineIsSplitAtSpaces) {
+    const std::string host = write("host.bin", "\xC1");
+    const std::string format = write("format.txt", "A,1,1,E,1\n");
+    // An empty argument adds no token.
+    auto r = rekmo({"", host, path("out.csv"), format});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "A\n");
+    // Tokens of any length.
+    const std::string deep = path(std::string(200, 'd') + "/" + std::string(200, 'e'));
+    fs::create_directories(deep);
+    r = rekmo({host, deep + "/out.csv", format});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(deep + "/out.csv"));
+}
+
+TEST_F(Cli, MessagesShowInTheLocalesCharacterSet) {
+    const std::string missing = path("\xFF\xFE.bin");  // bytes that are no UTF-8: shown as they are
+    for (const std::string locale : {"C", "POSIX", "C.UTF-8"}) {
+        const auto r = rekmo({missing, path("out.csv"), write("format.txt", "A,1,1,E,1\n")}, locale);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.errors, cannot_open(missing)) << locale;
+    }
+}
+
+TEST_F(Cli, WriteErrorsAreReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const auto r = rekmo({write("host.bin", "\xC1\xC2"), "/dev/full", write("format.txt", "A,1,1,E,1\n")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.errors, WRITE_ERROR);
+}
+
+TEST_F(Cli, ClosedPipeIsAWriteError) {
+    const std::string fifo = path("out.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader goes away without reading; 200 KB of lines cannot all fit
+    // in the pipe, so a write fails whenever it closes.
+    std::thread reader([&] { ::close(::open(fifo.c_str(), O_RDONLY)); });
+    const auto r = rekmo({write("host.bin", std::string(200000, '\xC1')), fifo, write("format.txt", "A,1,1,E,1\n")});
+    reader.join();
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.errors, WRITE_ERROR);
+}
+
+TEST_F(Cli, StreamEndingInsideARecordIsAReadError) {
+    const std::string fifo = path("host.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        const std::string data = "\xC1\xC1\xC1\xC1\xC2\xC2\xC2\xC2\xC3\xC3";  // 2.5 records of 4
+        EXPECT_EQ(::write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+        ::close(fd);
+    });
+    const auto r = rekmo({fifo, path("out.csv"), write("format.txt", "RECLEN=4\nA,1,2,E,1\n")});
+    writer.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, READ_ERROR);
+    EXPECT_EQ(read("out.csv"), "AA\nBB\n");
+}
+
+TEST_F(Cli, DeviceIsReadAsAStream) {
+    const auto r = rekmo({"/dev/null", path("out.csv"), write("format.txt", "A,1,3,E,1\n")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "");
+}
+
+TEST_F(Cli, WinFileNeverOverwritesAnInput) {
+    const std::string host_bytes(30, '\xC1');
+    const std::string format_text = "RECLEN=10\nA,1,10,E,1\n";
+    const std::string host = write("host.bin", host_bytes);
+    const std::string format = write("format.txt", format_text);
+    fs::create_hard_link(host, path("hard.csv"));
+    fs::create_symlink(host, path("soft.csv"));
+    fs::create_symlink(format, path("fmt.csv"));
+    for (const std::string& win : {host, path("hard.csv"), path("soft.csv"), format, path("fmt.csv")}) {
+        const auto r = rekmo({host, win, format});
+        EXPECT_EQ(r.status, 1) << win;
+        EXPECT_EQ(r.errors, cannot_open(win));
+        EXPECT_EQ(read("host.bin"), host_bytes);
+        EXPECT_EQ(read("format.txt"), format_text);
+    }
+}
+
+TEST_F(Cli, LongItemsConvertWhole) {
+    const auto r = convert("A,1,200,E,1\nB,201,3,E,1\n", std::string(200, '\xC1') + "\xC2\xC2\xC2");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), std::string(200, 'A') + ",BBB\n");
+}
+
+TEST_F(Cli, LongestRecordConverts) {
+    const std::string host = write("host.bin", "");
+    fs::resize_file(host, 2 * 16777216);  // two records of 16 MiB, all zero bytes
+    const auto r = rekmo({host, path("out.csv"), write("format.txt", "RECLEN=16777216\nEND,16777215,2,E,1\n")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "  \n  \n");  // the byte past the record reads as 0x00 too
+}
+
+TEST_F(Cli, HostFilesOverTwoGigabytesConvert) {
+    const std::string host = write("host.bin", "");
+    const std::uintmax_t size = (std::uintmax_t{1} << 31) + 1024 * 3;
+    fs::resize_file(host, size);  // sparse: no disk used
+    const auto r = rekmo({host, path("out.csv"), write("format.txt", "RECLEN=1024\nA,1,4,E,0\n")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(fs::file_size(path("out.csv")), size / 1024);  // one empty line per record
+}
+
+TEST_F(Cli, SizeCheckUsesTheWholeSize) {
+    const std::string host = write("host.bin", "");
+    fs::resize_file(host, (std::uintmax_t{1} << 32) + 3);  // a 32-bit size would read 3
+    const auto r = rekmo({host, path("out.csv"), write("format.txt", "RECLEN=3\nA,1,3,E,1\n")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, mismatch(host, 3));
+}
+
+}  // namespace
+}  // namespace rekmo

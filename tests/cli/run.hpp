@@ -1,0 +1,17 @@
+// Runs a program as a child process and collects what it reports.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rekmo::test {
+
+struct ProcessResult {
+    int status = -1;     // exit status 0-255; -1 if it did not exit normally
+    std::string errors;  // everything written to standard error
+};
+
+// Runs argv[0] with the arguments and exactly the environment given.
+ProcessResult run_process(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+
+}  // namespace rekmo::test
