@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "codec/decimal.hpp"
 #include "codec/ebcdic.hpp"
 
 namespace rekmo {
@@ -22,7 +23,17 @@ std::size_t decode_raw(std::span<const std::uint8_t> item, std::uint8_t* out) no
     return n;
 }
 
+std::size_t decode_packed(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decimal_to_text(DECIMAL_PACKED, item, out);
+}
+
+std::size_t decode_zoned(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decimal_to_text(DECIMAL_ZONED, item, out);
+}
+
 std::size_t raw_bound(std::size_t n) noexcept { return n; }
+std::size_t packed_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_PACKED, n); }
+std::size_t zoned_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_ZONED, n); }
 std::size_t ebcdic_text_bound(std::size_t n) noexcept { return ebcdic_bound(n); }
 
 constexpr ItemCodec RAW{decode_raw, raw_bound};
@@ -31,8 +42,8 @@ constexpr ItemCodec RAW{decode_raw, raw_bound};
 constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_NONE   */ RAW,
     /* ITEM_EBCDIC */ {decode_ebcdic, ebcdic_text_bound},
-    /* ITEM_PACKED */ RAW,
-    /* ITEM_ZONED  */ RAW,
+    /* ITEM_PACKED */ {decode_packed, packed_bound},
+    /* ITEM_ZONED  */ {decode_zoned, zoned_bound},
     /* ITEM_JIS    */ RAW,
     /* ITEM_JEF    */ RAW,
     /* ITEM_JEF_N  */ RAW,

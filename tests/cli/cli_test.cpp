@@ -72,6 +72,18 @@ TEST_F(Cli, ConvertsTheWorkedRecordsEItem) {
     EXPECT_EQ(read("out.csv"), "ABC\n");
 }
 
+TEST_F(Cli, ConvertsZonedAndPackedNumbers) {
+    const std::string format =
+        "RECLEN=24\nQTY,1,3,Z,1\nAMT,4,3,P,1\nZERO,7,2,P,1\nBIG,9,10,P,1\nNONE,19,-4,P,1\nDATE,19,6,Z,1\n";
+    const std::string record1 = std::string("\xF1\xF2\xD3\x01\x23\x4D\x00\x0D", 8) +
+                                "\x12\x34\x56\x78\x90\x12\x34\x56\x78\x9C" + "\xF2\xF6\xF1\xF2\xF0\xF6";
+    const std::string record2 = std::string("\x40\x40\xF5\x00\x98\x7C\x00\x0F", 8) +
+                                std::string("\x99\x99\x99\x99\x99\x99\x99\x99\x99\x9C", 10) + "\xF0\xF0\xF0\xF0\xF0\xD0";
+    const auto r = convert(format, record1 + record2);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "-123,-1234,0,1234567890123456800,0,261206\n5,987,0,10000000000000000000,0,0\n");
+}
+
 TEST_F(Cli, ConvertsEveryRecordToOneLine) {
     const auto r = convert("# three records\nA,1,2,E,1\nB,3,1,E,0\nC,4,3,E,1\n",
                            std::string("\xC1\xC2\xC3\x81\x82\x83\xF1\xF2\x00\xF3\x6B\x40\xD1\xD2\xD3\xD4\xD5\xD6", 18));

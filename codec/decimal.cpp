@@ -1,0 +1,143 @@
+// Zoned and packed decimal (Z and P items).
+//
+//   zoned   F1 F2 D3      one digit per byte in the low half; the high half of
+//           zone digit    the last byte is the sign: -123
+//   packed  01 23 4D      two digits per byte; the low half of the last byte
+//           dd dd ds      is the sign: -1234
+//
+// Deliberate oddities:
+//   - the sign is negative unless its half-byte is C or F: D, but also 0-9,
+//     A, B and E read as negative (ASCII digits 31 32 33 as zoned give -123);
+//   - a digit half-byte A-F ends the number there (packed 1A 2C gives 1), so
+//     host spaces (40) in a zoned item read as zeros but 4A would end it;
+//   - the value is a double: the first 25 significant digits are read, later
+//     ones count only toward the magnitude, and the text keeps at most 17
+//     significant digits, the rest printed as 0 (1234567890123456789 prints
+//     1234567890123456800);
+//   - zero prints as 0, never -0.
+#include "codec/decimal.hpp"
+
+#include <charconv>
+#include <cstring>
+
+namespace rekmo {
+namespace {
+
+constexpr unsigned SIGN_POSITIVE = 0xC;
+constexpr unsigned SIGN_UNSIGNED = 0xF;
+constexpr int READ_DIGITS = 25;   // significant digits that are read
+constexpr int PRINT_DIGITS = 17;  // significant digits that are printed
+constexpr std::uint64_t EXACT_LIMIT = std::uint64_t{1} << 53;  // integers up to here are exact doubles
+
+bool is_negative(unsigned sign) noexcept { return sign != SIGN_POSITIVE && sign != SIGN_UNSIGNED; }
+
+// Calls f(digit) for each digit half-byte in order until f returns false or
+// a half-byte above 9 ends the number. Returns the sign half-byte.
+template <typename F>
+unsigned for_each_digit(DecimalMode mode, std::span<const std::uint8_t> item, F&& f) noexcept {
+    const std::size_t n = item.size();
+    if (n == 0) return SIGN_POSITIVE;
+    const std::uint8_t last = item[n - 1];
+    if (mode == DECIMAL_ZONED) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned d = item[i] & 0x0Fu;
+            if (d > 9 || !f(d)) break;
+        }
+        return last >> 4;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned high = item[i] >> 4;
+        if (high > 9 || !f(high)) break;
+        if (i + 1 == n) break;  // the low half of the last byte is the sign
+        const unsigned low = item[i] & 0x0Fu;
+        if (low > 9 || !f(low)) break;
+    }
+    return last & 0x0Fu;
+}
+
+std::size_t print_integer(std::uint64_t magnitude, bool negative, std::uint8_t* out) noexcept {
+    if (magnitude == 0) {
+        out[0] = '0';
+        return 1;
+    }
+    char digits[20];
+    int n = 0;
+    for (; magnitude > 0; magnitude /= 10) digits[n++] = static_cast<char>('0' + magnitude % 10);
+    std::size_t len = 0;
+    if (negative) out[len++] = '-';
+    while (n > 0) out[len++] = static_cast<std::uint8_t>(digits[--n]);
+    return len;
+}
+
+}  // namespace
+
+double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noexcept {
+    // The first 25 significant digits, then an exponent for the rest.
+    char text[READ_DIGITS + 8];
+    int kept = 0;
+    int dropped = 0;
+    const unsigned sign = for_each_digit(mode, item, [&](unsigned d) {
+        if (kept == 0 && d == 0) return true;  // leading zeros are not significant
+        if (kept < READ_DIGITS) {
+            text[kept++] = static_cast<char>('0' + d);
+        } else {
+            ++dropped;
+        }
+        return true;
+    });
+    double value = 0.0;
+    if (kept > 0) {
+        char* end = text + kept;
+        if (dropped > 0) {
+            *end++ = 'e';
+            end = std::to_chars(end, text + sizeof text, dropped).ptr;
+        }
+        (void)std::from_chars(text, end, value);  // correctly rounded, ties to even
+    }
+    return is_negative(sign) ? -value : value;
+}
+
+std::size_t print_decimal(double value, std::uint8_t* out) noexcept {
+    if (value == 0.0) {
+        out[0] = '0';
+        return 1;
+    }
+    // The exact decimal digits of the integral value (at most 309).
+    char exact[320];
+    const double magnitude = value < 0 ? -value : value;
+    const std::size_t n =
+        static_cast<std::size_t>(std::to_chars(exact, exact + sizeof exact, magnitude, std::chars_format::fixed, 0).ptr - exact);
+    std::size_t len = 0;
+    if (value < 0) out[len++] = '-';
+    if (n <= PRINT_DIGITS) {
+        std::memcpy(out + len, exact, n);
+        return len + n;
+    }
+    // Keep 17 digits, rounded half up from the 18th alone; a carry out of
+    // the first digit adds one.
+    bool carry = exact[PRINT_DIGITS] >= '5';
+    for (std::size_t i = PRINT_DIGITS; i-- > 0 && carry;) {
+        carry = exact[i] == '9';
+        exact[i] = carry ? '0' : static_cast<char>(exact[i] + 1);
+    }
+    if (carry) out[len++] = '1';
+    std::memcpy(out + len, exact, PRINT_DIGITS);
+    std::memset(out + len + PRINT_DIGITS, '0', n - PRINT_DIGITS);
+    return len + n;
+}
+
+std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    // Fast path: a number below 2^53 is an exact double, and with at most 16
+    // digits it prints exactly, so its integer is the text.
+    std::uint64_t magnitude = 0;
+    bool exact = true;
+    const unsigned sign = for_each_digit(mode, item, [&](unsigned d) {
+        magnitude = magnitude * 10 + d;
+        exact = magnitude < EXACT_LIMIT;
+        return exact;
+    });
+    if (exact) return print_integer(magnitude, is_negative(sign), out);
+    return print_decimal(decode_decimal(mode, item), out);
+}
+
+}  // namespace rekmo

@@ -1,0 +1,39 @@
+// Zoned and packed decimal: host numbers, read as a double and printed as an
+// integer text with at most 17 significant digits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace rekmo {
+
+enum DecimalMode {
+    DECIMAL_ZONED = 1,   // one digit per byte, the sign in the high half of the last byte
+    DECIMAL_PACKED = 2,  // two digits per byte, the sign in the low half of the last byte
+};
+
+// The item's value: its digits up to the first half-byte above 9, read as the
+// nearest double (leading zeros skipped, the first 25 significant digits read,
+// later digits counted as zeros), negative unless the sign half-byte is C or F.
+double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noexcept;
+
+// Writes an integral double as "%.0lf" with at most 17 significant digits: the
+// exact decimal value rounded at the 17th digit, half up from the 18th digit
+// alone, the remaining integer places printed as 0; '-' for negative values;
+// zero (also -0) as "0". `out` holds at least 311 bytes. Returns the length.
+//   1234567890123456768.0  ->  "1234567890123456800"
+std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
+
+// print_decimal(decode_decimal(mode, item)) without the detour through a
+// double when the number is short enough to be exact. `out` holds
+// decimal_bound(mode, item.size()) bytes.
+std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// Worst-case text length: every digit, one more from rounding up, a sign.
+constexpr std::size_t decimal_bound(DecimalMode mode, std::size_t n) noexcept {
+    const std::size_t digits = mode == DECIMAL_ZONED ? n : (n == 0 ? 0 : 2 * n - 1);
+    return digits + 2;
+}
+
+}  // namespace rekmo
