@@ -6,6 +6,7 @@
 
 #include "codec/decimal.hpp"
 #include "codec/ebcdic.hpp"
+#include "codec/jis.hpp"
 
 namespace rekmo {
 namespace {
@@ -34,6 +35,7 @@ std::size_t decode_zoned(std::span<const std::uint8_t> item, std::uint8_t* out) 
 std::size_t raw_bound(std::size_t n) noexcept { return n; }
 std::size_t packed_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_PACKED, n); }
 std::size_t zoned_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_ZONED, n); }
+std::size_t jis_text_bound(std::size_t n) noexcept { return jis_bound(n); }
 std::size_t ebcdic_text_bound(std::size_t n) noexcept { return ebcdic_bound(n); }
 
 constexpr ItemCodec RAW{decode_raw, raw_bound};
@@ -44,7 +46,7 @@ constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_EBCDIC */ {decode_ebcdic, ebcdic_text_bound},
     /* ITEM_PACKED */ {decode_packed, packed_bound},
     /* ITEM_ZONED  */ {decode_zoned, zoned_bound},
-    /* ITEM_JIS    */ RAW,
+    /* ITEM_JIS    */ {decode_jis_field, jis_text_bound},
     /* ITEM_JEF    */ RAW,
     /* ITEM_JEF_N  */ RAW,
     /* ITEM_KEIS   */ RAW,

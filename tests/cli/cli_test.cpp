@@ -84,6 +84,16 @@ TEST_F(Cli, ConvertsZonedAndPackedNumbers) {
     EXPECT_EQ(read("out.csv"), "-123,-1234,0,1234567890123456800,0,261206\n5,987,0,10000000000000000000,0,0\n");
 }
 
+TEST_F(Cli, ConvertsJisText) {
+    const std::string format = "RECLEN=40\nMEMO,1,14,J,1\nESC,15,6,J,1\nTAIL,21,20,J,1\n";
+    const std::string memo = std::string("\x1B\x24\x42\x24\x22\x24\x24\x1B\x28\x4A" "AB\x00\x00", 14);
+    const std::string only_escapes = "\x1B\x24\x42\x1B\x28\x48";
+    const std::string tail = std::string("x\x1B\x24\x42\x30\x21", 6) + std::string(14, ' ');
+    const auto r = convert(format, memo + only_escapes + tail);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "\x82\xA0\x82\xA2" "AB,,x\n");  // empty column kept; unclosed run dropped
+}
+
 TEST_F(Cli, ConvertsEveryRecordToOneLine) {
     const auto r = convert("# three records\nA,1,2,E,1\nB,3,1,E,0\nC,4,3,E,1\n",
                            std::string("\xC1\xC2\xC3\x81\x82\x83\xF1\xF2\x00\xF3\x6B\x40\xD1\xD2\xD3\xD4\xD5\xD6", 18));
