@@ -6,52 +6,50 @@
 
 #include "codec/decimal.hpp"
 #include "codec/ebcdic.hpp"
+#include "codec/jef.hpp"
 #include "codec/jis.hpp"
+#include "codec/keis.hpp"
 
 namespace rekmo {
 namespace {
 
-std::size_t decode_ebcdic(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    ebcdic_to_jis8(item, out);
-    return item.size();
-}
+using Item = std::span<const std::uint8_t>;
 
-// A type without a decoder yet: its raw bytes, up to the first zero byte.
-std::size_t decode_raw(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    const auto end = std::find(item.begin(), item.end(), std::uint8_t{0});
-    const auto n = static_cast<std::size_t>(end - item.begin());
+// ITEM_NONE is refused when the format is checked; should it ever get here,
+// its raw bytes are written up to the first zero byte.
+std::size_t decode_raw(Item item, std::uint8_t* out) noexcept {
+    const auto n = static_cast<std::size_t>(std::find(item.begin(), item.end(), std::uint8_t{0}) - item.begin());
     if (n > 0) std::memcpy(out, item.data(), n);
     return n;
 }
 
-std::size_t decode_packed(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decimal_to_text(DECIMAL_PACKED, item, out);
-}
+std::size_t same_length(std::size_t n) noexcept { return n; }
 
-std::size_t decode_zoned(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decimal_to_text(DECIMAL_ZONED, item, out);
-}
-
-std::size_t raw_bound(std::size_t n) noexcept { return n; }
-std::size_t packed_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_PACKED, n); }
-std::size_t zoned_bound(std::size_t n) noexcept { return decimal_bound(DECIMAL_ZONED, n); }
-std::size_t jis_text_bound(std::size_t n) noexcept { return jis_bound(n); }
-std::size_t ebcdic_text_bound(std::size_t n) noexcept { return ebcdic_bound(n); }
-
-constexpr ItemCodec RAW{decode_raw, raw_bound};
-
-// Indexed by ItemType.
+// Indexed by ItemType. Text decoders never write more bytes than they read.
 constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
-    /* ITEM_NONE   */ RAW,
-    /* ITEM_EBCDIC */ {decode_ebcdic, ebcdic_text_bound},
-    /* ITEM_PACKED */ {decode_packed, packed_bound},
-    /* ITEM_ZONED  */ {decode_zoned, zoned_bound},
-    /* ITEM_JIS    */ {decode_jis_field, jis_text_bound},
-    /* ITEM_JEF    */ RAW,
-    /* ITEM_JEF_N  */ RAW,
-    /* ITEM_KEIS   */ RAW,
-    /* ITEM_KEIS_N */ RAW,
+    /* ITEM_NONE   */ {decode_raw, same_length},
+    /* ITEM_EBCDIC */ {[](Item in, std::uint8_t* out) noexcept {
+                           ebcdic_to_jis8(in, out);
+                           return in.size();
+                       },
+                       same_length},
+    /* ITEM_PACKED */ {[](Item in, std::uint8_t* out) noexcept { return decimal_to_text(DECIMAL_PACKED, in, out); },
+                       [](std::size_t n) noexcept { return decimal_bound(DECIMAL_PACKED, n); }},
+    /* ITEM_ZONED  */ {[](Item in, std::uint8_t* out) noexcept { return decimal_to_text(DECIMAL_ZONED, in, out); },
+                       [](std::size_t n) noexcept { return decimal_bound(DECIMAL_ZONED, n); }},
+    /* ITEM_JIS    */ {decode_jis_field, same_length},
+    /* ITEM_JEF    */ {[](Item in, std::uint8_t* out) noexcept { return decode_jef_field(true, in, out); },
+                       same_length},
+    /* ITEM_JEF_N  */ {[](Item in, std::uint8_t* out) noexcept { return decode_jef_field(false, in, out); },
+                       same_length},
+    /* ITEM_KEIS   */ {[](Item in, std::uint8_t* out) noexcept { return decode_keis_field(true, in, out); },
+                       same_length},
+    /* ITEM_KEIS_N */ {[](Item in, std::uint8_t* out) noexcept { return decode_keis_field(false, in, out); },
+                       same_length},
 }};
+
+static_assert(ebcdic_bound(7) == 7 && jis_bound(7) == 7 && jef_bound(7) == 7 && keis_bound(7) == 7,
+              "the table takes text decoders' bounds as the item length");
 
 }  // namespace
 

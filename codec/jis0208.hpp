@@ -26,4 +26,10 @@ inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* o
     return 2;
 }
 
+// Host double-byte codes (KEIS, JEF) carry the JIS row and cell with the high
+// bit set: the pair (a, b) is JIS (a - 0x80, b - 0x80), modulo 256.
+inline std::size_t append_host_sjis(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
+    return append_sjis(static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), out);
+}
+
 }  // namespace rekmo

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes customers.bin and customers.fmt: a small customer master as a host
 would hand it over (fixed-length records, every item type), and its format
-file in Shift_JIS. Run it again to get the same bytes."""
+file in Shift_JIS. Also writes ../tests/data/customers.csv, the CSV rekmo must
+make of it, built here from the source texts (not by rekmo). Run it again to
+get the same bytes."""
 
 import os
 
@@ -106,6 +108,29 @@ def record(c):
     return data
 
 
+def expected_line(c):
+    """The CSV line for a customer, from the texts the record was made of:
+    host spaces pad E, K and F items; ideographic spaces pad KN and FN items;
+    the J memo keeps its ASCII space padding."""
+    custno, kana, name, addr, company, dept, memo, balance, since = c
+    joined = lambda parts: "".join(sb + db for sb, db in parts)
+    def pad_sb(text, n):
+        return text + " " * (n - len(text.encode("cp932")))
+    def pad_db(text, n):
+        return text + "\u3000" * ((n - 2 * len(text)) // 2)
+    def mixed_len(parts, shift):
+        return sum(len(sb) + (2 * len(db) + 2 * shift if db else 0) for sb, db in parts)
+    fields = [
+        pad_sb(custno, 8), pad_sb(kana, 16), pad_db(name, 20),
+        joined(addr) + " " * (60 - mixed_len(addr, 2)),
+        joined(company) + " " * (40 - mixed_len(company, 1)),
+        pad_db(dept, 12),
+        joined(memo) + " " * (40 - sum(len(sb) + (2 * len(db) + 6 if db else 0) for sb, db in memo)),
+        str(balance), str(since),
+    ]
+    return (",".join(fields) + "\n").encode("cp932")
+
+
 def format_text():
     reclen = sum(n for _, n, _, _ in ITEMS)
     lines = ["# 顧客マスタ (customer master)", "# 項目名,位置,長さ,型,出力", "RECLEN=%d" % reclen]
@@ -121,3 +146,5 @@ if __name__ == "__main__":
         f.write(b"".join(record(c) for c in CUSTOMERS))
     with open(os.path.join(HERE, "customers.fmt"), "wb") as f:
         f.write(format_text())
+    with open(os.path.join(HERE, "..", "tests", "data", "customers.csv"), "wb") as f:
+        f.write(b"".join(expected_line(c) for c in CUSTOMERS))

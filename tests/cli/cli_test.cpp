@@ -65,11 +65,23 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(Cli, ConvertsTheWorkedRecordsEItem) {
-    const auto r = convert("RECLEN=10\nCODE,1,3,E,1\n", "\xC1\xC2\xC3\x01\x23\x4D\xA4\xA2\xA4\xA4");
+TEST_F(Cli, ConvertsTheWorkedRecord) {
+    const auto r = convert("RECLEN=10\nCODE,1,3,E,1\nAMT,4,3,P,1\nNAME,7,4,KN,1\n",
+                           "\xC1\xC2\xC3\x01\x23\x4D\xA4\xA2\xA4\xA4");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.errors, "");
-    EXPECT_EQ(read("out.csv"), "ABC\n");
+    EXPECT_EQ(read("out.csv"), "\x41\x42\x43\x2C\x2D\x31\x32\x33\x34\x2C\x82\xA0\x82\xA2\x0A");
+}
+
+// The bundled customer master, every item type; the expected CSV was built
+// from the texts the records were made of (examples/make_example.py).
+TEST_F(Cli, ConvertsTheBundledExample) {
+    const std::string source = REKMO_SOURCE_DIR;
+    const auto r = rekmo({source + "/examples/customers.bin", path("out.csv"), source + "/examples/customers.fmt"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.errors, "");
+    std::ifstream expected(source + "/tests/data/customers.csv", std::ios::binary);
+    EXPECT_EQ(read("out.csv"), std::string(std::istreambuf_iterator<char>(expected), {}));
 }
 
 TEST_F(Cli, ConvertsZonedAndPackedNumbers) {
@@ -92,6 +104,15 @@ TEST_F(Cli, ConvertsJisText) {
     const auto r = convert(format, memo + only_escapes + tail);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read("out.csv"), "\x82\xA0\x82\xA2" "AB,,x\n");  // empty column kept; unclosed run dropped
+}
+
+TEST_F(Cli, ConvertsKeisAndJefText) {
+    const std::string format = "K,1,9,K,1\nKN,10,4,KN,1\nF,14,8,F,1\nFN,22,6,FN,1\n";
+    const std::string host = std::string("\xC1\xC2\x0A\x42\xB0\xA1\x0A\x41\xC3") + "\xA4\xA2\xA4\xA4" +
+                             "\xC1\x28\xB0\xA1\x40\x40\x29\xC2" + "\x40\x40\xA4\xA2\x40\x40";
+    const auto r = convert(format, host);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "AB\x88\x9F" "C,\x82\xA0\x82\xA2,A\x88\x9F\x81\x40" "B,\x81\x40\x82\xA0\x81\x40\n");
 }
 
 TEST_F(Cli, ConvertsEveryRecordToOneLine) {

@@ -1,10 +1,11 @@
 #include "codec/jis0208.hpp"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 #include <vector>
+
+#include "support/iconv_util.hpp"
 
 namespace rekmo {
 namespace {
@@ -19,25 +20,17 @@ std::string sjis_of(std::uint8_t j1, std::uint8_t j2) {
 // Every JIS X 0208 character glibc's EUC-JP knows (EUC-JP is JIS with both
 // bytes | 0x80), converted by glibc to SHIFT_JIS, against the arithmetic.
 TEST(Jis0208, MatchesGlibcOnEveryCharacter) {
-    iconv_t cd = iconv_open("SHIFT_JIS", "EUC-JP");
-    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
     int characters = 0;
     for (int j1 = 0x21; j1 <= 0x7E; ++j1) {
         for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
-            char in[2] = {static_cast<char>(j1 | 0x80), static_cast<char>(j2 | 0x80)};
-            char out[8];
-            char* src = in;
-            char* dst = out;
-            std::size_t src_left = 2, dst_left = sizeof out;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1)) continue;  // unassigned
+            const std::string euc = {static_cast<char>(j1 | 0x80), static_cast<char>(j2 | 0x80)};
+            const std::optional<std::string> theirs = test::iconv_convert("EUC-JP", "SHIFT_JIS", euc);
+            if (!theirs) continue;  // unassigned
             ++characters;
-            const std::string theirs(out, static_cast<std::size_t>(dst - out));
-            ASSERT_EQ(sjis_of(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)), theirs)
+            ASSERT_EQ(sjis_of(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)), *theirs)
                 << std::hex << j1 << " " << j2;
         }
     }
-    iconv_close(cd);
     EXPECT_EQ(characters, 6879);  // all of JIS X 0208
 }
 

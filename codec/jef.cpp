@@ -1,0 +1,80 @@
+// JEF text (F, FN items). A double-byte character is the JIS X 0208 row and
+// cell with the high bit set (A1-FE each); the double-byte space is 40 40.
+// In F items double-byte stretches stand between one-byte shift codes and the
+// rest is host single-byte code:
+//
+//   28   into double-byte mode, in either mode (the pending run is kept)
+//   29   in double-byte mode: convert the pending run, back to single-byte
+//
+// Deliberate oddities:
+//   - 29 in single-byte mode is an ordinary byte: it becomes a space;
+//   - a run never closed by 29 is dropped, and so is a lone byte left in a
+//     closed run; a second 28 keeps the characters collected so far;
+//   - 40 40 becomes the ideographic space 81 40; any other pair goes through
+//     the JIS mapping, even when it is no JEF character (41 41 gives 11 E1);
+//   - a character whose Shift_JIS code holds a 00 byte contributes the bytes
+//     before it and the text goes on;
+//   - FN items are pairs from the start; an odd last byte is ignored.
+#include "codec/jef.hpp"
+
+#include "codec/ebcdic.hpp"
+#include "codec/jis0208.hpp"
+
+namespace rekmo {
+namespace {
+
+constexpr std::uint8_t SHIFT_IN = 0x28;   // into double-byte
+constexpr std::uint8_t SHIFT_OUT = 0x29;  // back to single-byte
+constexpr std::uint8_t JEF_SPACE = 0x40;  // 40 40: the double-byte space
+constexpr std::uint8_t SJIS_IDEOGRAPHIC_SPACE[2] = {0x81, 0x40};
+
+enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
+
+std::size_t append_jef(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
+    if (a == JEF_SPACE && b == JEF_SPACE) {
+        out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
+        out[1] = SJIS_IDEOGRAPHIC_SPACE[1];
+        return 2;
+    }
+    return append_host_sjis(a, b, out);
+}
+
+std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    std::size_t o = 0;
+    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += append_jef(item[j], item[j + 1], out + o);
+    return o;
+}
+
+}  // namespace
+
+std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    if (!mixed) return decode_pairs(item, out);
+    // The run is converted pair by pair as it grows, straight into `out`;
+    // run_start marks where its text began, so that an unclosed run can be
+    // taken back.
+    Mode mode = Mode::SINGLE_BYTE;
+    std::size_t o = 0;
+    std::size_t run_start = 0;
+    bool half = false;  // the run holds the first byte of a pair
+    std::uint8_t first = 0;
+    for (const std::uint8_t b : item) {
+        if (b == SHIFT_IN) {
+            if (mode == Mode::SINGLE_BYTE) run_start = o;
+            mode = Mode::DOUBLE_BYTE;
+        } else if (mode == Mode::DOUBLE_BYTE && b == SHIFT_OUT) {
+            mode = Mode::SINGLE_BYTE;
+            half = false;  // a lone byte left in the run is dropped
+        } else if (mode == Mode::SINGLE_BYTE) {
+            out[o++] = HOST_SB_TABLE[b];
+        } else if (half) {
+            o += append_jef(first, b, out + o);
+            half = false;
+        } else {
+            first = b;
+            half = true;
+        }
+    }
+    return mode == Mode::DOUBLE_BYTE ? run_start : o;
+}
+
+}  // namespace rekmo

@@ -1,0 +1,76 @@
+// KEIS text (K, KN items). A double-byte character is the JIS X 0208 row and
+// cell with the high bit set (A1-FE each). In K items double-byte stretches
+// stand between two-byte shift codes and the rest is host single-byte code:
+//
+//   0A 42   into double-byte mode (the pending run is kept, not emptied)
+//   0A 41   convert the pending run, back to single-byte mode
+//
+// Deliberate oddities:
+//   - 0A followed by any other byte, and a 0A as the last byte, are ordinary
+//     bytes (a space in single-byte text);
+//   - 0A 41 in single-byte mode is consumed and produces nothing;
+//   - a run never closed by 0A 41 is dropped, and so is a lone byte left in
+//     a closed run; a second 0A 42 keeps the characters collected so far;
+//   - a character whose Shift_JIS code holds a 00 byte contributes the bytes
+//     before it and the text goes on (B0 02 gives 88 alone);
+//   - KN items are pairs from the start; an odd last byte is ignored.
+#include "codec/keis.hpp"
+
+#include "codec/ebcdic.hpp"
+#include "codec/jis0208.hpp"
+
+namespace rekmo {
+namespace {
+
+constexpr std::uint8_t SHIFT_PREFIX = 0x0A;
+constexpr std::uint8_t SHIFT_IN = 0x42;   // after 0A: into double-byte
+constexpr std::uint8_t SHIFT_OUT = 0x41;  // after 0A: back to single-byte
+
+enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
+
+std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    std::size_t o = 0;
+    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += append_host_sjis(item[j], item[j + 1], out + o);
+    return o;
+}
+
+}  // namespace
+
+std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    if (!mixed) return decode_pairs(item, out);
+    // The run is converted pair by pair as it grows, straight into `out`;
+    // run_start marks where its text began, so that an unclosed run can be
+    // taken back.
+    const std::size_t n = item.size();
+    Mode mode = Mode::SINGLE_BYTE;
+    std::size_t o = 0;
+    std::size_t run_start = 0;
+    bool half = false;  // the run holds the first byte of a pair
+    std::uint8_t first = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint8_t b = item[j];
+        if (b == SHIFT_PREFIX && j + 1 < n && (item[j + 1] == SHIFT_IN || item[j + 1] == SHIFT_OUT)) {
+            if (item[j + 1] == SHIFT_IN && mode == Mode::SINGLE_BYTE) {
+                mode = Mode::DOUBLE_BYTE;
+                run_start = o;
+            } else if (item[j + 1] == SHIFT_OUT) {
+                mode = Mode::SINGLE_BYTE;
+                half = false;  // a lone byte left in the run is dropped
+            }
+            ++j;
+            continue;
+        }
+        if (mode == Mode::SINGLE_BYTE) {
+            out[o++] = HOST_SB_TABLE[b];
+        } else if (half) {
+            o += append_host_sjis(first, b, out + o);
+            half = false;
+        } else {
+            first = b;
+            half = true;
+        }
+    }
+    return mode == Mode::DOUBLE_BYTE ? run_start : o;
+}
+
+}  // namespace rekmo

@@ -1,0 +1,71 @@
+#include "codec/jef.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/jis_text.hpp"
+
+namespace rekmo {
+namespace {
+
+std::string decode(bool mixed, const std::string& item) {
+    std::string out(jef_bound(item.size()), '\0');
+    out.resize(decode_jef_field(mixed, {reinterpret_cast<const std::uint8_t*>(item.data()), item.size()},
+                                reinterpret_cast<std::uint8_t*>(out.data())));
+    return out;
+}
+
+TEST(Jef, ShiftCodeStates) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xC1\x28\xB0\xA1\x40\x40\x29\xC2", "A\x88\x9F\x81\x40" "B"},
+        {"\x29", " "},                                         // shift-out in single-byte mode: a space
+        {"\x28\xA4\xA2", ""},                                  // unclosed run dropped
+        {"\xC1\x28\xA4\xA2", "A"},
+        {"\x28\xA4\xA2\x28\xA4\xA4\x29", "\x82\xA0\x82\xA2"},  // a second shift-in keeps the run
+        {"\x28\xA4\x28\xA2\x29", "\x82\xA0"},                  // pairs span shift-ins
+        {"\x28\xA4\xA2\xA4\x29\xC1", "\x82\xA0" "A"},          // a lone byte is dropped
+        {"\x28\xB0\x02\xB0\xA1\x29", "\x88\x88\x9F"},          // 88 00: the lead alone, text goes on
+        {"\x28\x29\x29", " "},
+        {std::string("\x00\x28\x00\x00\x29", 5), " \xF0\xFE"},  // zero bytes are data: JIS (80 80)
+        {"", ""},
+    };
+    for (const auto& [item, expected] : cases) EXPECT_EQ(decode(true, item), expected);
+}
+
+TEST(Jef, DoubleByteOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x40\x40\x40\x40", "\x81\x40\x81\x40"},
+        {"\x40\x40\xA4\xA2\x40\x40", "\x81\x40\x82\xA0\x81\x40"},
+        {"\xA4\xA2\xA4", "\x82\xA0"},  // odd last byte ignored
+        {"\x41\x41", "\x11\xE1"},      // no JEF character: the arithmetic still applies
+        {"\x40\xA4\xA2\x40", "\x10\xA2\x81\x3D"},  // 40 40 counts only as a pair
+        {"\x28\xA4\xA2\x29", "\x04\xA2\x81\x26"},  // no shift codes in FN
+    };
+    for (const auto& [item, expected] : cases) EXPECT_EQ(decode(false, item), expected);
+}
+
+// Random JIS X 0208 text encoded by glibc (ideographic spaces also as 40 40),
+// decoded here, compared with glibc's Shift_JIS.
+TEST(Jef, RoundTripsThroughGlibc) {
+    std::mt19937 rng(6);
+    auto with_jef_spaces = [&](std::string euc) {
+        for (std::size_t i = 0; i + 1 < euc.size(); i += 2)
+            if (euc.compare(i, 2, "\xA1\xA1") == 0 && rng() % 2) euc.replace(i, 2, "\x40\x40");
+        return euc;
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        test::JisText a = test::random_jis_text(rng, 1 + rng() % 80);
+        a.euc += "\xA1\xA1";
+        a.sjis += "\x81\x40";
+        EXPECT_EQ(decode(false, with_jef_spaces(a.euc)), a.sjis);
+
+        const test::HostText x = test::random_host_text(rng, rng() % 10), y = test::random_host_text(rng, rng() % 10);
+        const test::JisText b = test::random_jis_text(rng, 1 + rng() % 20);
+        EXPECT_EQ(decode(true, x.host + "\x28" + with_jef_spaces(a.euc) + "\x29" + y.host + "\x28" + b.euc + "\x29"),
+                  x.text + a.sjis + y.text + b.sjis);
+    }
+}
+
+}  // namespace
+}  // namespace rekmo
