@@ -17,6 +17,7 @@
 //   - zero prints as 0, never -0.
 #include "codec/decimal.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -55,19 +56,82 @@ unsigned for_each_digit(DecimalMode mode, std::span<const std::uint8_t> item, F&
     return last & 0x0Fu;
 }
 
-std::size_t print_integer(std::uint64_t magnitude, bool negative, std::uint8_t* out) noexcept {
-    if (magnitude == 0) {
-        out[0] = '0';
-        return 1;
+// Two decimal digits per lookup: "00" "01" ... "99".
+constexpr auto DIGIT_PAIRS = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
     }
+    return pairs;
+}();
+
+std::size_t print_integer(std::uint64_t magnitude, bool negative, std::uint8_t* out) noexcept {
     char digits[20];
-    int n = 0;
-    for (; magnitude > 0; magnitude /= 10) digits[n++] = static_cast<char>('0' + magnitude % 10);
+    char* first = digits + sizeof digits;
+    while (magnitude >= 100) {
+        first -= 2;
+        std::memcpy(first, &DIGIT_PAIRS[2 * (magnitude % 100)], 2);
+        magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+        first -= 2;
+        std::memcpy(first, &DIGIT_PAIRS[2 * magnitude], 2);
+    } else {
+        *--first = static_cast<char>('0' + magnitude);
+    }
     std::size_t len = 0;
-    if (negative) out[len++] = '-';
-    while (n > 0) out[len++] = static_cast<std::uint8_t>(digits[--n]);
-    return len;
+    if (negative && !(first[0] == '0' && first + 1 == digits + sizeof digits)) out[len++] = '-';
+    const auto n = static_cast<std::size_t>(digits + sizeof digits - first);
+    std::memcpy(out + len, first, n);
+    return len + n;
 }
+
+// Short items (at most 15 digits: below 10^15, so the value is exact): the
+// text is the digit half-bytes themselves, leading zeros skipped, up to the
+// first half-byte above 9. No arithmetic, no long dependency chain.
+class DigitWriter {
+public:
+    DigitWriter(std::uint8_t* out, bool negative) noexcept : out_(out), negative_(negative) {}
+    // False when the half-byte is no digit and ends the number.
+    bool put(unsigned digit) noexcept {
+        if (digit > 9) return false;
+        if (n_ == 0) {
+            if (digit == 0) return true;  // leading zeros are not significant
+            if (negative_) out_[n_++] = '-';
+        }
+        out_[n_++] = static_cast<std::uint8_t>('0' + digit);
+        return true;
+    }
+    std::size_t finish() noexcept {
+        if (n_ == 0) out_[n_++] = '0';  // zero, whatever the sign
+        return n_;
+    }
+
+private:
+    std::uint8_t* out_;
+    bool negative_;
+    std::size_t n_ = 0;
+};
+
+std::size_t short_packed(const std::uint8_t* p, std::size_t n, std::uint8_t* out) noexcept {
+    DigitWriter writer(out, is_negative(p[n - 1] & 0x0Fu));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!writer.put(p[i] >> 4u)) break;
+        if (i + 1 == n || !writer.put(p[i] & 0x0Fu)) break;  // the last low half is the sign
+    }
+    return writer.finish();
+}
+
+std::size_t short_zoned(const std::uint8_t* p, std::size_t n, std::uint8_t* out) noexcept {
+    DigitWriter writer(out, is_negative(p[n - 1] >> 4u));
+    for (std::size_t i = 0; i < n && writer.put(p[i] & 0x0Fu); ++i) {
+    }
+    return writer.finish();
+}
+
+constexpr std::size_t SHORT_PACKED = 8;
+constexpr std::size_t SHORT_ZONED = 15;
 
 }  // namespace
 
@@ -127,8 +191,13 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept {
 }
 
 std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    // Fast path: a number below 2^53 is an exact double, and with at most 16
-    // digits it prints exactly, so its integer is the text.
+    const std::size_t n = item.size();
+    if (n == 0) return print_integer(0, false, out);
+    // Ledger amounts and dates.
+    if (mode == DECIMAL_PACKED && n <= SHORT_PACKED) return short_packed(item.data(), n, out);
+    if (mode == DECIMAL_ZONED && n <= SHORT_ZONED) return short_zoned(item.data(), n, out);
+    // Longer items: below 2^53 the number is still an exact double, and with
+    // at most 16 digits it prints exactly.
     std::uint64_t magnitude = 0;
     bool exact = true;
     const unsigned sign = for_each_digit(mode, item, [&](unsigned d) {
