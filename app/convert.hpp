@@ -33,6 +33,7 @@ struct ItemPlan {
     std::vector<PlanStep> steps;
     std::size_t record_length = 0;
     std::size_t largest_bound = 0;  // largest step bound
+    std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included
     std::size_t scratch_size = 0;   // largest item that reaches past the record
 };
 
@@ -96,32 +97,38 @@ public:
     bool convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
 
 private:
+    std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
+
     const ItemPlan& plan_;
     std::unique_ptr<std::uint8_t[]> scratch_;
 };
 
-// The record loop: reads a source in blocks of whole records, converts them
-// and writes the lines to a sink. Its buffers are allocated when it is made,
-// so that a lack of memory shows before WinFile is created.
+// A record loop: reads a source in chunks of whole records, converts them and
+// writes the lines to a sink, in record order. Its buffers are allocated when
+// it is made, so that a lack of memory shows before WinFile is created.
 class RecordLoop {
 public:
-    explicit RecordLoop(const ItemPlan& plan);
+    virtual ~RecordLoop() = default;
     // Returns RESULT_OK, RESULT_FAILURE (read error, or the input ended inside
-    // a record; every whole record before it is written) or RESULT_WRITE_ERROR
-    // (conversion stopped at the first failed write, or finishing the sink
-    // failed).
-    int run(ByteSource& source, ByteSink& sink);
-
-private:
-    const ItemPlan& plan_;
-    std::size_t block_size_;
-    std::unique_ptr<std::uint8_t[]> block_;
-    OutputBuffer out_;
-    RecordConverter converter_;
+    // a record; every whole record before it is written, none after) or
+    // RESULT_WRITE_ERROR (conversion stopped at the first failed write, or
+    // finishing the sink failed; the sink holds exactly what it accepted).
+    // May throw std::bad_alloc.
+    virtual int run(ByteSource& source, ByteSink& sink) = 0;
 };
 
-// RecordLoop(plan).run(source, sink).
-int convert_records(const ItemPlan& plan, ByteSource& source, ByteSink& sink);
+struct LoopOptions {
+    unsigned threads = 1;                // threads converting chunks; 1: the calling thread alone
+    std::size_t chunk_bytes = 256u << 10;  // host bytes per chunk, rounded down to whole records (at least one)
+};
+
+// The loop for a plan: chunks converted on `threads` threads when that pays
+// and the chunks' lines fit in bounded memory, else on the calling thread
+// with the lines written out as the buffer fills. Both write the same bytes.
+std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const LoopOptions& options);
+
+// make_record_loop(plan, options)->run(source, sink).
+int convert_records(const ItemPlan& plan, ByteSource& source, ByteSink& sink, const LoopOptions& options = {});
 
 // Converts HostFile into WinFile with a checked format. FormatFile's path is
 // given so that WinFile may never name it. Shows a message on failure and

@@ -18,14 +18,13 @@ class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(Bytes data, std::size_t error_at = NONE) : data_(std::move(data)), error_at_(error_at) {}
     Result read(std::span<std::uint8_t> buffer) override {
-        ++reads;
         const std::size_t limit = std::min(data_.size(), error_at_);
         const std::size_t n = std::min(buffer.size(), limit - pos_);
         std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
         pos_ += n;
         return {n, n < buffer.size() && pos_ == error_at_};
     }
-    int reads = 0;
+    std::size_t consumed() const { return pos_; }
 
 private:
     Bytes data_;
@@ -91,12 +90,22 @@ struct Converted {
     std::string text;
 };
 
-Converted convert(const FormatDef& def, const Bytes& host, std::size_t error_at = NONE) {
+// Converts with the given loop options; the source fails at byte `error_at`
+// and the sink after accepting `fail_after` bytes.
+Converted convert(const FormatDef& def, const Bytes& host, std::size_t error_at = NONE, LoopOptions options = {},
+                  std::size_t fail_after = NONE) {
     const ItemPlan plan = make_plan(def);
     MemorySource source(host, error_at);
-    MemorySink sink;
-    const int result = convert_records(plan, source, sink);
+    MemorySink sink(fail_after);
+    const int result = convert_records(plan, source, sink, options);
+    EXPECT_FALSE(sink.written_after_failure);
     return {result, sink.text};
+}
+
+// Thread counts and chunk sizes to try: one thread; several, with chunks of
+// one record, of a few records, and the default size.
+std::vector<LoopOptions> loop_variants(std::size_t record_length) {
+    return {{1, 256u << 10}, {2, record_length}, {3, 3 * record_length + 1}, {4, 256u << 10}, {2, 1u << 20}};
 }
 
 Bytes bytes(std::initializer_list<int> list) {
@@ -133,6 +142,9 @@ TEST(Convert, WritesOneLinePerRecord) {
 
 // Random layouts of every item type, with record counts around the read
 // block's boundaries and outputs larger than one write.
+// Random layouts of every item type, with record counts around the chunks'
+// boundaries, on one thread and on several: always the record-by-record
+// result.
 TEST(Convert, MatchesTheRecordByRecordReading) {
     std::mt19937 rng(20261206);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -146,14 +158,51 @@ TEST(Convert, MatchesTheRecordByRecordReading) {
                     types[pick(0, 7)] + "," + std::to_string(pick(0, 3) == 0 ? 0 : 1) + "\n";
         }
         const FormatDef def = format_of(text);
-        const std::size_t per_block = std::max<std::size_t>(1, (1u << 20) / static_cast<std::size_t>(record_length));
-        const std::size_t counts[] = {0, 1, per_block - 1, per_block, per_block + 1, 2 * per_block + 3};
+        const auto length = static_cast<std::size_t>(record_length);
+        const std::size_t per_chunk = std::max<std::size_t>(1, (256u << 10) / length);
+        const std::size_t counts[] = {0, 1, per_chunk - 1, per_chunk, per_chunk + 1, 5 * per_chunk + 3};
         const std::size_t records = counts[trial % 6];
-        Bytes host(records * static_cast<std::size_t>(record_length));
+        Bytes host(records * length);
         for (std::uint8_t& b : host) b = static_cast<std::uint8_t>(pick(0, 255));
-        const Converted run = convert(def, host);
-        EXPECT_EQ(run.result, RESULT_OK);
-        EXPECT_EQ(run.text, reference(def, host)) << text << records << " records";
+        const std::string expected = reference(def, host);
+        for (const LoopOptions& options : loop_variants(length)) {
+            const Converted run = convert(def, host, NONE, options);
+            EXPECT_EQ(run.result, RESULT_OK);
+            EXPECT_EQ(run.text, expected) << text << records << " records, " << options.threads << " threads";
+        }
+    }
+}
+
+// Every early end leaves the same bytes whatever the threads: the lines
+// before a read error or a partial record and none after; after a failed
+// write exactly what the sink accepted.
+TEST(Convert, EarlyEndsLeaveTheSamePrefixOnEveryPath) {
+    const FormatDef def = format_of("RECLEN=50\nA,1,20,E,1\nB,21,8,P,1\nC,29,22,K,1\n");
+    std::mt19937 rng(7);
+    Bytes host(50 * 20000);
+    for (std::uint8_t& b : host) b = static_cast<std::uint8_t>(rng());
+    const std::string full = reference(def, host);
+    const std::size_t line = full.size() / 20000;  // not exact: lines differ in length
+    for (const std::size_t error_at : {std::size_t{0}, std::size_t{49}, std::size_t{50} * 5000 + 17, host.size() - 1}) {
+        const std::string expected = reference(def, Bytes(host.begin(), host.begin() + static_cast<std::ptrdiff_t>(error_at - error_at % 50)));
+        for (const LoopOptions& options : loop_variants(50)) {
+            const Converted run = convert(def, host, error_at, options);
+            EXPECT_EQ(run.result, RESULT_FAILURE) << error_at;
+            EXPECT_EQ(run.text, expected) << error_at << ", " << options.threads << " threads";
+        }
+    }
+    Bytes partial = host;
+    partial.resize(host.size() - 25);  // ends inside the last record
+    const std::string all_but_last = reference(def, partial);
+    for (const std::size_t fail_after : {std::size_t{0}, line * 3 + 1, full.size() / 2, full.size() - 1}) {
+        for (const LoopOptions& options : loop_variants(50)) {
+            Converted run = convert(def, host, NONE, options, fail_after);
+            EXPECT_EQ(run.result, RESULT_WRITE_ERROR);
+            EXPECT_EQ(run.text, full.substr(0, fail_after)) << fail_after << ", " << options.threads << " threads";
+            run = convert(def, partial, NONE, options);
+            EXPECT_EQ(run.result, RESULT_FAILURE);
+            EXPECT_EQ(run.text, all_but_last);
+        }
     }
 }
 
@@ -193,7 +242,7 @@ TEST(Convert, StopsAtTheFirstWriteFailure) {
         EXPECT_EQ(sink.text, full.substr(0, fail_after));  // exactly what was accepted
         EXPECT_FALSE(sink.written_after_failure);
         if (fail_after < 1000) {
-            EXPECT_EQ(source.reads, 1);  // no reading past the failure
+            EXPECT_LT(source.consumed(), host.size());  // no reading to the end
         }
     }
 }
@@ -201,15 +250,13 @@ TEST(Convert, StopsAtTheFirstWriteFailure) {
 TEST(Convert, FinishingTheOutputIsChecked) {
     const FormatDef def = format_of("A,1,1,E,1\n");
     const ItemPlan plan = make_plan(def);
-    {
-        MemorySource source(bytes({0xC1}));
+    for (const LoopOptions& options : loop_variants(1)) {
+        MemorySource source(Bytes(5000, 0xC1));
         MemorySink sink(NONE, true);
-        EXPECT_EQ(convert_records(plan, source, sink), RESULT_WRITE_ERROR);
-    }
-    {
-        MemorySource source(bytes({0xC1}), 0);  // a read error comes first
-        MemorySink sink(NONE, true);
-        EXPECT_EQ(convert_records(plan, source, sink), RESULT_FAILURE);
+        EXPECT_EQ(convert_records(plan, source, sink, options), RESULT_WRITE_ERROR);
+        MemorySource failing(Bytes(5000, 0xC1), 10);  // a read error comes first
+        MemorySink sink2(NONE, true);
+        EXPECT_EQ(convert_records(plan, failing, sink2, options), RESULT_FAILURE);
     }
 }
 
