@@ -17,6 +17,7 @@
 //   - FN items are pairs from the start; an odd last byte is ignored.
 #include "codec/jef.hpp"
 
+#include "codec/double_byte.hpp"
 #include "codec/ebcdic.hpp"
 #include "codec/jis0208.hpp"
 
@@ -25,6 +26,7 @@ namespace {
 
 constexpr std::uint8_t SHIFT_IN = 0x28;   // into double-byte
 constexpr std::uint8_t SHIFT_OUT = 0x29;  // back to single-byte
+static_assert((SHIFT_OUT & 0xFE) == SHIFT_IN, "28 and 29 differ in the lowest bit only");
 constexpr std::uint8_t JEF_SPACE = 0x40;  // 40 40: the double-byte space
 constexpr std::uint8_t SJIS_IDEOGRAPHIC_SPACE[2] = {0x81, 0x40};
 
@@ -49,30 +51,37 @@ std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) 
 
 std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     if (!mixed) return decode_pairs(item, out);
-    // The run is converted pair by pair as it grows, straight into `out`;
+    // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
+    // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
     // taken back.
+    const std::uint8_t* p = item.data();
+    const std::uint8_t* const end = p + item.size();
     Mode mode = Mode::SINGLE_BYTE;
     std::size_t o = 0;
     std::size_t run_start = 0;
-    bool half = false;  // the run holds the first byte of a pair
-    std::uint8_t first = 0;
-    for (const std::uint8_t b : item) {
-        if (b == SHIFT_IN) {
-            if (mode == Mode::SINGLE_BYTE) run_start = o;
+    PairedRun<append_jef> run;
+    while (p < end) {
+        if (mode == Mode::SINGLE_BYTE) {
+            const std::uint8_t* shift = find_byte(p, end, SHIFT_IN);
+            const auto len = static_cast<std::size_t>(shift - p);
+            ebcdic_to_jis8({p, len}, out + o);
+            o += len;
+            if (shift == end) break;
             mode = Mode::DOUBLE_BYTE;
-        } else if (mode == Mode::DOUBLE_BYTE && b == SHIFT_OUT) {
-            mode = Mode::SINGLE_BYTE;
-            half = false;  // a lone byte left in the run is dropped
-        } else if (mode == Mode::SINGLE_BYTE) {
-            out[o++] = HOST_SB_TABLE[b];
-        } else if (half) {
-            o += append_jef(first, b, out + o);
-            half = false;
-        } else {
-            first = b;
-            half = true;
+            run_start = o;
+            p = shift + 1;
+            continue;
         }
+        const std::uint8_t* shift = p;
+        while (shift < end && (*shift & 0xFE) != SHIFT_IN) ++shift;  // 28 or 29
+        o = run.add(p, static_cast<std::size_t>(shift - p), out, o);
+        if (shift == end) break;
+        if (*shift == SHIFT_OUT) {
+            mode = Mode::SINGLE_BYTE;
+            run.close();
+        }
+        p = shift + 1;
     }
     return mode == Mode::DOUBLE_BYTE ? run_start : o;
 }

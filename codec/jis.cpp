@@ -19,8 +19,9 @@
 //   - single-byte characters are copied as they are, 8-bit bytes included.
 #include "codec/jis.hpp"
 
-#include <algorithm>
+#include <cstring>
 
+#include "codec/double_byte.hpp"
 #include "codec/jis0208.hpp"
 
 namespace rekmo {
@@ -38,35 +39,42 @@ enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 }  // namespace
 
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    const std::uint8_t* in = item.data();
-    const auto n = static_cast<std::size_t>(std::find(item.begin(), item.end(), std::uint8_t{0}) - item.begin());
+    const std::uint8_t* const begin = item.data();
+    const std::uint8_t* const end = find_byte(begin, begin + item.size(), 0);  // the text ends at a zero byte
     Mode mode = Mode::SINGLE_BYTE;
-    std::size_t run_start = 0;  // in double-byte mode the run is in[run_start, i)
+    const std::uint8_t* run = begin;  // in double-byte mode the run is [run, p)
     std::size_t o = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        if (in[i] == ESC && i + 2 < n) {
-            if (in[i + 1] == DOLLAR && in[i + 2] == FINAL_B) {
-                mode = Mode::DOUBLE_BYTE;
-                i += 3;
-                run_start = i;
-                continue;
-            }
-            if (in[i + 1] == OPEN_PAREN && (in[i + 2] == FINAL_H || in[i + 2] == FINAL_J)) {
-                if (mode == Mode::DOUBLE_BYTE) {
-                    for (std::size_t p = run_start; p + 1 < i; p += 2) {
-                        const std::size_t added = append_sjis(in[p], in[p + 1], out + o);
-                        o += added;
-                        if (added < 2) return o;  // a 00 byte ends the text
-                    }
-                }
-                mode = Mode::SINGLE_BYTE;
-                i += 3;
-                continue;
-            }
+    const std::uint8_t* p = begin;
+    while (p < end) {
+        // Up to the next ESC every byte is ordinary: copied in single-byte
+        // mode, left in the run in double-byte mode.
+        const std::uint8_t* esc = find_byte(p, end, ESC);
+        if (mode == Mode::SINGLE_BYTE) {
+            std::memcpy(out + o, p, static_cast<std::size_t>(esc - p));
+            o += static_cast<std::size_t>(esc - p);
         }
-        if (mode == Mode::SINGLE_BYTE) out[o++] = in[i];
-        ++i;
+        if (esc == end) break;
+        p = esc + 1;
+        if (end - esc < 3) {  // too close to the end to be a sequence
+            if (mode == Mode::SINGLE_BYTE) out[o++] = ESC;
+            continue;
+        }
+        if (esc[1] == DOLLAR && esc[2] == FINAL_B) {
+            mode = Mode::DOUBLE_BYTE;
+            p = run = esc + 3;
+        } else if (esc[1] == OPEN_PAREN && (esc[2] == FINAL_H || esc[2] == FINAL_J)) {
+            if (mode == Mode::DOUBLE_BYTE) {
+                for (const std::uint8_t* pair = run; pair + 1 < esc; pair += 2) {
+                    const std::size_t added = append_sjis(pair[0], pair[1], out + o);
+                    o += added;
+                    if (added < 2) return o;  // a 00 byte ends the text
+                }
+            }
+            mode = Mode::SINGLE_BYTE;
+            p = esc + 3;
+        } else if (mode == Mode::SINGLE_BYTE) {
+            out[o++] = ESC;  // an ESC that starts no sequence is ordinary
+        }
     }
     return o;
 }

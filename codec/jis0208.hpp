@@ -32,15 +32,15 @@ inline void jis_to_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t out[3]) n
 }
 
 // Appends the character's Shift_JIS string (the bytes before its first zero
-// byte, 0 to 2 of them) to `out`; returns how many.
+// byte, 0 to 2 of them) to `out`; returns how many. Both bytes are stored
+// whatever the count, so `out` must have room for two: the decoders' bounds
+// allow it, since a pair never yields more bytes than it reads.
 inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) noexcept {
     std::uint8_t s[3];
     jis_to_sjis(j1, j2, s);
-    if (s[0] == 0) return 0;
     out[0] = s[0];
-    if (s[1] == 0) return 1;
     out[1] = s[1];
-    return 2;
+    return s[0] == 0 ? 0 : (s[1] == 0 ? 1 : 2);
 }
 
 // Host double-byte codes (KEIS, JEF) carry the JIS row and cell with the high

@@ -16,6 +16,7 @@
 //   - KN items are pairs from the start; an odd last byte is ignored.
 #include "codec/keis.hpp"
 
+#include "codec/double_byte.hpp"
 #include "codec/ebcdic.hpp"
 #include "codec/jis0208.hpp"
 
@@ -38,37 +39,41 @@ std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) 
 
 std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     if (!mixed) return decode_pairs(item, out);
-    // The run is converted pair by pair as it grows, straight into `out`;
-    // run_start marks where its text began, so that an unclosed run can be
-    // taken back.
-    const std::size_t n = item.size();
+    // Stretches between 0A bytes are ordinary bytes of the current mode. The
+    // run is converted as it grows, straight into `out`; run_start marks
+    // where its text began, so that an unclosed run can be taken back.
+    const std::uint8_t* p = item.data();
+    const std::uint8_t* const end = p + item.size();
     Mode mode = Mode::SINGLE_BYTE;
     std::size_t o = 0;
     std::size_t run_start = 0;
-    bool half = false;  // the run holds the first byte of a pair
-    std::uint8_t first = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::uint8_t b = item[j];
-        if (b == SHIFT_PREFIX && j + 1 < n && (item[j + 1] == SHIFT_IN || item[j + 1] == SHIFT_OUT)) {
-            if (item[j + 1] == SHIFT_IN && mode == Mode::SINGLE_BYTE) {
-                mode = Mode::DOUBLE_BYTE;
-                run_start = o;
-            } else if (item[j + 1] == SHIFT_OUT) {
-                mode = Mode::SINGLE_BYTE;
-                half = false;  // a lone byte left in the run is dropped
-            }
-            ++j;
+    PairedRun<append_host_sjis> run;
+    auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
+        if (mode == Mode::SINGLE_BYTE) {
+            ebcdic_to_jis8({from, len}, out + o);
+            o += len;
+        } else {
+            o = run.add(from, len, out, o);
+        }
+    };
+    while (p < end) {
+        const std::uint8_t* prefix = find_byte(p, end, SHIFT_PREFIX);
+        ordinary(p, static_cast<std::size_t>(prefix - p));
+        if (prefix == end) break;
+        const bool shift = prefix + 1 < end && (prefix[1] == SHIFT_IN || prefix[1] == SHIFT_OUT);
+        if (!shift) {  // 0A before any other byte, or as the last byte
+            ordinary(prefix, 1);
+            p = prefix + 1;
             continue;
         }
-        if (mode == Mode::SINGLE_BYTE) {
-            out[o++] = HOST_SB_TABLE[b];
-        } else if (half) {
-            o += append_host_sjis(first, b, out + o);
-            half = false;
-        } else {
-            first = b;
-            half = true;
+        if (prefix[1] == SHIFT_IN && mode == Mode::SINGLE_BYTE) {
+            mode = Mode::DOUBLE_BYTE;
+            run_start = o;
+        } else if (prefix[1] == SHIFT_OUT) {
+            mode = Mode::SINGLE_BYTE;
+            run.close();
         }
+        p = prefix + 2;
     }
     return mode == Mode::DOUBLE_BYTE ? run_start : o;
 }

@@ -1,0 +1,47 @@
+// Helpers shared by the decoders of mixed single- and double-byte text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rekmo {
+
+// Converts a pair of double-byte bytes, appending 0 to 2 bytes; returns how many.
+using AppendPair = std::size_t (*)(std::uint8_t, std::uint8_t, std::uint8_t*) noexcept;
+
+// The double-byte run of a mixed item, converted as it grows. Its bytes pair
+// up from the start of the run, across shift codes that do not end it: a byte
+// left over at the end of one stretch pairs with the first byte of the next.
+template <AppendPair Append>
+class PairedRun {
+public:
+    // Appends the pairs of `len` more run bytes at out + o; returns the new o.
+    std::size_t add(const std::uint8_t* p, std::size_t len, std::uint8_t* out, std::size_t o) noexcept {
+        if (half_ && len > 0) {
+            o += Append(first_, *p++, out + o);
+            --len;
+            half_ = false;
+        }
+        for (; len >= 2; p += 2, len -= 2) o += Append(p[0], p[1], out + o);
+        if (len > 0) {
+            first_ = *p;
+            half_ = true;
+        }
+        return o;
+    }
+    // Ends the run: a lone byte left in it is dropped.
+    void close() noexcept { half_ = false; }
+
+private:
+    bool half_ = false;  // the run holds the first byte of a pair
+    std::uint8_t first_ = 0;
+};
+
+// The position of the first `byte` in [p, end), or end.
+inline const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {
+    const void* hit = p < end ? std::memchr(p, byte, static_cast<std::size_t>(end - p)) : nullptr;
+    return hit != nullptr ? static_cast<const std::uint8_t*>(hit) : end;
+}
+
+}  // namespace rekmo
