@@ -1,17 +1,18 @@
-// Every thread runs the same loop over its own lane: take the next chunk of
-// whole records from the source (reads are serialised and numbered), convert
-// it into the lane's output buffer, then wait for the chunk's turn and write
-// its lines. Turns follow the read order, so lines reach WinFile strictly in
-// record order, and every record is converted exactly as on one thread:
-// the bytes written are the same. An early end leaves the same prefix too:
-// after a failed write nothing more is written, and after a read error or a
-// partial record nothing more is read.
+// Chunks of whole records go round a ring of slots. Every thread runs the
+// same loop: under one lock it picks the most useful task that is ready
+// (write the next chunk in record order, else read a chunk into a free slot
+// and convert it), does it outside the lock, and comes back. A thread never
+// waits for its own chunk's turn to be written: whichever thread is free
+// writes it. So no core idles while any work is ready, and reads, conversion
+// and the kernel's copies overlap.
 //
-// Reading, converting and writing overlap across threads, and the kernel's
-// copies for reads and writes run on every core instead of one.
+// Lines reach WinFile strictly in record order, and every record is converted
+// exactly as on one thread: the bytes written are the same. An early end
+// leaves the same prefix too: after a failed write nothing more is written,
+// after a read error or a partial record nothing more is read.
 #include "app/parallel.hpp"
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -22,12 +23,20 @@
 namespace rekmo {
 namespace {
 
+// Slots per thread: enough for every thread to convert while converted
+// chunks wait for their turn to be written.
+constexpr std::size_t SLOTS_PER_THREAD = 2;
+constexpr std::size_t EXTRA_SLOTS = 2;
+
 class ParallelLoop final : public RecordLoop {
 public:
     ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records)
-        : plan_(plan), chunk_size_(chunk_records * plan.record_length) {
-        lanes_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i) lanes_.emplace_back(plan, chunk_size_, chunk_records * plan.line_bound);
+        : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
+        const std::size_t slots = SLOTS_PER_THREAD * threads + EXTRA_SLOTS;
+        slots_.reserve(slots);
+        for (std::size_t i = 0; i < slots; ++i) slots_.emplace_back(chunk_size_, chunk_records * plan.line_bound);
+        converters_.reserve(threads);
+        for (unsigned i = 0; i < threads; ++i) converters_.emplace_back(plan);
     }
 
     int run(ByteSource& source, ByteSink& sink) override {
@@ -35,11 +44,11 @@ public:
         sink_ = &sink;
         std::vector<std::thread> threads;
         try {
-            for (std::size_t i = 0; i + 1 < lanes_.size(); ++i) threads.emplace_back([this, i] { lane_loop(lanes_[i]); });
+            for (unsigned i = 0; i + 1 < threads_; ++i) threads.emplace_back([this, i] { work(converters_[i]); });
         } catch (const std::system_error&) {
             // Fewer threads than asked for: the ones started, and this one, do the work.
         }
-        lane_loop(lanes_.back());
+        work(converters_.back());
         for (std::thread& thread : threads) thread.join();
 
         if (out_of_memory_) throw std::bad_alloc();
@@ -50,70 +59,107 @@ public:
     }
 
 private:
-    struct Lane {
-        Lane(const ItemPlan& plan, std::size_t input_capacity, std::size_t output_capacity)
-            : input(new std::uint8_t[input_capacity]), output(output_capacity), converter(plan) {}
+    enum class State { FREE, CONVERTING, CONVERTED };
+
+    struct Slot {
+        Slot(std::size_t input_capacity, std::size_t output_capacity)
+            : input(new std::uint8_t[input_capacity]), output(output_capacity) {}
         std::unique_ptr<std::uint8_t[]> input;
+        std::size_t input_size = 0;
         OutputBuffer output;  // holds a chunk's worst-case lines: never grows
-        RecordConverter converter;
+        State state = State::FREE;
+        bool failed = false;  // out of memory while converting
     };
 
-    void lane_loop(Lane& lane) noexcept {
+    Slot& slot_of(std::size_t sequence) { return slots_[sequence % slots_.size()]; }
+
+    void work(RecordConverter& converter) noexcept {
+        std::unique_lock lock(mutex_);
         while (true) {
-            std::size_t turn = 0;
-            std::size_t whole = 0;
-            {
-                const std::lock_guard lock(read_mutex_);
-                if (input_done_ || stop_) return;
-                const ByteSource::Result got = source_->read({lane.input.get(), chunk_size_});
-                whole = got.count - got.count % plan_.record_length;
+            // Write the next chunk in record order.
+            Slot& next = slot_of(next_write_);
+            if (!writing_ && !stopped_ && next_write_ < next_read_ && next.state == State::CONVERTED) {
+                writing_ = true;
+                lock.unlock();
+                const bool written = !next.failed && sink_->write(next.output.bytes());
+                lock.lock();
+                writing_ = false;
+                if (!written) {
+                    (next.failed ? out_of_memory_ : write_failed_) = true;
+                    stopped_ = true;
+                } else {
+                    next.state = State::FREE;
+                    ++next_write_;
+                }
+                changed_.notify_all();
+                continue;
+            }
+            // Read the next chunk into a free slot, and convert it while its
+            // bytes are still in this core's cache.
+            if (!reading_ && !input_done_ && !stopped_ && next_read_ - next_write_ < slots_.size()) {
+                Slot& slot = slot_of(next_read_);
+                reading_ = true;
+                lock.unlock();
+                const ByteSource::Result got = source_->read({slot.input.get(), chunk_size_});
+                lock.lock();
+                reading_ = false;
+                const std::size_t whole = got.count - got.count % plan_.record_length;
                 // A read error or a partial record ends the input; the whole
                 // records before it are still converted and written.
                 read_failed_ = got.error || whole != got.count;
                 input_done_ = read_failed_ || got.count < chunk_size_;
-                if (whole == 0) return;
-                turn = next_turn_++;
-            }
-            bool converted = true;
-            lane.output.clear();
-            try {
-                (void)lane.converter.convert({lane.input.get(), whole}, lane.output, nullptr);
-            } catch (const std::bad_alloc&) {
-                converted = false;
-            }
-            std::unique_lock lock(write_mutex_);
-            turn_done_.wait(lock, [&] { return write_turn_ == turn; });
-            if (!stop_) {
-                if (!converted) {
-                    out_of_memory_ = true;
-                    stop_ = true;
-                } else if (!sink_->write(lane.output.bytes())) {
-                    write_failed_ = true;
-                    stop_ = true;
+                changed_.notify_all();
+                if (whole == 0) continue;
+                slot.input_size = whole;
+                slot.state = State::CONVERTING;
+                ++next_read_;
+                ++converting_;
+                lock.unlock();
+                bool failed = false;
+                slot.output.clear();
+                try {
+                    (void)converter.convert({slot.input.get(), whole}, slot.output, nullptr);
+                } catch (const std::bad_alloc&) {
+                    failed = true;
                 }
+                lock.lock();
+                --converting_;
+                slot.failed = failed;
+                slot.state = State::CONVERTED;
+                changed_.notify_all();
+                continue;
             }
-            ++write_turn_;
-            turn_done_.notify_all();
+            // Nothing ready: done when everything read was written (or the
+            // run stopped and nobody is busy), else wait for a change.
+            const bool busy = reading_ || writing_ || converting_ > 0;
+            if (!busy && (stopped_ || (input_done_ && next_write_ == next_read_))) {
+                changed_.notify_all();
+                return;
+            }
+            changed_.wait(lock);
         }
     }
 
     const ItemPlan& plan_;
     std::size_t chunk_size_;
-    std::vector<Lane> lanes_;  // one per thread; the last for the calling thread
+    unsigned threads_;
+    std::vector<Slot> slots_;
+    std::vector<RecordConverter> converters_;  // one per thread, each with its own scratch
     ByteSource* source_ = nullptr;
     ByteSink* sink_ = nullptr;
 
-    std::mutex read_mutex_;  // guards the source and the fields below it
+    std::mutex mutex_;  // guards everything below, and the slots' states
+    std::condition_variable changed_;
+    std::size_t next_read_ = 0;   // sequence number of the next chunk to read
+    std::size_t next_write_ = 0;  // ... and of the next one to write
+    bool reading_ = false;
+    bool writing_ = false;
+    unsigned converting_ = 0;  // chunks being converted
     bool input_done_ = false;
     bool read_failed_ = false;
-    std::size_t next_turn_ = 0;
-
-    std::mutex write_mutex_;  // guards the sink and the fields below it
-    std::condition_variable turn_done_;
-    std::size_t write_turn_ = 0;
     bool write_failed_ = false;
     bool out_of_memory_ = false;
-    std::atomic<bool> stop_ = false;  // also read before reading: no more chunks after a failure
+    bool stopped_ = false;  // a write failed: no more reads, conversions or writes
 };
 
 }  // namespace
