@@ -165,7 +165,9 @@ public:
         : plan_(plan),
           block_size_(chunk_records * plan.record_length),
           block_(new std::uint8_t[block_size_]),
-          out_(std::max(OUTPUT_CAPACITY, plan.largest_bound + 1)),
+          // Room for a block's lines up to the usual write size, and always
+          // for the largest single item.
+          out_(std::max(std::min(OUTPUT_CAPACITY, chunk_records * plan.line_bound), plan.largest_bound + 1)),
           converter_(plan) {}
 
     int run(ByteSource& source, ByteSink& sink) override {

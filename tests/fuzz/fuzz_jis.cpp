@@ -1,0 +1,22 @@
+// J items: never longer than the item, never 0x00, and nothing after a zero
+// byte of the item matters.
+#include <algorithm>
+#include <vector>
+
+#include "codec/jis.hpp"
+#include "fuzz.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace rekmo;
+    const std::size_t bound = jis_bound(size);
+    std::vector<std::uint8_t> out(bound + 1, 0xEE);
+    const std::size_t n = decode_jis_field({data, size}, out.data());
+    FUZZ_CHECK(n <= bound && out[bound] == 0xEE);  // nothing written past the bound
+    out.resize(n);
+    FUZZ_CHECK(fuzz::has_no_zero(out));
+    const auto text_end = static_cast<std::size_t>(std::find(data, data + size, 0) - data);
+    std::vector<std::uint8_t> cut(jis_bound(text_end));
+    cut.resize(decode_jis_field({data, text_end}, cut.data()));
+    FUZZ_CHECK(cut == out);
+    return 0;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of a fuzz build for a fixed, deterministic budget:
+# the same seed and the same number of executions each time, so that a
+# finding never depends on luck. New inputs go to a scratch folder; the saved
+# corpus is only read.
+#
+#   tests/fuzz/run.sh [BUILD_DIR] [RUNS]     defaults: build/fuzz 200000
+#
+# To fuzz longer, run a target by hand, e.g.
+#   build/fuzz/tests/fuzz/fuzz_jis -max_total_time=600 /tmp/new tests/fuzz/corpus/jis
+# and add what it finds to tests/fuzz/corpus/jis when it is worth keeping.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/fuzz}
+runs=${2:-200000}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+status=0
+for target in "$build"/tests/fuzz/fuzz_*; do
+    name=${target##*/fuzz_}
+    mkdir -p "$scratch/$name"
+    log="$scratch/$name.log"
+    # A crash or a failed check makes the target exit non-zero.
+    if "$target" -seed=1 -runs="$runs" -max_len=4096 -print_final_stats=1 \
+        -artifact_prefix="$scratch/$name-" "$scratch/$name" "tests/fuzz/corpus/$name" >"$log" 2>&1; then
+        echo "$name: ok, $(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$') runs/s"
+    else
+        echo "$name: FAILED"
+        tail -n 40 "$log"
+        for crash in "$scratch/$name"-*; do [ -f "$crash" ] && od -A x -t x1z "$crash" | head -n 20; done
+        status=1
+    fi
+done
+exit $status
