@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,10 +53,17 @@ protected:
         if (!in) return std::nullopt;
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    test::ProcessResult rekmo(const std::vector<std::string>& args, const std::string& locale = "C") const {
+    test::ProcessResult rekmo(const std::vector<std::string>& args, const std::string& locale = "C",
+                              const std::vector<std::string>& faults = {}) const {
         std::vector<std::string> argv = {REKMO_BINARY};
         argv.insert(argv.end(), args.begin(), args.end());
-        return test::run_process(argv, {"LC_ALL=" + locale});
+        std::vector<std::string> env = {"LC_ALL=" + locale};
+        if (!faults.empty()) {
+            env.push_back(std::string("LD_PRELOAD=") + REKMO_FAULT_INJECT);
+            env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+            env.insert(env.end(), faults.begin(), faults.end());
+        }
+        return test::run_process(argv, env);
     }
     // The usual three paths: host.bin, out.csv, format.txt.
     test::ProcessResult convert(const std::string& format, const std::string& host) const {
@@ -212,6 +220,26 @@ TEST_F(Cli, ClosedPipeIsAWriteError) {
     EXPECT_EQ(r.errors, WRITE_ERROR);
 }
 
+TEST_F(Cli, FailedCloseIsAWriteError) {
+    const std::string out = path("out.csv");
+    const auto r = rekmo({write("host.bin", "\xC1\xC2"), out, write("format.txt", "A,1,1,E,1\n")}, "C",
+                         {"REKMO_FAULT_CLOSE=" + out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.errors, WRITE_ERROR);
+    EXPECT_EQ(read("out.csv"), "A\nB\n");  // the lines were written; only the close failed
+}
+
+TEST_F(Cli, HostFileCutAfterItsSizeCheckIsAReadError) {
+    // 5 records of 4 bytes pass the size check; before the first read the
+    // file is cut to 2.5 records.
+    const std::string host = write("host.bin", std::string(20, '\xC1'));
+    const auto r = rekmo({host, path("out.csv"), write("format.txt", "RECLEN=4\nA,1,1,E,1\n")}, "C",
+                         {"REKMO_FAULT_TRUNCATE=" + host + ":10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, READ_ERROR);
+    EXPECT_EQ(read("out.csv"), "A\nA\n");
+}
+
 TEST_F(Cli, StreamEndingInsideARecordIsAReadError) {
     const std::string fifo = path("host.fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -249,6 +277,59 @@ TEST_F(Cli, WinFileNeverOverwritesAnInput) {
         EXPECT_EQ(read("host.bin"), host_bytes);
         EXPECT_EQ(read("format.txt"), format_text);
     }
+}
+
+// Format files nobody would write on purpose: each gives its one result.
+TEST_F(Cli, HostileFormatFiles) {
+    const std::string host = write("host.bin", std::string(12, '\xC1'));
+    std::string fields = "A,1,2,E,1";
+    for (int i = 0; i < 10000; ++i) fields += ",x";
+    const std::string digits50(50, '9');
+    struct Case {
+        std::string name, text;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        // A 1 MB line arrives as 1023-byte pieces, each an item line: the
+        // first has no length.
+        {"long_line", "#" + std::string(1u << 20, 'x') + "\n", 1, item_size(1)},
+        // 10,000 fields: the first piece is a good item, the next piece is
+        // all commas and x's.
+        {"fields", fields + "\n", 1, item_size(2)},
+        {"digits_position", "A," + digits50 + ",2,E,1\n", 1, item_position(1)},
+        {"digits_length", "A,1," + digits50 + ",E,1\n", 1, item_size(1)},
+        {"digits_reclen", "RECLEN=" + digits50 + "\nA,1,2,E,1\n", 1, record_length(2147483647)},
+        {"lower_case", "reclen=12\na,1,1,e,1\nb,2,1,p,1\nc,3,1,z,1\nd,4,1,j,1\ne,5,2,f,1\nf,7,2,fn,1\ng,9,2,k,1\n"
+                       "h,11,2,kn,1\n", 0, ""},
+        {"lead_bytes", "A\x82,1,2,E,1\x82\nB,3,2,E,1\x81", 0, ""},
+        {"zero_byte", std::string("A,1,2,E,1\0\xFF\xFF\n", 13), 0, ""},
+    };
+    for (const Case& c : cases) {
+        const auto r = rekmo({host, path("out.csv"), write(c.name + ".txt", c.text)});
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.errors, c.message) << c.name;
+    }
+    // Binary garbage: one known message or success, never a crash.
+    std::mt19937 rng(404);
+    for (int trial = 0; trial < 20; ++trial) {
+        std::string garbage(1 + rng() % 4000, '\0');
+        for (char& c : garbage) c = static_cast<char>(rng());
+        const auto r = rekmo({host, path("out.csv"), write("garbage.txt", garbage)});
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << trial;  // -1 only when the file cannot be opened
+        const bool one_message = r.errors.empty() || r.errors.find("行の項目") != std::string::npos ||
+                                 r.errors.find("ﾚｺｰﾄﾞ長") != std::string::npos;
+        EXPECT_TRUE(one_message) << r.errors;
+    }
+}
+
+TEST_F(Cli, FormatOfAHundredThousandItemsLoads) {
+    std::string text = "RECLEN=100\n";
+    for (int i = 0; i < 100000; ++i) text += "ITEM" + std::to_string(i) + "," + std::to_string(i % 100 + 1) + ",1,E,0\n";
+    text += "LAST,1,3,E,1\n";
+    const auto r = rekmo({write("host.bin", std::string(200, '\xC1')), path("out.csv"), write("format.txt", text)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read("out.csv"), "AAA\nAAA\n");
 }
 
 TEST_F(Cli, LongItemsConvertWhole) {
