@@ -1,7 +1,6 @@
 # Cross-building for 64-bit Windows with MinGW-w64 from Linux (Debian:
 # g++-mingw-w64-x86-64-posix). The posix thread-model compilers are the ones
-# whose libstdc++ has std::thread. Programs link statically, so rekmo.exe
-# needs no DLL beside it. Test programs run under Wine.
+# whose libstdc++ has std::thread. Test programs run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,8 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(REKMO_WINE wine)
 if(REKMO_WINE)
