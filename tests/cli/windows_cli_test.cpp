@@ -190,22 +190,30 @@ TEST_F(Windows, FailuresGiveTheirMessagesAndStatuses) {
 }
 
 // WinFile that names HostFile or FormatFile, however it is spelt, is refused
-// before anything is opened for writing.
+// before anything is opened for writing. (HostFile is also held unshared;
+// FormatFile, closed by then, has only its identity to protect it.)
 TEST_F(Windows, WinFileNeverOverwritesAnInput) {
     const std::string host_bytes(30, '\xC1');
     const std::string format_text = "RECLEN=10\nA,1,10,E,1\n";
     const std::string host = write("host.bin", host_bytes);
     const std::string format = write("format.txt", format_text);
-    ASSERT_TRUE(CreateHardLinkA(path("hard.csv").c_str(), host.c_str(), nullptr));
-    char full[4096];
-    ASSERT_GT(GetFullPathNameA(host.c_str(), sizeof full, full, nullptr), 0u);
-    std::string upper = host, forward = host;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    for (char& c : forward)
-        if (c == '\\') c = '/';
-    for (const std::string& win :
-         {host, std::string(full), upper, forward, ".\\" + host, path("hard.csv"), format, ".\\" + format}) {
+    ASSERT_TRUE(CreateHardLinkA(path("host-link.csv").c_str(), host.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkA(path("format-link.csv").c_str(), format.c_str(), nullptr));
+    auto spellings = [](const std::string& file) {
+        char full[4096];
+        EXPECT_GT(GetFullPathNameA(file.c_str(), sizeof full, full, nullptr), 0u);
+        std::string upper = file, forward = file;
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        for (char& c : forward)
+            if (c == '\\') c = '/';
+        return std::vector<std::string>{file, full, upper, forward, ".\\" + file};
+    };
+    std::vector<std::string> wins = spellings(host);
+    for (const std::string& w : spellings(format)) wins.push_back(w);
+    wins.push_back(path("host-link.csv"));
+    wins.push_back(path("format-link.csv"));
+    for (const std::string& win : wins) {
         const auto r = rekmo({host, win, format});
         EXPECT_EQ(r.status, 1) << win;
         EXPECT_EQ(r.errors, cannot_open(win));
