@@ -57,7 +57,7 @@ UINT code_page_of(std::string_view codeset) {
 // has no form there.
 bool convert_text(std::string_view in, UINT code_page, std::string& out) {
     if (in.empty()) return true;
-    if (in.size() > static_cast<std::size_t>(INT_MAX / 2)) return false;
+    if (in.size() > static_cast<std::size_t>(INT_MAX)) return false;  // the sizes the calls take
     const int in_size = static_cast<int>(in.size());
     const int wide_size = MultiByteToWideChar(TEMPLATE_CODE_PAGE, MB_ERR_INVALID_CHARS, in.data(), in_size, nullptr, 0);
     if (wide_size <= 0) return false;
