@@ -13,16 +13,19 @@
 namespace rekmo::platform {
 
 // Called once at program start (POSIX: a closed pipe as WinFile must give a
-// write error, not end the process).
+// write error, not end the process; Windows: the system shows no dialogs of
+// its own, such as for a drive without a disk).
 void startup() noexcept;
 
 // The whole command line as one string, program name included. POSIX hands
-// over arguments already split: they are joined by single spaces.
+// over arguments already split: they are joined by single spaces. Windows
+// hands over the string itself (argc and argv are not used).
 std::string command_line(int argc, char** argv);
 
 enum class FileKind { REGULAR, DIRECTORY, OTHER };
 
-// Tells whether two paths name one file (device and inode on POSIX).
+// Tells whether two paths name one file (device and inode on POSIX, volume
+// serial number and file index on Windows).
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t index = 0;
@@ -46,7 +49,8 @@ public:
     ~File();
     bool is_open() const noexcept { return handle_ >= 0; }
 
-    // Opens an existing file for reading. False when it cannot be opened.
+    // Opens an existing file for reading (Windows: shared with no one, so it
+    // cannot change while it is read). False when it cannot be opened.
     bool open_input(const std::string& path) noexcept;
     // Creates or truncates a file for writing. False when that fails.
     bool create_output(const std::string& path) noexcept;
@@ -82,12 +86,16 @@ struct MessagePart {
 
 // Shows a message and returns when it has been shown. POSIX: the message and
 // one line feed on standard error, the template text converted from Shift_JIS
-// (code page 932) to the locale's character set.
+// (code page 932) to the locale's character set. Windows: a message box with
+// no owner, an empty title, an OK button and no icon, showing the bytes as
+// they are (the ANSI code page: 932 on a Japanese system); it returns when
+// the box is dismissed.
 void show_message(std::span<const MessagePart> parts) noexcept;
 
 // The message as show_message would write it for a display whose character
-// set is `codeset` ("UTF-8", "EUC-JP", ...). If the template text cannot be
-// converted, it stays in Shift_JIS.
+// set is `codeset` ("UTF-8", "EUC-JP", ...; Windows also takes "CP<number>"
+// for a code page). If the template text cannot be converted, it stays in
+// Shift_JIS.
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset);
 
 }  // namespace rekmo::platform

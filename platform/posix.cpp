@@ -1,9 +1,8 @@
 // POSIX platform layer: file descriptors for the data files, stat identities,
-// and messages on standard error in the locale's character set.
+// and message rendering through iconv. Showing a message lives in
+// posix_display.cpp, so that a test can link its own display instead.
 #include <fcntl.h>
 #include <iconv.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,18 +25,6 @@ FileKind kind_of(mode_t mode) noexcept {
 
 FileIdentity identity_of(const struct stat& st) noexcept {
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// The character set messages are shown in. A C, POSIX or ASCII locale cannot
-// show Japanese at all, so such a terminal gets UTF-8. The locale is read
-// here, when a message is shown, and nowhere else.
-std::string display_codeset() {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-    if (loc == static_cast<locale_t>(nullptr)) return "UTF-8";
-    std::string codeset = nl_langinfo_l(CODESET, loc);
-    freelocale(loc);
-    if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
-    return codeset;
 }
 
 bool convert_text(iconv_t cd, std::string_view in, std::string& out) {
@@ -74,10 +61,6 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) noexcept {
         }
     }
     return true;
-}
-
-void write_stderr(std::string_view bytes) noexcept {
-    (void)write_all(STDERR_FILENO, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 }  // namespace
@@ -178,16 +161,6 @@ std::string render_message(std::span<const MessagePart> parts, const std::string
         for (const MessagePart& part : parts) text.append(part.bytes);
     }
     return text;
-}
-
-void show_message(std::span<const MessagePart> parts) noexcept {
-    try {
-        write_stderr(render_message(parts, display_codeset()) + '\n');
-    } catch (...) {
-        // No memory to convert it: the message as it is, piece by piece.
-        for (const MessagePart& part : parts) write_stderr(part.bytes);
-        write_stderr("\n");
-    }
 }
 
 }  // namespace rekmo::platform

@@ -1,15 +1,17 @@
 // Running out of memory, on demand: this test executable replaces the global
-// allocation functions so that large requests fail while a test asks.
+// allocation functions so that large requests fail while a test asks. Its
+// messages go to the recording display.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/app.hpp"
+#include "support/recorded_display.hpp"
 
 namespace {
 std::size_t fail_from_size = static_cast<std::size_t>(-1);  // requests this large fail
@@ -29,11 +31,16 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 namespace rekmo {
 namespace {
 
+// "ﾒﾓﾘが不足しています。" as stored (code page 932).
+const std::vector<std::string> OUT_OF_MEMORY = {
+    "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42"};
+
 class OutOfMemory : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        dir_ = std::filesystem::temp_directory_path() / ("rekmo-memory-" + std::to_string(::getpid()));
+        dir_ = std::filesystem::temp_directory_path() /
+               ("rekmo-memory-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
         std::ofstream(path("host.bin"), std::ios::binary) << std::string(10, '\xC1');
     }
@@ -42,14 +49,14 @@ protected:
 
     // Runs the converter with requests of `limit` bytes or more failing;
     // returns the status and what it showed.
-    std::pair<int, std::string> run_failing_from(std::size_t limit, const std::string& format) {
+    std::pair<int, std::vector<std::string>> run_failing_from(std::size_t limit, const std::string& format) {
         std::ofstream(path("format.txt"), std::ios::binary) << format;
         const std::string line = "rekmo " + path("host.bin") + " " + path("out.csv") + " " + path("format.txt");
-        ::testing::internal::CaptureStderr();
+        test::take_shown_messages();
         fail_from_size = limit;
         const int status = app_main(line);
         fail_from_size = static_cast<std::size_t>(-1);
-        return {status, ::testing::internal::GetCapturedStderr()};
+        return {status, test::take_shown_messages()};
     }
     std::filesystem::path dir_;
 };
@@ -59,21 +66,21 @@ TEST_F(OutOfMemory, WhileTheItemTableGrows) {
     for (int i = 0; i < 20000; ++i) format += "A,1,1,E,1\n";
     const auto [status, shown] = run_failing_from(256 * 1024, format);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(shown, "ﾒﾓﾘが不足しています。\n");
+    EXPECT_EQ(shown, OUT_OF_MEMORY);
     EXPECT_FALSE(std::filesystem::exists(path("out.csv")));
 }
 
 TEST_F(OutOfMemory, BeforeWinFileIsCreated) {
     const auto [status, shown] = run_failing_from(256 * 1024, "RECLEN=10\nA,1,10,E,1\n");
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(shown, "ﾒﾓﾘが不足しています。\n");
+    EXPECT_EQ(shown, OUT_OF_MEMORY);
     EXPECT_FALSE(std::filesystem::exists(path("out.csv")));  // nothing truncated or created
 }
 
 TEST_F(OutOfMemory, EnoughMemoryConverts) {
     const auto [status, shown] = run_failing_from(static_cast<std::size_t>(-1), "RECLEN=10\nA,1,10,E,1\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(shown, "");
+    EXPECT_TRUE(shown.empty());
     std::ifstream in(path("out.csv"), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "AAAAAAAAAA\n");
 }

@@ -81,17 +81,6 @@ TEST_F(Cli, ConvertsTheWorkedRecord) {
     EXPECT_EQ(read("out.csv"), "\x41\x42\x43\x2C\x2D\x31\x32\x33\x34\x2C\x82\xA0\x82\xA2\x0A");
 }
 
-// The bundled customer master, every item type; the expected CSV was built
-// from the texts the records were made of (examples/make_example.py).
-TEST_F(Cli, ConvertsTheBundledExample) {
-    const std::string source = REKMO_SOURCE_DIR;
-    const auto r = rekmo({source + "/examples/customers.bin", path("out.csv"), source + "/examples/customers.fmt"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.errors, "");
-    std::ifstream expected(source + "/tests/data/customers.csv", std::ios::binary);
-    EXPECT_EQ(read("out.csv"), std::string(std::istreambuf_iterator<char>(expected), {}));
-}
-
 TEST_F(Cli, ConvertsZonedAndPackedNumbers) {
     const std::string format =
         "RECLEN=24\nQTY,1,3,Z,1\nAMT,4,3,P,1\nZERO,7,2,P,1\nBIG,9,10,P,1\nNONE,19,-4,P,1\nDATE,19,6,Z,1\n";

@@ -44,4 +44,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::vecto
     return result;
 }
 
+ProcessResult run_rekmo(const std::vector<std::string>& operands) {
+    std::vector<std::string> argv = {REKMO_BINARY};
+    argv.insert(argv.end(), operands.begin(), operands.end());
+    return run_process(argv, {"LC_ALL=C"});
+}
+
 }  // namespace rekmo::test

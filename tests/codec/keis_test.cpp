@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "support/jis_text.hpp"
-
 namespace rekmo {
 namespace {
 
@@ -50,20 +48,6 @@ TEST(Keis, DoubleByteOnly) {
         {"\xA4", ""},
     };
     for (const auto& [item, expected] : cases) EXPECT_EQ(decode(false, item), expected);
-}
-
-// Random JIS X 0208 text encoded by glibc, decoded here, compared with glibc's
-// Shift_JIS; in K items between host single-byte stretches.
-TEST(Keis, RoundTripsThroughGlibc) {
-    std::mt19937 rng(5);
-    for (int trial = 0; trial < 300; ++trial) {
-        const test::JisText a = test::random_jis_text(rng, 1 + rng() % 80);
-        EXPECT_EQ(decode(false, a.euc), a.sjis);
-
-        const test::HostText x = test::random_host_text(rng, rng() % 10), y = test::random_host_text(rng, rng() % 10);
-        const test::JisText b = test::random_jis_text(rng, 1 + rng() % 20);
-        EXPECT_EQ(decode(true, x.host + SI + a.euc + SO + y.host + SI + b.euc + SO), x.text + a.sjis + y.text + b.sjis);
-    }
 }
 
 }  // namespace

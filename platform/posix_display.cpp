@@ -1,0 +1,52 @@
+// Showing a message on POSIX: standard error, in the locale's character set.
+// Kept apart from posix.cpp so that a test executable can link its own
+// show_message in place of this one.
+#include <langinfo.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace rekmo::platform {
+namespace {
+
+// The character set messages are shown in. A C, POSIX or ASCII locale cannot
+// show Japanese at all, so such a terminal gets UTF-8. The locale is read
+// here, when a message is shown, and nowhere else.
+std::string display_codeset() {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return "UTF-8";
+    std::string codeset = nl_langinfo_l(CODESET, loc);
+    freelocale(loc);
+    if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
+    return codeset;
+}
+
+void write_stderr(std::string_view bytes) noexcept {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(STDERR_FILENO, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            return;  // nowhere left to say it
+        }
+    }
+}
+
+}  // namespace
+
+void show_message(std::span<const MessagePart> parts) noexcept {
+    try {
+        write_stderr(render_message(parts, display_codeset()) + '\n');
+    } catch (...) {
+        // No memory to convert it: the message as it is, piece by piece.
+        for (const MessagePart& part : parts) write_stderr(part.bytes);
+        write_stderr("\n");
+    }
+}
+
+}  // namespace rekmo::platform

@@ -1,0 +1,203 @@
+// Windows platform layer: the command line as the system hands it over, file
+// handles for the data files, volume serial numbers and file indexes as
+// identities, and message rendering through the system's code pages. Paths
+// are ANSI code page bytes and go to the "A" functions as they are. Showing
+// a message lives in windows_display.cpp, so that a test can link its own
+// display instead.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace rekmo::platform {
+namespace {
+
+constexpr UINT TEMPLATE_CODE_PAGE = 932;      // message templates are Shift_JIS
+constexpr DWORD LARGEST_TRANSFER = 1u << 30;  // bytes per ReadFile or WriteFile
+
+HANDLE handle_of(std::intptr_t handle) noexcept { return reinterpret_cast<HANDLE>(handle); }
+
+std::intptr_t value_of(HANDLE handle) noexcept {
+    return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
+}
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) noexcept {
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}};
+}
+
+// The code page for a character set name; 0 when there is none.
+UINT code_page_of(std::string_view codeset) {
+    std::string upper(codeset);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (upper == "UTF-8" || upper == "UTF8") return CP_UTF8;
+    if (upper == "SHIFT_JIS" || upper == "SJIS" || upper == "WINDOWS-31J") return 932;
+    if (upper == "EUC-JP") return 20932;
+    if (upper.starts_with("CP") && upper.size() > 2) {
+        UINT number = 0;
+        const auto [end, error] = std::from_chars(upper.data() + 2, upper.data() + upper.size(), number);
+        if (error == std::errc() && end == upper.data() + upper.size() && IsValidCodePage(number)) return number;
+    }
+    return 0;
+}
+
+// Appends `in` (Shift_JIS) converted to `code_page`; false when a character
+// has no form there.
+bool convert_text(std::string_view in, UINT code_page, std::string& out) {
+    if (in.empty()) return true;
+    if (in.size() > static_cast<std::size_t>(INT_MAX)) return false;  // the sizes the calls take
+    const int in_size = static_cast<int>(in.size());
+    const int wide_size = MultiByteToWideChar(TEMPLATE_CODE_PAGE, MB_ERR_INVALID_CHARS, in.data(), in_size, nullptr, 0);
+    if (wide_size <= 0) return false;
+    std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+    MultiByteToWideChar(TEMPLATE_CODE_PAGE, MB_ERR_INVALID_CHARS, in.data(), in_size, wide.data(), wide_size);
+    // UTF-8 holds every character; elsewhere a stand-in character would be a
+    // silent change of the text, so it counts as a failure.
+    BOOL used_default = FALSE;
+    BOOL* used_default_ptr = code_page == CP_UTF8 ? nullptr : &used_default;
+    const DWORD flags = code_page == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const int size =
+        WideCharToMultiByte(code_page, flags, wide.data(), wide_size, nullptr, 0, nullptr, used_default_ptr);
+    if (size <= 0 || used_default) return false;
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(size));
+    WideCharToMultiByte(code_page, flags, wide.data(), wide_size, out.data() + at, size, nullptr, nullptr);
+    return true;
+}
+
+}  // namespace
+
+void startup() noexcept { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX); }
+
+std::string command_line(int, char**) { return GetCommandLineA(); }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+bool File::open_input(const std::string& path) noexcept {
+    close();
+    // Backup semantics let a directory open too, so that it is told by its
+    // attributes rather than by a failure that could mean anything.
+    handle_ =
+        value_of(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return handle_ >= 0;
+}
+
+bool File::create_output(const std::string& path) noexcept {
+    close();
+    handle_ = value_of(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_ >= 0;
+}
+
+bool File::info(FileInfo& out) const noexcept {
+    const HANDLE handle = handle_of(handle_);
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return false;
+    if (type != FILE_TYPE_DISK) {
+        // A pipe or a character device: read as a stream, no size, no identity.
+        out = FileInfo{};
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return false;
+    out.identity = identity_of(info);
+    out.size = 0;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        out.kind = FileKind::DIRECTORY;
+        return true;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size)) return false;
+    out.kind = FileKind::REGULAR;
+    out.size = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    return true;
+}
+
+File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
+    ReadResult result;
+    while (result.count < buffer.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - result.count, LARGEST_TRANSFER));
+        DWORD got = 0;
+        if (!ReadFile(handle_of(handle_), buffer.data() + result.count, want, &got, nullptr)) {
+            // A pipe whose writer has closed reports its end this way.
+            result.error = GetLastError() != ERROR_BROKEN_PIPE;
+            break;
+        }
+        if (got == 0) break;
+        result.count += got;
+    }
+    return result;
+}
+
+bool File::write(std::span<const std::uint8_t> bytes) noexcept {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, LARGEST_TRANSFER));
+        DWORD put = 0;
+        if (!WriteFile(handle_of(handle_), bytes.data() + done, want, &put, nullptr) || put == 0) return false;
+        done += put;
+    }
+    return true;
+}
+
+bool File::close() noexcept {
+    if (handle_ < 0) return true;
+    const BOOL closed = CloseHandle(handle_of(handle_));
+    handle_ = -1;
+    return closed != FALSE;
+}
+
+bool path_identity(const std::string& path, FileIdentity& out) noexcept {
+    // No data access is asked for, so a file that another handle holds
+    // without sharing (HostFile while it is read) can still be identified.
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+    CloseHandle(handle);
+    if (known) out = identity_of(info);
+    return known;
+}
+
+std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
+    std::string text;
+    const UINT code_page = code_page_of(codeset);
+    bool converted = code_page != 0;
+    for (const MessagePart& part : parts) {
+        if (!part.from_template) {
+            text.append(part.bytes);
+        } else if (converted && !convert_text(part.bytes, code_page, text)) {
+            converted = false;
+        }
+    }
+    if (!converted) {
+        text.clear();
+        for (const MessagePart& part : parts) text.append(part.bytes);
+    }
+    return text;
+}
+
+}  // namespace rekmo::platform
