@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 namespace rekmo {
 
@@ -37,6 +38,15 @@ private:
     bool half_ = false;  // the run holds the first byte of a pair
     std::uint8_t first_ = 0;
 };
+
+// Double-byte-only text (KN, FN): pairs from the start while both bytes lie
+// within the item; an odd last byte is ignored.
+template <AppendPair Append>
+std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    std::size_t o = 0;
+    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += Append(item[j], item[j + 1], out + o);
+    return o;
+}
 
 // The position of the first `byte` in [p, end), or end.
 inline const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {

@@ -41,16 +41,10 @@ std::size_t append_jef(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexce
     return append_host_sjis(a, b, out);
 }
 
-std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    std::size_t o = 0;
-    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += append_jef(item[j], item[j + 1], out + o);
-    return o;
-}
-
 }  // namespace
 
 std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    if (!mixed) return decode_pairs(item, out);
+    if (!mixed) return decode_pairs<append_jef>(item, out);
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be

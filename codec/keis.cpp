@@ -29,16 +29,10 @@ constexpr std::uint8_t SHIFT_OUT = 0x41;  // after 0A: back to single-byte
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 
-std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    std::size_t o = 0;
-    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += append_host_sjis(item[j], item[j + 1], out + o);
-    return o;
-}
-
 }  // namespace
 
 std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    if (!mixed) return decode_pairs(item, out);
+    if (!mixed) return decode_pairs<append_host_sjis>(item, out);
     // Stretches between 0A bytes are ordinary bytes of the current mode. The
     // run is converted as it grows, straight into `out`; run_start marks
     // where its text began, so that an unclosed run can be taken back.
