@@ -16,9 +16,11 @@ namespace rekmo {
 namespace {
 
 constexpr std::size_t OUTPUT_CAPACITY = 1 << 20;  // bytes of lines per write in the serial loop
-// Each thread of the parallel loop holds a chunk and its worst-case lines;
-// beyond this in all, fewer threads, and with a single thread the lines are
-// written as the buffer fills instead.
+// Each slot of the parallel loop (two per thread, and two more) holds a chunk
+// and its worst-case lines. Threads are limited so that one such pair per
+// thread fits in this (a few MB for ordinary layouts; only very long records
+// or lines come near it); down to one thread, the serial loop then writes
+// lines as its buffer fills instead.
 constexpr std::size_t PARALLEL_MEMORY = 48u << 20;
 // Below this a regular file is converted on one thread: starting threads
 // would cost more than they save.
