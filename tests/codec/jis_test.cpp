@@ -4,14 +4,13 @@
 
 #include <string>
 
+#include "support/decoded.hpp"
+
 namespace rekmo {
 namespace {
 
 std::string decode(const std::string& item) {
-    std::string out(jis_bound(item.size()), '\0');
-    out.resize(decode_jis_field({reinterpret_cast<const std::uint8_t*>(item.data()), item.size()},
-                                reinterpret_cast<std::uint8_t*>(out.data())));
-    return out;
+    return test::decoded(item, jis_bound(item.size()), decode_jis_field);
 }
 
 const std::string IN = "\x1B\x24\x42";    // ESC $ B

@@ -7,16 +7,15 @@
 #include <random>
 #include <string>
 
+#include "support/decoded.hpp"
 #include "support/jis_text.hpp"
 
 namespace rekmo {
 namespace {
 
 std::string decode(bool mixed, const std::string& item) {
-    std::string out(keis_bound(item.size()), '\0');
-    out.resize(decode_keis_field(mixed, {reinterpret_cast<const std::uint8_t*>(item.data()), item.size()},
-                                 reinterpret_cast<std::uint8_t*>(out.data())));
-    return out;
+    return test::decoded(item, keis_bound(item.size()),
+                         [&](auto in, std::uint8_t* out) { return decode_keis_field(mixed, in, out); });
 }
 
 const std::string SI = "\x0A\x42";  // into double-byte
