@@ -88,7 +88,7 @@ void jis(benchmark::State& state) {
     std::mt19937 rng(6);
     const Bytes item = concat({{'T', 'E', 'L', ' '}, {0x1B, 0x24, 0x42}, double_bytes(rng, 30, 0), {0x1B, 0x28, 0x4A},
                                {'A', 'B', 'C'}, {0x1B, 0x24, 0x42}, double_bytes(rng, 8, 0), {0x1B, 0x28, 0x4A}});
-    run(state, item, decode_jis_field);
+    run(state, item, [](std::span<const std::uint8_t> in, std::uint8_t* out) { return decode_jis_field(in, out); });
 }
 
 BENCHMARK(ebcdic)->Arg(8)->Arg(40)->Arg(200);

@@ -20,6 +20,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 namespace rekmo {
 namespace {
@@ -30,30 +31,51 @@ constexpr int READ_DIGITS = 25;   // significant digits that are read
 constexpr int PRINT_DIGITS = 17;  // significant digits that are printed
 constexpr std::uint64_t EXACT_LIMIT = std::uint64_t{1} << 53;  // integers up to here are exact doubles
 
+constexpr unsigned SIGN_NEGATIVE = 0xD;
+
 bool is_negative(unsigned sign) noexcept { return sign != SIGN_POSITIVE && sign != SIGN_UNSIGNED; }
+
+// The sign half-byte of a non-empty item.
+unsigned sign_of(DecimalMode mode, const std::uint8_t* p, std::size_t n) noexcept {
+    return mode == DECIMAL_ZONED ? p[n - 1] >> 4u : p[n - 1] & 0x0Fu;
+}
+
+// Host programs write C, D or F; anything else (a space, an ASCII digit's 3)
+// reads as negative, which is seldom what the data meant.
+template <class Report>
+void note_sign(Report& report, unsigned sign) noexcept {
+    if (sign != SIGN_POSITIVE && sign != SIGN_NEGATIVE && sign != SIGN_UNSIGNED) report.note(FINDING_UNUSUAL_SIGN);
+}
+
+// True for a digit; a half-byte above 9 ends the number, and is noted.
+template <class Report>
+bool digit_ok(Report& report, unsigned half) noexcept {
+    if (half <= 9) return true;
+    report.note(FINDING_NON_DIGIT);
+    return false;
+}
 
 // Calls f(digit) for each digit half-byte in order until f returns false or
 // a half-byte above 9 ends the number. Returns the sign half-byte.
-template <typename F>
-unsigned for_each_digit(DecimalMode mode, std::span<const std::uint8_t> item, F&& f) noexcept {
+template <typename F, class Report = NoReport>
+unsigned for_each_digit(DecimalMode mode, std::span<const std::uint8_t> item, F&& f, Report&& report = {}) noexcept {
     const std::size_t n = item.size();
     if (n == 0) return SIGN_POSITIVE;
-    const std::uint8_t last = item[n - 1];
     if (mode == DECIMAL_ZONED) {
         for (std::size_t i = 0; i < n; ++i) {
             const unsigned d = item[i] & 0x0Fu;
-            if (d > 9 || !f(d)) break;
+            if (!digit_ok(report, d) || !f(d)) break;
         }
-        return last >> 4;
+        return sign_of(mode, item.data(), n);
     }
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned high = item[i] >> 4;
-        if (high > 9 || !f(high)) break;
+        if (!digit_ok(report, high) || !f(high)) break;
         if (i + 1 == n) break;  // the low half of the last byte is the sign
         const unsigned low = item[i] & 0x0Fu;
-        if (low > 9 || !f(low)) break;
+        if (!digit_ok(report, low) || !f(low)) break;
     }
-    return last & 0x0Fu;
+    return sign_of(mode, item.data(), n);
 }
 
 // Two decimal digits per lookup: "00" "01" ... "99".
@@ -90,12 +112,14 @@ std::size_t print_integer(std::uint64_t magnitude, bool negative, std::uint8_t* 
 // Short items (at most 15 digits: below 10^15, so the value is exact): the
 // text is the digit half-bytes themselves, leading zeros skipped, up to the
 // first half-byte above 9. No arithmetic, no long dependency chain.
+template <class Report>
 class DigitWriter {
 public:
-    DigitWriter(std::uint8_t* out, bool negative) noexcept : out_(out), negative_(negative) {}
+    DigitWriter(std::uint8_t* out, bool negative, Report& report) noexcept
+        : out_(out), negative_(negative), report_(report) {}
     // False when the half-byte is no digit and ends the number.
     bool put(unsigned digit) noexcept {
-        if (digit > 9) return false;
+        if (!digit_ok(report_, digit)) return false;
         if (n_ == 0) {
             if (digit == 0) return true;  // leading zeros are not significant
             if (negative_) out_[n_++] = '-';
@@ -111,11 +135,13 @@ public:
 private:
     std::uint8_t* out_;
     bool negative_;
+    Report& report_;
     std::size_t n_ = 0;
 };
 
-std::size_t short_packed(const std::uint8_t* p, std::size_t n, std::uint8_t* out) noexcept {
-    DigitWriter writer(out, is_negative(p[n - 1] & 0x0Fu));
+template <class Report>
+std::size_t short_packed(const std::uint8_t* p, std::size_t n, std::uint8_t* out, Report& report) noexcept {
+    DigitWriter writer(out, is_negative(sign_of(DECIMAL_PACKED, p, n)), report);
     for (std::size_t i = 0; i < n; ++i) {
         if (!writer.put(p[i] >> 4u)) break;
         if (i + 1 == n || !writer.put(p[i] & 0x0Fu)) break;  // the last low half is the sign
@@ -123,8 +149,9 @@ std::size_t short_packed(const std::uint8_t* p, std::size_t n, std::uint8_t* out
     return writer.finish();
 }
 
-std::size_t short_zoned(const std::uint8_t* p, std::size_t n, std::uint8_t* out) noexcept {
-    DigitWriter writer(out, is_negative(p[n - 1] >> 4u));
+template <class Report>
+std::size_t short_zoned(const std::uint8_t* p, std::size_t n, std::uint8_t* out, Report& report) noexcept {
+    DigitWriter writer(out, is_negative(sign_of(DECIMAL_ZONED, p, n)), report);
     for (std::size_t i = 0; i < n && writer.put(p[i] & 0x0Fu); ++i) {
     }
     return writer.finish();
@@ -190,23 +217,64 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept {
     return len + n;
 }
 
-std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+namespace {
+
+// True when `printed`, without its sign, is the item's significant digits.
+bool prints_its_digits(DecimalMode mode, std::span<const std::uint8_t> item, std::string_view printed) noexcept {
+    if (printed.starts_with('-')) printed.remove_prefix(1);
+    std::size_t i = 0;
+    bool same = true;
+    for_each_digit(mode, item, [&](unsigned d) {
+        if (i == 0 && d == 0) return true;  // leading zeros are not significant
+        same = i < printed.size() && printed[i] == static_cast<char>('0' + d);
+        ++i;
+        return same;
+    });
+    return same && (i == 0 ? printed == "0" : i == printed.size());
+}
+
+template <class Report>
+std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
+                         Report& report) noexcept {
     const std::size_t n = item.size();
     if (n == 0) return print_integer(0, false, out);
+    if constexpr (Report::ACTIVE) note_sign(report, sign_of(mode, item.data(), n));
     // Ledger amounts and dates.
-    if (mode == DECIMAL_PACKED && n <= SHORT_PACKED) return short_packed(item.data(), n, out);
-    if (mode == DECIMAL_ZONED && n <= SHORT_ZONED) return short_zoned(item.data(), n, out);
+    if (mode == DECIMAL_PACKED && n <= SHORT_PACKED) return short_packed(item.data(), n, out, report);
+    if (mode == DECIMAL_ZONED && n <= SHORT_ZONED) return short_zoned(item.data(), n, out, report);
     // Longer items: below 2^53 the number is still an exact double, and with
     // at most 16 digits it prints exactly.
     std::uint64_t magnitude = 0;
     bool exact = true;
-    const unsigned sign = for_each_digit(mode, item, [&](unsigned d) {
-        magnitude = magnitude * 10 + d;
-        exact = magnitude < EXACT_LIMIT;
-        return exact;
-    });
+    const unsigned sign = for_each_digit(
+        mode, item,
+        [&](unsigned d) {
+            magnitude = magnitude * 10 + d;
+            exact = magnitude < EXACT_LIMIT;
+            return exact;
+        },
+        report);
     if (exact) return print_integer(magnitude, is_negative(sign), out);
-    return print_decimal(decode_decimal(mode, item), out);
+    const std::size_t len = print_decimal(decode_decimal(mode, item), out);
+    if constexpr (Report::ACTIVE) {
+        for_each_digit(mode, item, [](unsigned) { return true; }, report);  // the half-bytes past 2^53
+        if (!prints_its_digits(mode, item, {reinterpret_cast<const char*>(out), len})) {
+            report.note(FINDING_PRECISION);
+        }
+    }
+    return len;
+}
+
+}  // namespace
+
+std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decimal_text(mode, item, out, quiet);
+}
+
+std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
+                            DecodeReport& report) noexcept {
+    return decimal_text(mode, item, out, report);
 }
 
 }  // namespace rekmo

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/report.hpp"
+
 namespace rekmo {
 
 enum DecimalMode {
@@ -29,6 +31,11 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 // double when the number is short enough to be exact. `out` holds
 // decimal_bound(mode, item.size()) bytes.
 std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// The same conversion, noting in `report` non-digit half-bytes, a sign other
+// than C, D or F, and a printed text that differs from the item's digits.
+std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
+                            DecodeReport& report) noexcept;
 
 // Worst-case text length: every digit, one more from rounding up, a sign.
 constexpr std::size_t decimal_bound(DecimalMode mode, std::size_t n) noexcept {

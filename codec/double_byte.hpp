@@ -6,25 +6,28 @@
 #include <cstring>
 #include <span>
 
+#include "codec/report.hpp"
+
 namespace rekmo {
 
-// Converts a pair of double-byte bytes, appending 0 to 2 bytes; returns how many.
-using AppendPair = std::size_t (*)(std::uint8_t, std::uint8_t, std::uint8_t*) noexcept;
+// A Pair converts one double-byte character: `pair(a, b, out)` appends 0 to 2
+// bytes and returns how many; `pair.report` receives its findings.
 
 // The double-byte run of a mixed item, converted as it grows. Its bytes pair
 // up from the start of the run, across shift codes that do not end it: a byte
 // left over at the end of one stretch pairs with the first byte of the next.
-template <AppendPair Append>
+template <class Pair>
 class PairedRun {
 public:
+    explicit PairedRun(Pair pair) noexcept : pair_(pair) {}
     // Appends the pairs of `len` more run bytes at out + o; returns the new o.
     std::size_t add(const std::uint8_t* p, std::size_t len, std::uint8_t* out, std::size_t o) noexcept {
         if (half_ && len > 0) {
-            o += Append(first_, *p++, out + o);
+            o += pair_(first_, *p++, out + o);
             --len;
             half_ = false;
         }
-        for (; len >= 2; p += 2, len -= 2) o += Append(p[0], p[1], out + o);
+        for (; len >= 2; p += 2, len -= 2) o += pair_(p[0], p[1], out + o);
         if (len > 0) {
             first_ = *p;
             half_ = true;
@@ -32,19 +35,24 @@ public:
         return o;
     }
     // Ends the run: a lone byte left in it is dropped.
-    void close() noexcept { half_ = false; }
+    void close() noexcept {
+        if (half_) pair_.report.note(FINDING_LONE_BYTE);
+        half_ = false;
+    }
 
 private:
+    Pair pair_;
     bool half_ = false;  // the run holds the first byte of a pair
     std::uint8_t first_ = 0;
 };
 
 // Double-byte-only text (KN, FN): pairs from the start while both bytes lie
 // within the item; an odd last byte is ignored.
-template <AppendPair Append>
-std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+template <class Pair>
+std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, Pair pair) noexcept {
     std::size_t o = 0;
-    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += Append(item[j], item[j + 1], out + o);
+    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
+    if (item.size() % 2 != 0) pair.report.note(FINDING_LONE_BYTE);
     return o;
 }
 

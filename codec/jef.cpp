@@ -32,19 +32,24 @@ constexpr std::uint8_t SJIS_IDEOGRAPHIC_SPACE[2] = {0x81, 0x40};
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 
-std::size_t append_jef(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
-    if (a == JEF_SPACE && b == JEF_SPACE) {
-        out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
-        out[1] = SJIS_IDEOGRAPHIC_SPACE[1];
-        return 2;
+template <class Report>
+struct JefPair {
+    Report& report;
+    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        if (a == JEF_SPACE && b == JEF_SPACE) {
+            out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
+            out[1] = SJIS_IDEOGRAPHIC_SPACE[1];
+            return 2;
+        }
+        const std::size_t added = append_host_sjis(a, b, out);
+        note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
+        return added;
     }
-    return append_host_sjis(a, b, out);
-}
+};
 
-}  // namespace
-
-std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    if (!mixed) return decode_pairs<append_jef>(item, out);
+template <class Report>
+std::size_t decode_jef(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+    if (!mixed) return decode_pairs(item, out, JefPair<Report>{report});
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
@@ -54,7 +59,8 @@ std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std
     Mode mode = Mode::SINGLE_BYTE;
     std::size_t o = 0;
     std::size_t run_start = 0;
-    PairedRun<append_jef> run;
+    bool run_has_bytes = false;  // only kept for a report
+    PairedRun run(JefPair<Report>{report});
     while (p < end) {
         if (mode == Mode::SINGLE_BYTE) {
             const std::uint8_t* shift = find_byte(p, end, SHIFT_IN);
@@ -64,12 +70,14 @@ std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std
             if (shift == end) break;
             mode = Mode::DOUBLE_BYTE;
             run_start = o;
+            run_has_bytes = false;
             p = shift + 1;
             continue;
         }
         const std::uint8_t* shift = p;
         while (shift < end && (*shift & 0xFE) != SHIFT_IN) ++shift;  // 28 or 29
         o = run.add(p, static_cast<std::size_t>(shift - p), out, o);
+        if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || shift > p;
         if (shift == end) break;
         if (*shift == SHIFT_OUT) {
             mode = Mode::SINGLE_BYTE;
@@ -77,7 +85,21 @@ std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std
         }
         p = shift + 1;
     }
-    return mode == Mode::DOUBLE_BYTE ? run_start : o;
+    if (mode == Mode::SINGLE_BYTE) return o;
+    if (run_has_bytes) report.note(FINDING_UNCLOSED_RUN);
+    return run_start;
+}
+
+}  // namespace
+
+std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decode_jef(mixed, item, out, quiet);
+}
+
+std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out,
+                             DecodeReport& report) noexcept {
+    return decode_jef(mixed, item, out, report);
 }
 
 }  // namespace rekmo

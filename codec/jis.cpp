@@ -36,11 +36,22 @@ constexpr std::uint8_t FINAL_J = 0x4A;
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 
-}  // namespace
+// Zero bytes that only pad the item lose nothing; any other byte after the
+// first zero is data the text never reaches.
+bool data_after(const std::uint8_t* from, const std::uint8_t* end) noexcept {
+    for (; from < end; ++from) {
+        if (*from != 0) return true;
+    }
+    return false;
+}
 
-std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+template <class Report>
+std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
     const std::uint8_t* const begin = item.data();
     const std::uint8_t* const end = find_byte(begin, begin + item.size(), 0);  // the text ends at a zero byte
+    if constexpr (Report::ACTIVE) {
+        if (end < begin + item.size() && data_after(end + 1, begin + item.size())) report.note(FINDING_ZERO_BYTE);
+    }
     Mode mode = Mode::SINGLE_BYTE;
     const std::uint8_t* run = begin;  // in double-byte mode the run is [run, p)
     std::size_t o = 0;
@@ -66,17 +77,33 @@ std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* o
             if (mode == Mode::DOUBLE_BYTE) {
                 for (const std::uint8_t* pair = run; pair + 1 < esc; pair += 2) {
                     const std::size_t added = append_sjis(pair[0], pair[1], out + o);
+                    note_jis_char(report, pair[0], pair[1], added);
                     o += added;
                     if (added < 2) return o;  // a 00 byte ends the text
                 }
+                if ((esc - run) % 2 != 0) report.note(FINDING_LONE_BYTE);
             }
             mode = Mode::SINGLE_BYTE;
             p = esc + 3;
         } else if (mode == Mode::SINGLE_BYTE) {
             out[o++] = ESC;  // an ESC that starts no sequence is ordinary
+        } else if (esc[1] == OPEN_PAREN && esc[2] == FINAL_B) {
+            report.note(FINDING_ESC_B);
         }
     }
+    if (mode == Mode::DOUBLE_BYTE && run < end) report.note(FINDING_UNCLOSED_RUN);
     return o;
+}
+
+}  // namespace
+
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decode_jis(item, out, quiet);
+}
+
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decode_jis(item, out, report);
 }
 
 }  // namespace rekmo

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/report.hpp"
+
 namespace rekmo {
 
 // Converts a J item: the bytes before its first zero byte, single-byte
@@ -13,6 +15,9 @@ namespace rekmo {
 // Returns the text's length.
 //   1B 24 42 24 22 24 24 1B 28 4A 41  ->  82 A0 82 A2 41
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// The same conversion, noting in `report` what it dropped or found unusual.
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 
 // The text is never longer than the item.
 constexpr std::size_t jis_bound(std::size_t n) noexcept { return n; }

@@ -10,8 +10,11 @@
 // character's string is empty; (30, 82) gives 88 00, the single byte 88.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "codec/report.hpp"
 
 namespace rekmo {
 
@@ -47,6 +50,54 @@ inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* o
 // bit set: the pair (a, b) is JIS (a - 0x80, b - 0x80), modulo 256.
 inline std::size_t append_host_sjis(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
     return append_sjis(static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), out);
+}
+
+// The 6879 characters of JIS X 0208 (1990), as rows and cells 1-94: runs of
+// assigned cells per row. Row 2 holds symbols with gaps, rows 3-8 digits,
+// Latin and kana, Greek, Cyrillic and box drawing; rows 16-47 the first kanji
+// level (ending at 47-51), rows 48-84 the second (ending at 84-6). Rows 9-15
+// and 85-94 are empty: codes there are gaiji or damage.
+namespace jis0208_detail {
+struct CellRun {
+    int row, first, last;
+};
+inline constexpr CellRun PARTIAL_ROWS[] = {
+    {1, 1, 94},  {2, 1, 14},  {2, 26, 33}, {2, 42, 48}, {2, 60, 74}, {2, 82, 89}, {2, 94, 94},
+    {3, 16, 25}, {3, 33, 58}, {3, 65, 90}, {4, 1, 83},  {5, 1, 86},  {6, 1, 24},  {6, 33, 56},
+    {7, 1, 33},  {7, 49, 81}, {8, 1, 32},  {47, 1, 51}, {84, 1, 6},
+};
+// Bit (cell - 1) of word (row - 1) * 2 + (cell - 1) / 64.
+inline constexpr auto ASSIGNED = [] {
+    std::array<std::uint64_t, 94 * 2> bits{};
+    auto set = [&](int row, int first, int last) {
+        for (int cell = first; cell <= last; ++cell) {
+            bits[static_cast<std::size_t>((row - 1) * 2 + (cell - 1) / 64)] |= std::uint64_t{1} << ((cell - 1) % 64);
+        }
+    };
+    for (const CellRun& run : PARTIAL_ROWS) set(run.row, run.first, run.last);
+    for (int row = 16; row <= 46; ++row) set(row, 1, 94);
+    for (int row = 48; row <= 83; ++row) set(row, 1, 94);
+    return bits;
+}();
+}  // namespace jis0208_detail
+
+// True when (j1, j2), both 0x21-0x7E, is one of the 6879 characters.
+constexpr bool jis0208_assigned(std::uint8_t j1, std::uint8_t j2) noexcept {
+    if (j1 < 0x21 || j1 > 0x7E || j2 < 0x21 || j2 > 0x7E) return false;
+    const int row = j1 - 0x20;
+    const int cell = j2 - 0x20;
+    const std::uint64_t word = jis0208_detail::ASSIGNED[static_cast<std::size_t>((row - 1) * 2 + (cell - 1) / 64)];
+    return ((word >> ((cell - 1) % 64)) & 1u) != 0;
+}
+
+// Notes what a converted character tells: a code outside JIS X 0208, and a
+// Shift_JIS code cut short by a 00 byte (`added` bytes of 2 were kept).
+template <class Report>
+constexpr void note_jis_char(Report& report, std::uint8_t j1, std::uint8_t j2, std::size_t added) noexcept {
+    if constexpr (Report::ACTIVE) {
+        if (!jis0208_assigned(j1, j2)) report.note(FINDING_UNASSIGNED);
+        if (added < 2) report.note(FINDING_MAPPING_ZERO);
+    }
 }
 
 }  // namespace rekmo

@@ -29,10 +29,19 @@ constexpr std::uint8_t SHIFT_OUT = 0x41;  // after 0A: back to single-byte
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 
-}  // namespace
+template <class Report>
+struct KeisPair {
+    Report& report;
+    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        const std::size_t added = append_host_sjis(a, b, out);
+        note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
+        return added;
+    }
+};
 
-std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    if (!mixed) return decode_pairs<append_host_sjis>(item, out);
+template <class Report>
+std::size_t decode_keis(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+    if (!mixed) return decode_pairs(item, out, KeisPair<Report>{report});
     // Stretches between 0A bytes are ordinary bytes of the current mode. The
     // run is converted as it grows, straight into `out`; run_start marks
     // where its text began, so that an unclosed run can be taken back.
@@ -41,13 +50,15 @@ std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, st
     Mode mode = Mode::SINGLE_BYTE;
     std::size_t o = 0;
     std::size_t run_start = 0;
-    PairedRun<append_host_sjis> run;
+    bool run_has_bytes = false;  // only kept for a report
+    PairedRun run(KeisPair<Report>{report});
     auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
         if (mode == Mode::SINGLE_BYTE) {
             ebcdic_to_jis8({from, len}, out + o);
             o += len;
         } else {
             o = run.add(from, len, out, o);
+            if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || len > 0;
         }
     };
     while (p < end) {
@@ -63,13 +74,28 @@ std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, st
         if (prefix[1] == SHIFT_IN && mode == Mode::SINGLE_BYTE) {
             mode = Mode::DOUBLE_BYTE;
             run_start = o;
+            run_has_bytes = false;
         } else if (prefix[1] == SHIFT_OUT) {
             mode = Mode::SINGLE_BYTE;
             run.close();
         }
         p = prefix + 2;
     }
-    return mode == Mode::DOUBLE_BYTE ? run_start : o;
+    if (mode == Mode::SINGLE_BYTE) return o;
+    if (run_has_bytes) report.note(FINDING_UNCLOSED_RUN);
+    return run_start;
+}
+
+}  // namespace
+
+std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decode_keis(mixed, item, out, quiet);
+}
+
+std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out,
+                              DecodeReport& report) noexcept {
+    return decode_keis(mixed, item, out, report);
 }
 
 }  // namespace rekmo

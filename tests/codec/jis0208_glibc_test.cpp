@@ -27,6 +27,9 @@ TEST(Jis0208, MatchesGlibcOnEveryCharacter) {
         for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
             const std::string euc = {static_cast<char>(j1 | 0x80), static_cast<char>(j2 | 0x80)};
             const std::optional<std::string> theirs = test::iconv_convert("EUC-JP", "SHIFT_JIS", euc);
+            // The bitmap of assigned cells agrees with glibc on every cell.
+            ASSERT_EQ(jis0208_assigned(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)), theirs.has_value())
+                << std::hex << j1 << " " << j2;
             if (!theirs) continue;  // unassigned
             ++characters;
             ASSERT_EQ(sjis_of(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)), *theirs)

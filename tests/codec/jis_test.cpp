@@ -10,7 +10,7 @@ namespace rekmo {
 namespace {
 
 std::string decode(const std::string& item) {
-    return test::decoded(item, jis_bound(item.size()), decode_jis_field);
+    return test::decoded(item, jis_bound(item.size()), [](auto in, std::uint8_t* out) { return decode_jis_field(in, out); });
 }
 
 const std::string IN = "\x1B\x24\x42";    // ESC $ B

@@ -1,0 +1,47 @@
+// What a decoder can tell about an item besides its text: the data it drops
+// or reads in an unusual way. rekmo never asks; rekmo-inspect does.
+//
+// Each decoder is one template over its report type. With NoReport every
+// note is an empty inline call, so the converter's code is the same as if
+// no report existed; with DecodeReport the same code records its findings.
+#pragma once
+
+#include <cstdint>
+
+namespace rekmo {
+
+// One bit per kind of finding; an item's findings are their union.
+enum Finding : std::uint32_t {
+    // In the converted text: the CSV line would gain a column or a line.
+    FINDING_COMMA = 1u << 0,
+    FINDING_CR = 1u << 1,
+    FINDING_LF = 1u << 2,
+    // Data the conversion drops.
+    FINDING_UNCLOSED_RUN = 1u << 3,  // a double-byte run never shifted back: its characters are lost
+    FINDING_LONE_BYTE = 1u << 4,     // a double-byte run or item with an odd byte at its end
+    FINDING_ZERO_BYTE = 1u << 5,     // J: a zero byte ends the text before later non-zero bytes
+    FINDING_MAPPING_ZERO = 1u << 6,  // a double-byte code whose Shift_JIS code holds a 00 byte
+    FINDING_ESC_B = 1u << 7,         // J: ESC ( B inside a double-byte run (it does not end the run)
+    // Unusual data.
+    FINDING_UNASSIGNED = 1u << 8,    // a double-byte code outside the 6879 characters of JIS X 0208
+    FINDING_NON_DIGIT = 1u << 9,     // P, Z: a digit half-byte above 9 ends the number
+    FINDING_UNUSUAL_SIGN = 1u << 10, // P, Z: a sign half-byte other than C, D or F
+    FINDING_PRECISION = 1u << 11,    // P, Z: the printed number differs from the item's digits
+};
+
+inline constexpr int FINDING_KINDS = 12;
+
+// The report the converter passes: notes nothing, costs nothing.
+struct NoReport {
+    static constexpr bool ACTIVE = false;
+    constexpr void note(Finding) noexcept {}
+};
+
+// The report rekmo-inspect passes.
+struct DecodeReport {
+    static constexpr bool ACTIVE = true;
+    std::uint32_t found = 0;
+    constexpr void note(Finding finding) noexcept { found |= finding; }
+};
+
+}  // namespace rekmo
