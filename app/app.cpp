@@ -12,31 +12,6 @@ namespace {
 
 constexpr std::size_t EXPECTED_TOKENS = 4;  // program, HostFile, WinFile, FormatFile
 
-void report_format_error(const FormatError& error, const std::string& format_path) {
-    switch (error.fault) {
-        case FormatFault::NONE:
-            break;
-        case FormatFault::CANNOT_OPEN:
-            report_message(Message::CANNOT_OPEN, {format_path});
-            break;
-        case FormatFault::ITEM_SIZE:
-            report_message(Message::ITEM_SIZE, {error.item_number});
-            break;
-        case FormatFault::ITEM_TYPE:
-            report_message(Message::ITEM_TYPE, {error.item_number});
-            break;
-        case FormatFault::ITEM_POSITION:
-            report_message(Message::ITEM_POSITION, {error.item_number});
-            break;
-        case FormatFault::RECORD_LENGTH:
-            report_message(Message::RECORD_LENGTH_INVALID, {error.record_length});
-            break;
-        case FormatFault::OUT_OF_MEMORY:
-            report_message(Message::OUT_OF_MEMORY);
-            break;
-    }
-}
-
 int run(std::string_view command_line) {
     const std::vector<std::string_view> tokens = split_command_line(command_line);
     if (tokens.size() != EXPECTED_TOKENS) {
@@ -51,13 +26,33 @@ int run(std::string_view command_line) {
     FormatError error;
     const int loaded = load_format(format_path, format, error);
     if (loaded != 0) {
-        report_format_error(error, format_path);
+        show_message_pieces(format_error_message(error, format_path));
         return loaded;
     }
     return convert_file(host_path, win_path, format, format_path);
 }
 
 }  // namespace
+
+std::vector<MessagePiece> format_error_message(const FormatError& error, const std::string& format_path) {
+    switch (error.fault) {
+        case FormatFault::NONE:
+            break;
+        case FormatFault::CANNOT_OPEN:
+            return format_message(Message::CANNOT_OPEN, {format_path});
+        case FormatFault::ITEM_SIZE:
+            return format_message(Message::ITEM_SIZE, {error.item_number});
+        case FormatFault::ITEM_TYPE:
+            return format_message(Message::ITEM_TYPE, {error.item_number});
+        case FormatFault::ITEM_POSITION:
+            return format_message(Message::ITEM_POSITION, {error.item_number});
+        case FormatFault::RECORD_LENGTH:
+            return format_message(Message::RECORD_LENGTH_INVALID, {error.record_length});
+        case FormatFault::OUT_OF_MEMORY:
+            return format_message(Message::OUT_OF_MEMORY, {});
+    }
+    return {};
+}
 
 std::vector<std::string_view> split_command_line(std::string_view line) {
     std::vector<std::string_view> tokens;

@@ -5,7 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "app/messages.hpp"
+#include "format/format.hpp"
+
 namespace rekmo {
+
+// The message rekmo shows for a format that fails to load (none for NONE).
+std::vector<MessagePiece> format_error_message(const FormatError& error, const std::string& format_path);
 
 // Splits a command line at space bytes: runs of spaces separate tokens,
 // leading and trailing spaces give none; tabs and quotes are ordinary bytes.

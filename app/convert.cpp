@@ -65,7 +65,8 @@ bool names_an_input(const std::string& win_path, const platform::FileIdentity& h
 ItemPlan make_plan(const FormatDef& format) {
     ItemPlan plan;
     plan.record_length = static_cast<std::size_t>(format.record_length);
-    for (const ItemDef& item : format.items) {
+    for (std::size_t index = 0; index < format.items.size(); ++index) {
+        const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
         const ItemCodec& codec = item_codec(item.type);
         PlanStep step;
@@ -75,6 +76,7 @@ ItemPlan make_plan(const FormatDef& format) {
         step.in_record = step.start >= plan.record_length ? 0 : std::min(step.length, plan.record_length - step.start);
         step.bound = codec.bound(step.length);
         step.decode = codec.decode;
+        step.item = index;
         plan.largest_bound = std::max(plan.largest_bound, step.bound);
         plan.line_bound += step.bound + 1;  // the text and a separator
         if (step.in_record < step.length) plan.scratch_size = std::max(plan.scratch_size, step.length);

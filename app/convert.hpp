@@ -26,6 +26,7 @@ struct PlanStep {
     std::size_t in_record = 0;  // bytes inside the record; the rest read as 0x00
     std::size_t bound = 0;      // worst-case text bytes
     DecodeFn decode = nullptr;
+    std::size_t item = 0;       // index of its ItemDef in the format
 };
 
 // The format compiled for conversion: only output items with a length.

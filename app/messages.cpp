@@ -81,13 +81,26 @@ std::string message_bytes(const std::vector<MessagePiece>& pieces) {
     return bytes;
 }
 
+namespace {
+
+std::vector<platform::MessagePart> parts_of(const std::vector<MessagePiece>& pieces) {
+    std::vector<platform::MessagePart> parts;
+    parts.reserve(pieces.size());
+    for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template});
+    return parts;
+}
+
+}  // namespace
+
+void show_message_pieces(const std::vector<MessagePiece>& pieces) { platform::show_message(parts_of(pieces)); }
+
+std::string render_message_pieces(const std::vector<MessagePiece>& pieces, const std::string& codeset) {
+    return platform::render_message(parts_of(pieces), codeset);
+}
+
 void report_message(Message id, std::initializer_list<MessageArg> args) noexcept {
     try {
-        const std::vector<MessagePiece> pieces = format_message(id, args);
-        std::vector<platform::MessagePart> parts;
-        parts.reserve(pieces.size());
-        for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template});
-        platform::show_message(parts);
+        show_message_pieces(format_message(id, args));
     } catch (const std::bad_alloc&) {
         // Not even the message fits in memory: show the bare template.
         const platform::MessagePart part{message_template(id), true};

@@ -50,6 +50,13 @@ std::vector<MessagePiece> format_message(Message id, std::initializer_list<Messa
 // All pieces joined: the message's bytes.
 std::string message_bytes(const std::vector<MessagePiece>& pieces);
 
+// Shows a formatted message; returns when it has been shown. May throw
+// std::bad_alloc.
+void show_message_pieces(const std::vector<MessagePiece>& pieces);
+
+// The message as the display for `codeset` ("UTF-8", ...) would show it.
+std::string render_message_pieces(const std::vector<MessagePiece>& pieces, const std::string& codeset);
+
 // Formats the message and shows it; returns when it has been shown.
 void report_message(Message id, std::initializer_list<MessageArg> args = {}) noexcept;
 
