@@ -1,0 +1,93 @@
+// The code page 932 table and the display widths against glibc: its CP932
+// converter and its wcwidth() in a UTF-8 locale (Linux builds).
+#include "inspect/display.hpp"
+
+#include <gtest/gtest.h>
+
+#include <locale.h>
+#include <wchar.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "support/iconv_util.hpp"
+
+namespace rekmo {
+namespace {
+
+std::string show(const std::string& sjis) {
+    return sjis_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()}, Escape::CONTROLS);
+}
+
+std::string hex_escapes(const std::string& bytes) {
+    std::string out;
+    for (const char b : bytes) {
+        char buffer[5];
+        std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned char>(b));
+        out += buffer;
+    }
+    return out;
+}
+
+bool is_user_defined(int lead) { return lead >= 0xF0 && lead <= 0xF9; }
+
+// Calls `check(pair)` for every lead byte followed by a trail byte.
+template <typename Check>
+void for_each_pair(Check check) {
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead <= 0xDF) continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail != 0x7F) check(std::string{static_cast<char>(lead), static_cast<char>(trail)});
+        }
+    }
+}
+
+// Every pair reads as glibc's CP932 converter reads it, or as its two bytes
+// escaped where glibc has no character or gives the user-defined area's
+// Private Use code points. glibc and Python's cp932 (the table's source)
+// agree on every pair, so no pair is excepted.
+TEST(Cp932, PairsMatchGlibc) {
+    int characters = 0, user_defined = 0;
+    for_each_pair([&](const std::string& pair) {
+        std::optional<std::string> theirs = test::iconv_convert("CP932", "UTF-8", pair);
+        if (theirs && is_user_defined(static_cast<unsigned char>(pair[0]))) {
+            ++user_defined;
+            theirs.reset();
+        }
+        if (theirs) ++characters;
+        EXPECT_EQ(show(pair), theirs.value_or(hex_escapes(pair))) << hex_escapes(pair);
+    });
+    EXPECT_EQ(characters, 7724);
+    EXPECT_EQ(user_defined, 10 * 188);
+}
+
+// glibc's wcwidth() counts East Asian Wide and Fullwidth as 2 and Ambiguous
+// as 1, as display_width() is meant to: compared on every character that code
+// page 932 gives, half-width katakana included.
+TEST(DisplayWidth, MatchesGlibcWcwidth) {
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    ASSERT_NE(utf8, locale_t{}) << "no C.UTF-8 locale";
+    const locale_t previous = uselocale(utf8);
+    int characters = 0, wide = 0;
+    const auto check = [&](const std::string& sjis) {
+        const std::optional<std::string> utf32 = test::iconv_convert("CP932", "UTF-32LE", sjis);
+        if (!utf32 || is_user_defined(static_cast<unsigned char>(sjis[0]))) return;
+        std::uint32_t cp;
+        std::memcpy(&cp, utf32->data(), sizeof cp);
+        const int theirs = wcwidth(static_cast<wchar_t>(cp));
+        EXPECT_EQ(static_cast<int>(display_width(show(sjis))), theirs) << std::hex << cp;
+        ++characters;
+        wide += theirs == 2;
+    };
+    for (int b = 0xA1; b <= 0xDF; ++b) check(std::string(1, static_cast<char>(b)));
+    for_each_pair(check);
+    uselocale(previous);
+    freelocale(utf8);
+    EXPECT_EQ(characters, 63 + 7724);
+    EXPECT_GT(wide, 7000);
+}
+
+}  // namespace
+}  // namespace rekmo
