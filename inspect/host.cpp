@@ -1,0 +1,108 @@
+// What a host file's size and bytes say about the layout's record length.
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
+#include "inspect/inspect.hpp"
+
+namespace rekmo::inspect {
+namespace {
+
+constexpr std::size_t SUGGESTIONS = 5;
+constexpr std::uint64_t LINE_ENDS_NEEDED = 3;  // repeats before a line end counts as a pattern
+
+std::string hex_bytes(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const std::uint8_t b : bytes) {
+        if (!hex.empty()) hex += ' ';
+        hex += DIGITS[b >> 4];
+        hex += DIGITS[b & 0x0F];
+    }
+    return hex;
+}
+
+// Record lengths from half to twice the layout's that divide the size,
+// nearest first (shorter first on a tie).
+std::vector<std::int64_t> dividing_lengths(std::uint64_t size, std::int64_t record_length) {
+    std::vector<std::int64_t> lengths;
+    if (size == 0 || record_length < 1) return lengths;
+    const auto low = static_cast<std::uint64_t>(std::max<std::int64_t>(1, record_length / 2));
+    const auto high = std::min<std::uint64_t>(static_cast<std::uint64_t>(record_length) * 2, MAX_RECORD_LENGTH);
+    for (std::uint64_t d = 1; d <= size / d; ++d) {
+        if (size % d != 0) continue;
+        for (const std::uint64_t length : {d, size / d}) {
+            if (length >= low && length <= high) lengths.push_back(static_cast<std::int64_t>(length));
+        }
+    }
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+    std::stable_sort(lengths.begin(), lengths.end(), [&](std::int64_t a, std::int64_t b) {
+        return std::llabs(a - record_length) < std::llabs(b - record_length);
+    });
+    if (lengths.size() > SUGGESTIONS) lengths.resize(SUGGESTIONS);
+    return lengths;
+}
+
+// A line end that recurs at a fixed stride from the start: a file fetched as
+// text, with a line end added after each record.
+std::string line_end_pattern(const std::vector<std::uint8_t>& head, std::int64_t record_length) {
+    const std::string_view bytes(reinterpret_cast<const char*>(head.data()), head.size());
+    for (const std::string_view end : {std::string_view("\r\n"), std::string_view("\n")}) {
+        const std::size_t first = bytes.find(end);
+        if (first == std::string_view::npos) continue;
+        const std::size_t stride = first + end.size();
+        const std::uint64_t strides = head.size() / stride;
+        if (strides < LINE_ENDS_NEEDED) continue;
+        bool every = true;
+        for (std::uint64_t k = 1; k <= strides && every; ++k) every = bytes.substr(k * stride - end.size(), end.size()) == end;
+        if (!every || static_cast<std::int64_t>(stride) == record_length) continue;
+        const std::string name = end.size() == 2 ? "CR LF (0D 0A)" : "LF (0A)";
+        return name + " ends every " + std::to_string(stride) + " bytes from the start: a file transferred as text, " +
+               "with a line end after each record of " + std::to_string(first) + " bytes?";
+    }
+    return {};
+}
+
+// Host text is mostly 40 (space) and C1-F9 (letters, digits); text that was
+// converted to ASCII on the way is mostly 20-7E with no high bytes.
+std::string ascii_sign(const std::vector<std::uint8_t>& head) {
+    if (head.size() < 64) return {};
+    std::size_t printable = 0, spaces20 = 0, spaces40 = 0, high = 0;
+    for (const std::uint8_t b : head) {
+        printable += b >= 0x20 && b <= 0x7E;
+        spaces20 += b == 0x20;
+        spaces40 += b == 0x40;
+        high += b >= 0xC0;
+    }
+    const bool ascii = printable * 10 >= head.size() * 9 && spaces20 > spaces40 && high * 100 < head.size();
+    if (!ascii) return {};
+    return "the first " + std::to_string(head.size()) +
+           " bytes look like ASCII text, not host code: was the file converted in transfer?";
+}
+
+}  // namespace
+
+HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::vector<std::uint8_t>& head,
+                     const std::vector<std::uint8_t>& tail) {
+    HostCheck check;
+    check.size = size;
+    if (record_length >= 1) {
+        const auto length = static_cast<std::uint64_t>(record_length);
+        check.records = size / length;
+        check.remainder = size % length;
+    }
+    if (check.remainder != 0) {
+        check.suggested_lengths = dividing_lengths(size, record_length);
+        if (check.remainder <= tail.size()) {
+            const std::vector<std::uint8_t> extra(tail.end() - static_cast<std::ptrdiff_t>(check.remainder), tail.end());
+            check.damage.push_back("the " + std::to_string(check.remainder) + " bytes after the last whole record are " +
+                                   hex_bytes(extra) + (extra.back() == 0x1A ? " (1A: an end-of-file mark)" : ""));
+        }
+    }
+    if (std::string s = line_end_pattern(head, record_length); !s.empty()) check.damage.push_back(std::move(s));
+    if (std::string s = ascii_sign(head); !s.empty()) check.damage.push_back(std::move(s));
+    return check;
+}
+
+}  // namespace rekmo::inspect

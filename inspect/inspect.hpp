@@ -1,0 +1,136 @@
+// rekmo-inspect: a layout seen against real data. Everything here reads; the
+// conversion itself is rekmo's, through the same format reader, plan and
+// decoders.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/report.hpp"
+#include "format/format.hpp"
+
+namespace rekmo::inspect {
+
+// --- The layout ---
+
+enum class LayoutKind {
+    REJECTED,     // an item rekmo refuses (its fault says why)
+    OVERLAP,      // two items share bytes
+    GAP,          // record bytes no item covers
+    PAST_RECORD,  // an item ends after the record (its bytes there read as 00)
+    ODD_LENGTH,   // a KN or FN item of odd length: its last byte is never converted
+};
+
+struct LayoutFinding {
+    LayoutKind kind = LayoutKind::GAP;
+    std::size_t item = 0;   // 1-based item number (REJECTED, OVERLAP, PAST_RECORD, ODD_LENGTH)
+    std::size_t other = 0;  // OVERLAP: the earlier item it overlaps
+    std::int64_t first = 0; // 1-based byte positions concerned (OVERLAP, GAP, PAST_RECORD)
+    std::int64_t last = 0;
+    FormatFault fault = FormatFault::NONE;  // REJECTED
+};
+
+struct Layout {
+    std::string path;
+    FormatDef format;
+    int loaded = 0;                         // load_format's result: 0, 1 or -1
+    FormatError error;                      // the fault rekmo reports first
+    std::string message;                    // rekmo's message for it, in UTF-8; empty when accepted
+    std::vector<FormatFault> item_faults;   // one per item: its first fault, or NONE
+    std::vector<LayoutFinding> findings;
+};
+
+// Reads the format as rekmo does and lists what is wrong or unusual in it.
+Layout inspect_layout(const std::string& path);
+
+// The findings of a read format (pure; exposed for tests).
+std::vector<LayoutFinding> layout_findings(const FormatDef& format);
+
+// --- The host file ---
+
+struct HostCheck {
+    std::string path;
+    std::uint64_t size = 0;
+    std::uint64_t records = 0;    // whole records
+    std::uint64_t remainder = 0;  // bytes after them
+    std::vector<std::int64_t> suggested_lengths;  // record lengths that divide the size, nearest first
+    std::vector<std::string> damage;              // signs of a file damaged in transfer, as sentences
+};
+
+// Size, records, and when the size does not divide: what record lengths
+// would, and what the bytes suggest. `head` is the start of the file, `tail`
+// its last bytes (up to 16).
+HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::vector<std::uint8_t>& head,
+                     const std::vector<std::uint8_t>& tail);
+
+// --- Items of records ---
+
+// Converted item: the text exactly as rekmo writes it, and what was found.
+struct ItemSample {
+    std::size_t item = 0;             // 1-based item number
+    std::vector<std::uint8_t> raw;    // the item's bytes (past the record: 00)
+    std::string text;                 // Shift_JIS
+    std::uint32_t findings = 0;       // Finding bits
+};
+
+struct RecordSample {
+    std::uint64_t number = 0;  // 1-based, as the lines of WinFile
+    std::vector<ItemSample> items;
+};
+
+// Per output item of a scan: records with each finding, and the first few.
+inline constexpr std::size_t FIRST_RECORDS_KEPT = 5;
+struct ItemScan {
+    std::size_t item = 0;
+    std::array<std::uint64_t, FINDING_KINDS> records{};
+    std::array<std::vector<std::uint64_t>, FINDING_KINDS> first;  // ascending, at most FIRST_RECORDS_KEPT
+};
+
+struct Scan {
+    std::uint64_t records = 0;
+    std::vector<ItemScan> items;  // one per output item, in line order
+};
+
+// The short name of a finding ("comma", "unclosed_run", ...) and a sentence.
+const char* finding_name(int kind) noexcept;
+const char* finding_text(int kind) noexcept;
+
+// --- The whole run ---
+
+struct Options {
+    std::string format_path;
+    std::optional<std::string> host_path;
+    bool json = false;
+    std::uint64_t first_record = 1;
+    std::uint64_t record_count = 5;
+    bool scan = false;
+    unsigned threads = 0;  // 0: every core
+    bool strict = false;
+};
+
+struct Report {
+    Layout layout;
+    std::optional<HostCheck> host;
+    std::vector<RecordSample> records;
+    std::optional<Scan> scan;
+    bool read_error = false;
+};
+
+// Everything asked for; `error` gets an English message when a file cannot
+// be opened or read (exit status 2).
+bool build_report(const Options& options, Report& report, std::string& error);
+
+// True when the report has anything to warn about (for --strict).
+bool has_findings(const Report& report) noexcept;
+
+std::string render_text(const Report& report);
+std::string render_json(const Report& report);
+
+// The command line: exit status 0, 1 or 2.
+int inspect_main(int argc, char** argv);
+
+}  // namespace rekmo::inspect

@@ -1,0 +1,3 @@
+#include "inspect/inspect.hpp"
+
+int main(int argc, char** argv) { return rekmo::inspect::inspect_main(argc, argv); }

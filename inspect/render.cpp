@@ -1,0 +1,336 @@
+// The report as aligned tables for a terminal, or as JSON for scripts. All
+// Shift_JIS text (item names, converted text) is shown in UTF-8 with control
+// bytes escaped.
+#include <algorithm>
+#include <span>
+
+#include "inspect/display.hpp"
+#include "inspect/inspect.hpp"
+#include "rekmo/version.hpp"
+
+namespace rekmo::inspect {
+namespace {
+
+constexpr std::size_t HEX_PER_LINE = 16;  // bytes per line of an item's hex under its row
+
+std::string display(std::string_view sjis) {
+    return sjis_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()}, Escape::CONTROLS_AND_BACKSLASH);
+}
+
+std::string hex(std::span<const std::uint8_t> bytes, const char* separator) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i > 0) out += separator;
+        out += DIGITS[bytes[i] >> 4];
+        out += DIGITS[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+const char* type_letter(ItemType type) noexcept {
+    static constexpr const char* LETTERS[] = {"?", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
+    const auto i = static_cast<std::size_t>(type);
+    return i < std::size(LETTERS) ? LETTERS[i] : "?";
+}
+
+const char* fault_name(FormatFault fault) noexcept {
+    switch (fault) {
+        case FormatFault::ITEM_SIZE: return "size";
+        case FormatFault::ITEM_TYPE: return "type";
+        case FormatFault::ITEM_POSITION: return "position";
+        case FormatFault::RECORD_LENGTH: return "record_length";
+        case FormatFault::CANNOT_OPEN: return "cannot_open";
+        case FormatFault::OUT_OF_MEMORY: return "out_of_memory";
+        case FormatFault::NONE: break;
+    }
+    return "";
+}
+
+// Why rekmo refuses the item, in words.
+std::string fault_reason(const ItemDef& item, FormatFault fault) {
+    switch (fault) {
+        case FormatFault::ITEM_SIZE:
+            if (item.length == 0) return "invalid size: length 0";
+            if (item.length > MAX_RECORD_LENGTH) return "invalid size: longer than 16 MiB";
+            if (item.type == ITEM_ZONED) return "invalid size: a Z item longer than 300 bytes";
+            return "invalid size: a P item longer than 150 bytes";
+        case FormatFault::ITEM_TYPE: return "invalid type: no known type letter";
+        case FormatFault::ITEM_POSITION:
+            if (item.start < 0) return "invalid position: below 1";
+            return "invalid position: the item ends beyond 16 MiB";
+        default: return fault_name(fault);
+    }
+}
+
+std::string finding_list(std::uint32_t findings, const char* separator) {
+    std::string out;
+    for (int k = 0; k < FINDING_KINDS; ++k) {
+        if ((findings & (1u << k)) == 0) continue;
+        if (!out.empty()) out += separator;
+        out += finding_name(k);
+    }
+    return out;
+}
+
+std::string layout_sentence(const Layout& layout, const LayoutFinding& f) {
+    const auto range = [&] { return std::to_string(f.first) + "-" + std::to_string(f.last); };
+    switch (f.kind) {
+        case LayoutKind::REJECTED:
+            return "item " + std::to_string(f.item) + " is refused: " + fault_reason(layout.format.items[f.item - 1], f.fault);
+        case LayoutKind::OVERLAP:
+            return "item " + std::to_string(f.item) + " overlaps item " + std::to_string(f.other) + " at bytes " + range();
+        case LayoutKind::GAP: return "bytes " + range() + " belong to no item";
+        case LayoutKind::PAST_RECORD:
+            return "item " + std::to_string(f.item) + " ends past the record: its bytes " + range() + " read as 00";
+        case LayoutKind::ODD_LENGTH:
+            return "item " + std::to_string(f.item) + " is double-byte only with an odd length: its last byte is never converted";
+    }
+    return {};
+}
+
+// --- Aligned tables ---
+
+class Table {
+public:
+    explicit Table(std::vector<std::string> header) : extra_(1) { rows_.push_back(std::move(header)); }
+    // `extra` lines are printed under the row as they are.
+    void add(std::vector<std::string> row, std::vector<std::string> extra = {}) {
+        rows_.push_back(std::move(row));
+        extra_.push_back(std::move(extra));
+    }
+    // Columns listed in `right` are aligned right (numbers).
+    std::string render(const std::vector<std::size_t>& right, const std::string& indent = "  ") const {
+        std::vector<std::size_t> widths;
+        for (const auto& row : rows_) {
+            widths.resize(std::max(widths.size(), row.size()));
+            for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], display_width(row[c]));
+        }
+        std::string out;
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const auto& row = rows_[r];
+            std::string line = indent;
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                const std::string pad(widths[c] - display_width(row[c]), ' ');
+                const bool is_right = std::find(right.begin(), right.end(), c) != right.end();
+                line += is_right ? pad + row[c] : row[c] + (c + 1 < row.size() ? pad : "");
+                if (c + 1 < row.size()) line += "  ";
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            out += line + "\n";
+            for (const std::string& extra : extra_[r]) out += indent + extra + "\n";
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::vector<std::string>> rows_;
+    std::vector<std::vector<std::string>> extra_;
+};
+
+std::string item_name(const Layout& layout, std::size_t number) { return display(layout.format.items[number - 1].name); }
+
+void text_layout(const Layout& layout, std::string& out) {
+    const FormatDef& format = layout.format;
+    out += "Format file: " + layout.path + "\n";
+    if (!layout.message.empty()) out += "rekmo refuses this format: " + layout.message + "\n";
+    out += "Record length: " + std::to_string(format.record_length) + " bytes (" +
+           (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n\n";
+    Table table({"#", "Name", "Position", "Length", "End", "Type", "Output", "Refused"});
+    for (std::size_t i = 0; i < format.items.size(); ++i) {
+        const ItemDef& item = format.items[i];
+        const FormatFault fault = i < layout.item_faults.size() ? layout.item_faults[i] : FormatFault::NONE;
+        table.add({std::to_string(i + 1), display(item.name), std::to_string(item.start + 1), std::to_string(item.length),
+                   std::to_string(item.start + item.length), type_letter(item.type), item.output != 0 ? "yes" : "no",
+                   fault == FormatFault::NONE ? "" : fault_name(fault)});
+    }
+    out += table.render({0, 2, 3, 4});
+    out += "\nLayout findings:";
+    if (layout.findings.empty()) out += " none";
+    out += "\n";
+    for (const LayoutFinding& f : layout.findings) out += "  " + layout_sentence(layout, f) + "\n";
+}
+
+void text_host(const Report& report, std::string& out) {
+    const HostCheck& host = *report.host;
+    out += "\nHost file: " + host.path + "\n";
+    out += "  " + std::to_string(host.size) + " bytes: " + std::to_string(host.records) + " records of " +
+           std::to_string(report.layout.format.record_length) + " bytes";
+    if (host.remainder == 0) {
+        out += ", nothing left over\n";
+    } else {
+        out += " and " + std::to_string(host.remainder) + " bytes more: rekmo refuses the file\n";
+        out += "  Record lengths near the layout's that divide the size: ";
+        if (host.suggested_lengths.empty()) out += "none";
+        for (std::size_t i = 0; i < host.suggested_lengths.size(); ++i) {
+            out += (i > 0 ? ", " : "") + std::to_string(host.suggested_lengths[i]);
+        }
+        out += "\n";
+    }
+    for (const std::string& sign : host.damage) out += "  Sign of damage: " + sign + "\n";
+}
+
+void text_records(const Report& report, std::string& out) {
+    for (const RecordSample& record : report.records) {
+        out += "\nRecord " + std::to_string(record.number) + "\n";
+        Table table({"#", "Name", "Type", "Text", "Findings"});
+        for (const ItemSample& item : record.items) {
+            const ItemDef& def = report.layout.format.items[item.item - 1];
+            std::vector<std::string> bytes;
+            for (std::size_t at = 0; at < item.raw.size(); at += HEX_PER_LINE) {
+                const std::span<const std::uint8_t> raw(item.raw);
+                bytes.push_back("    " + hex(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
+            }
+            table.add({std::to_string(item.item), item_name(report.layout, item.item), type_letter(def.type),
+                       "\"" + display(item.text) + "\"", finding_list(item.findings, ", ")},
+                      std::move(bytes));
+        }
+        out += table.render({0});
+    }
+}
+
+void text_scan(const Report& report, std::string& out) {
+    const Scan& scan = *report.scan;
+    out += "\nScan: " + std::to_string(scan.records) + " records\n";
+    bool any = false;
+    for (const ItemScan& item : scan.items) {
+        for (int k = 0; k < FINDING_KINDS; ++k) {
+            const std::uint64_t n = item.records[static_cast<std::size_t>(k)];
+            if (n == 0) continue;
+            any = true;
+            std::string first;
+            for (const std::uint64_t r : item.first[static_cast<std::size_t>(k)]) first += (first.empty() ? "" : ", ") + std::to_string(r);
+            out += "  item " + std::to_string(item.item) + " " + item_name(report.layout, item.item) + ": " +
+                   finding_name(k) + " in " + std::to_string(n) + (n == 1 ? " record" : " records") + " (first: " + first +
+                   ")\n    " + finding_text(k) + "\n";
+        }
+    }
+    if (!any) out += "  no findings in any item\n";
+}
+
+// --- JSON ---
+
+std::string json_string(std::string_view utf8) {
+    std::string out = "\"";
+    for (const char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20) {
+            static constexpr char DIGITS[] = "0123456789abcdef";
+            out += "\\u00";
+            out += DIGITS[b >> 4];
+            out += DIGITS[b & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string json_findings(std::uint32_t findings) {
+    std::string out = "[";
+    for (int k = 0; k < FINDING_KINDS; ++k) {
+        if ((findings & (1u << k)) == 0) continue;
+        if (out.size() > 1) out += ",";
+        out += json_string(finding_name(k));
+    }
+    return out + "]";
+}
+
+template <typename T, typename F>
+std::string json_array(const std::vector<T>& values, F&& each) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i) out += (i > 0 ? "," : "") + each(values[i]);
+    return out + "]";
+}
+
+std::string json_layout(const Layout& layout) {
+    const FormatDef& format = layout.format;
+    std::string out = "{\"path\":" + json_string(layout.path);
+    out += ",\"accepted\":" + std::string(layout.loaded == 0 ? "true" : "false");
+    out += ",\"message\":" + (layout.message.empty() ? std::string("null") : json_string(layout.message));
+    out += ",\"record_length\":" + std::to_string(format.record_length);
+    out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
+    out += ",\"items\":[";
+    for (std::size_t i = 0; i < format.items.size(); ++i) {
+        const ItemDef& item = format.items[i];
+        const FormatFault fault = i < layout.item_faults.size() ? layout.item_faults[i] : FormatFault::NONE;
+        out += (i > 0 ? "," : "") + std::string("{\"number\":") + std::to_string(i + 1) + ",\"name\":" +
+               json_string(display(item.name)) + ",\"position\":" + std::to_string(item.start + 1) +
+               ",\"length\":" + std::to_string(item.length) + ",\"end\":" + std::to_string(item.start + item.length) +
+               ",\"type\":" + json_string(type_letter(item.type)) + ",\"output\":" + (item.output != 0 ? "true" : "false") +
+               ",\"refused\":" + (fault == FormatFault::NONE ? std::string("null") : json_string(fault_name(fault))) + "}";
+    }
+    out += "],\"findings\":" + json_array(layout.findings, [&](const LayoutFinding& f) {
+        static constexpr const char* KINDS[] = {"refused", "overlap", "gap", "past_record", "odd_length"};
+        std::string o = "{\"kind\":" + json_string(KINDS[static_cast<int>(f.kind)]);
+        if (f.item != 0) o += ",\"item\":" + std::to_string(f.item);
+        if (f.other != 0) o += ",\"other_item\":" + std::to_string(f.other);
+        if (f.kind != LayoutKind::REJECTED) o += ",\"first\":" + std::to_string(f.first) + ",\"last\":" + std::to_string(f.last);
+        if (f.kind == LayoutKind::REJECTED) o += ",\"fault\":" + json_string(fault_name(f.fault));
+        return o + ",\"text\":" + json_string(layout_sentence(layout, f)) + "}";
+    });
+    return out + "}";
+}
+
+std::string json_host(const HostCheck& host) {
+    return "{\"path\":" + json_string(host.path) + ",\"size\":" + std::to_string(host.size) +
+           ",\"records\":" + std::to_string(host.records) + ",\"remainder\":" + std::to_string(host.remainder) +
+           ",\"divides\":" + (host.remainder == 0 ? "true" : "false") + ",\"suggested_record_lengths\":" +
+           json_array(host.suggested_lengths, [](std::int64_t v) { return std::to_string(v); }) +
+           ",\"damage\":" + json_array(host.damage, [](const std::string& s) { return json_string(s); }) + "}";
+}
+
+std::string json_records(const std::vector<RecordSample>& records) {
+    return json_array(records, [](const RecordSample& record) {
+        return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
+               json_array(record.items, [](const ItemSample& item) {
+                   const auto text = std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size());
+                   return "{\"item\":" + std::to_string(item.item) + ",\"hex\":" + json_string(hex(item.raw, "")) +
+                          ",\"text\":" + json_string(display(item.text)) + ",\"text_hex\":" + json_string(hex(text, "")) +
+                          ",\"findings\":" + json_findings(item.findings) + "}";
+               }) +
+               "}";
+    });
+}
+
+std::string json_scan(const Scan& scan) {
+    return "{\"records\":" + std::to_string(scan.records) + ",\"items\":" + json_array(scan.items, [](const ItemScan& item) {
+        std::string o = "{\"item\":" + std::to_string(item.item) + ",\"findings\":{";
+        bool first_kind = true;
+        for (int k = 0; k < FINDING_KINDS; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            if (item.records[i] == 0) continue;
+            o += (first_kind ? "" : ",") + json_string(finding_name(k)) + ":{\"records\":" + std::to_string(item.records[i]) +
+                 ",\"first\":" + json_array(item.first[i], [](std::uint64_t v) { return std::to_string(v); }) + "}";
+            first_kind = false;
+        }
+        return o + "}}";
+    }) + "}";
+}
+
+}  // namespace
+
+std::string render_text(const Report& report) {
+    std::string out;
+    text_layout(report.layout, out);
+    if (report.host) text_host(report, out);
+    if (report.host && report.layout.loaded != 0) out += "  (records are not shown: rekmo refuses the format)\n";
+    text_records(report, out);
+    if (report.scan) text_scan(report, out);
+    return out;
+}
+
+std::string render_json(const Report& report) {
+    std::string out = "{\"tool\":\"rekmo-inspect\",\"version\":" + json_string(VERSION);
+    out += ",\"format\":" + json_layout(report.layout);
+    out += ",\"host\":" + (report.host ? json_host(*report.host) : std::string("null"));
+    out += ",\"records\":" + json_records(report.records);
+    out += ",\"scan\":" + (report.scan ? json_scan(*report.scan) : std::string("null"));
+    out += ",\"findings\":" + std::string(has_findings(report) ? "true" : "false");
+    return out + "}\n";
+}
+
+}  // namespace rekmo::inspect
