@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/convert.hpp"
@@ -124,18 +125,22 @@ void merge_into(Scan& total, const Scan& part) {
 }  // namespace
 
 bool scan_records(const FormatDef& format, ByteSource& source, unsigned threads, Scan& result) {
-    const ItemReader prototype(format);
-    const std::size_t length = prototype.record_length();
-    const std::size_t chunk = std::max<std::size_t>(1, CHUNK_BYTES / length) * length;
     threads = std::max(1u, threads);
+    // Everything a thread needs is made here, so that running out of memory
+    // is an exception in this thread, not the end of the process.
+    std::vector<ItemReader> readers;
+    for (unsigned t = 0; t < threads; ++t) readers.emplace_back(format);
+    const std::size_t length = readers[0].record_length();
+    const std::size_t chunk = std::max<std::size_t>(1, CHUNK_BYTES / length) * length;
+    std::vector<std::vector<std::uint8_t>> buffers(threads, std::vector<std::uint8_t>(chunk));
+    std::vector<Scan> parts(threads, empty_scan(readers[0]));
+
     std::mutex lock;  // guards the source and the fields below
     std::uint64_t next_record = 1;
     bool done = false;
     bool failed = false;
-    std::vector<Scan> parts(threads, empty_scan(prototype));
-    auto work = [&](Scan& part) {
-        ItemReader reader(format);
-        std::vector<std::uint8_t> buffer(chunk);
+    auto work = [&](unsigned t) {
+        std::vector<std::uint8_t>& buffer = buffers[t];
         while (true) {
             std::uint64_t first_number = 0;
             std::size_t got = 0;
@@ -149,14 +154,20 @@ bool scan_records(const FormatDef& format, ByteSource& source, unsigned threads,
                 first_number = next_record;
                 next_record += got / length;
             }
-            count_records(reader, {buffer.data(), got}, first_number, part);
+            count_records(readers[t], {buffer.data(), got}, first_number, parts[t]);
         }
     };
     std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, std::ref(parts[t]));
-    work(parts[0]);
+    for (unsigned t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(work, t);
+        } catch (const std::system_error&) {
+            break;  // fewer threads: the same counts, later
+        }
+    }
+    work(0);
     for (std::thread& thread : pool) thread.join();
-    result = empty_scan(prototype);
+    result = empty_scan(readers[0]);
     for (const Scan& part : parts) merge_into(result, part);
     return !failed;
 }

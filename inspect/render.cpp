@@ -210,15 +210,48 @@ void text_scan(const Report& report, std::string& out) {
 
 // --- JSON ---
 
+// The length of the well-formed UTF-8 sequence at the start of `s`, or 0.
+std::size_t utf8_sequence(std::string_view s) noexcept {
+    const auto b0 = static_cast<unsigned char>(s[0]);
+    if (b0 < 0x80) return 1;
+    const std::size_t n = b0 >= 0xC2 && b0 <= 0xDF ? 2 : b0 >= 0xE0 && b0 <= 0xEF ? 3 : b0 >= 0xF0 && b0 <= 0xF4 ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    const auto b1 = static_cast<unsigned char>(s[1]);
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    const unsigned char low = b0 == 0xE0 ? 0xA0 : b0 == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = b0 == 0xED ? 0x9F : b0 == 0xF4 ? 0x8F : 0xBF;
+    if (b1 < low || b1 > high) return 0;
+    for (std::size_t i = 2; i < n; ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0;
+    }
+    return n;
+}
+
+// A JSON string; bytes that are not UTF-8 (a path can hold any bytes) are
+// written as the text \xHH, like undecodable bytes elsewhere in the report.
 std::string json_string(std::string_view utf8) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
     std::string out = "\"";
-    for (const char c : utf8) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t n = utf8_sequence(utf8.substr(i));
+        if (n == 0) {
+            const auto b = static_cast<unsigned char>(utf8[i++]);
+            out += "\\\\x";  // an escaped backslash, then xHH
+            out += DIGITS[b >> 4];
+            out += DIGITS[b & 0x0F];
+            continue;
+        }
+        if (n > 1) {
+            out.append(utf8.substr(i, n));
+            i += n;
+            continue;
+        }
+        const char c = utf8[i++];
         const auto b = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (b < 0x20) {
-            static constexpr char DIGITS[] = "0123456789abcdef";
             out += "\\u00";
             out += DIGITS[b >> 4];
             out += DIGITS[b & 0x0F];

@@ -1,5 +1,7 @@
 // One inspection: the layout, then, with a host file, its size, some records
 // and optionally every record.
+#include <algorithm>
+#include <cstdint>
 #include <thread>
 
 #include "inspect/inspect.hpp"
@@ -65,8 +67,18 @@ bool read_samples(const Options& options, const FormatDef& format, platform::Fil
                   std::vector<RecordSample>& samples) {
     ItemReader reader(format);
     const std::size_t length = reader.record_length();
+    // The records before FIRST are read in large blocks and passed over.
+    std::vector<std::uint8_t> skip(std::max<std::size_t>(1, SKIP_BYTES / length) * length);
+    std::uint64_t number = 1;
+    while (options.first_record - number >= skip.size() / length) {
+        const platform::File::ReadResult r = file.read(skip);
+        if (r.error) return false;
+        if (r.count < skip.size()) return true;  // the file ends before FIRST
+        number += skip.size() / length;
+    }
     std::vector<std::uint8_t> record(length);
-    for (std::uint64_t number = 1; number < options.first_record + options.record_count; ++number) {
+    const std::uint64_t last = options.first_record + std::min(options.record_count, UINT64_MAX - options.first_record);
+    for (; number < last; ++number) {
         const platform::File::ReadResult r = file.read(record);
         if (r.error) return false;
         if (r.count < length) break;
