@@ -87,11 +87,13 @@ HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::
                      const std::vector<std::uint8_t>& tail) {
     HostCheck check;
     check.size = size;
-    if (record_length >= 1) {
-        const auto length = static_cast<std::uint64_t>(record_length);
-        check.records = size / length;
-        check.remainder = size % length;
+    if (record_length < 1) {
+        check.remainder = size;  // no record to count: nothing divides
+        return check;
     }
+    const auto length = static_cast<std::uint64_t>(record_length);
+    check.records = size / length;
+    check.remainder = size % length;
     if (check.remainder != 0) {
         check.suggested_lengths = dividing_lengths(size, record_length);
         if (check.remainder <= tail.size()) {

@@ -154,8 +154,13 @@ void text_layout(const Layout& layout, std::string& out) {
 void text_host(const Report& report, std::string& out) {
     const HostCheck& host = *report.host;
     out += "\nHost file: " + host.path + "\n";
+    const std::int32_t record_length = report.layout.format.record_length;
+    if (record_length < 1) {
+        out += "  " + std::to_string(host.size) + " bytes (no valid record length to count records by)\n";
+        return;
+    }
     out += "  " + std::to_string(host.size) + " bytes: " + std::to_string(host.records) + " records of " +
-           std::to_string(report.layout.format.record_length) + " bytes";
+           std::to_string(record_length) + " bytes";
     if (host.remainder == 0) {
         out += ", nothing left over\n";
     } else {

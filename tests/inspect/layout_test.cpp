@@ -106,6 +106,7 @@ TEST(HostCheck, CountsRecordsAndSuggestsLengthsThatDivide) {
         {1000, 7, 142, 6, {8, 5, 4, 10}},        // the divisors of 1000 from 3 to 14, nearest first, shorter on a tie
         {0, 80, 0, 0, {}},
         {97, 10, 9, 7, {}},                      // a prime size: nothing from 5 to 20 divides
+        {500, -1, 0, 500, {}},                   // no valid record length: nothing divides
     };
     for (const Case& c : cases) {
         const HostCheck host = check_host(c.size, c.record_length, {}, {});
