@@ -8,50 +8,17 @@
 #include "app/convert.hpp"
 #include "fuzz.hpp"
 
-namespace {
-
 using namespace rekmo;
-
-class Source final : public ByteSource {
-public:
-    explicit Source(std::span<const std::uint8_t> data) : data_(data) {}
-    Result read(std::span<std::uint8_t> buffer) override {
-        const std::size_t n = std::min(buffer.size(), data_.size() - pos_);
-        std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
-        pos_ += n;
-        return {n, false};
-    }
-
-private:
-    std::span<const std::uint8_t> data_;
-    std::size_t pos_ = 0;
-};
-
-class Sink final : public ByteSink {
-public:
-    bool write(std::span<const std::uint8_t> bytes) override {
-        text.insert(text.end(), bytes.begin(), bytes.end());
-        return true;
-    }
-    std::vector<std::uint8_t> text;
-};
-
-// Keeps each input fast: long records and items say nothing more.
-constexpr std::int32_t MAX_FUZZ_LENGTH = 4096;
-
-}  // namespace
+using fuzz::Sink;
+using fuzz::Source;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
-    const std::size_t format_size = std::min<std::size_t>(static_cast<std::size_t>(data[0] | data[1] << 8), size - 2);
-    const std::span<const std::uint8_t> format_text(data + 2, format_size);
-    const std::span<const std::uint8_t> host(data + 2 + format_size, size - 2 - format_size);
-
+    fuzz::FormatAndHost input;
+    if (!fuzz::split_input(data, size, input)) return 0;
+    const std::span<const std::uint8_t> host = input.host;
     FormatDef def;
     FormatError error;
-    if (parse_format(format_text, def, error) != 0 || def.record_length > MAX_FUZZ_LENGTH) return 0;
-    for (const ItemDef& item : def.items)
-        if (item.length > MAX_FUZZ_LENGTH) return 0;
+    if (parse_format(input.format, def, error) != 0 || !fuzz::within_fuzz_limits(def)) return 0;
 
     const ItemPlan plan = make_plan(def);
     const std::size_t length = plan.record_length;

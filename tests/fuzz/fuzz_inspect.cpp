@@ -1,0 +1,108 @@
+// rekmo-inspect on any format and host bytes (the same input form as the
+// conversion target). Its first refused item is the one rekmo reports; the
+// texts it shows, joined, are rekmo's lines; the scan counts exactly the
+// findings the records show; the JSON report is UTF-8 with no raw control.
+#include <string>
+#include <vector>
+
+#include "app/app.hpp"
+#include "fuzz.hpp"
+#include "inspect/inspect.hpp"
+#include "inspect/items.hpp"
+
+using namespace rekmo;
+
+namespace {
+
+constexpr std::size_t MAX_RECORDS = 64;
+
+bool is_item_fault(FormatFault fault) {
+    return fault == FormatFault::ITEM_SIZE || fault == FormatFault::ITEM_TYPE || fault == FormatFault::ITEM_POSITION;
+}
+
+// Well-formed UTF-8 (the decoder's view of it is enough here: lead and
+// continuation bytes in order) without bytes below 0x20.
+bool clean_utf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x20 && b != '\n') return false;
+        const std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > text.size()) return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::FormatAndHost input;
+    if (!fuzz::split_input(data, size, input)) return 0;
+    inspect::Report report;
+    inspect::Layout& layout = report.layout;
+    layout.path = "f.fmt";
+    layout.loaded = parse_format(input.format, layout.format, layout.error);
+    if (!fuzz::within_fuzz_limits(layout.format)) return 0;
+    if (layout.loaded != 0) layout.message = render_message_pieces(format_error_message(layout.error, layout.path), "UTF-8");
+    for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));
+    layout.findings = inspect::layout_findings(layout.format);
+
+    // rekmo stops at the first faulty item; the list starts with it.
+    std::size_t first_refused = 0;
+    for (const inspect::LayoutFinding& f : layout.findings) {
+        if (f.kind == inspect::LayoutKind::REJECTED && (first_refused == 0 || f.item < first_refused)) first_refused = f.item;
+    }
+    if (is_item_fault(layout.error.fault)) {
+        FUZZ_CHECK(first_refused == static_cast<std::size_t>(layout.error.item_number));
+    } else {
+        FUZZ_CHECK(first_refused == 0);
+    }
+
+    const std::vector<std::uint8_t> head(input.host.begin(), input.host.end());
+    report.host = inspect::check_host(input.host.size(), layout.format.record_length, head, {});
+    if (layout.loaded == 0) {
+        const auto length = static_cast<std::size_t>(layout.format.record_length);
+        const std::span<const std::uint8_t> host = input.host.first(std::min(input.host.size(), MAX_RECORDS * length));
+        const std::size_t records = host.size() / length;
+        inspect::ItemReader reader(layout.format);
+        for (std::size_t r = 0; r < records; ++r) {
+            report.records.push_back(inspect::sample_record(reader, r + 1, host.data() + r * length));
+        }
+        // The shown texts, joined as rekmo joins them, are rekmo's lines.
+        std::vector<std::uint8_t> lines;
+        for (const inspect::RecordSample& record : report.records) {
+            for (std::size_t i = 0; i < record.items.size(); ++i) {
+                if (i > 0) lines.push_back(',');
+                lines.insert(lines.end(), record.items[i].text.begin(), record.items[i].text.end());
+            }
+            lines.push_back('\n');
+        }
+        fuzz::Source rekmo_source(host.first(records * length));
+        fuzz::Sink rekmo_lines;
+        FUZZ_CHECK(convert_records(make_plan(layout.format), rekmo_source, rekmo_lines) == 0);
+        FUZZ_CHECK(rekmo_lines.text == lines);
+        // The scan counts what the records show, on any number of threads.
+        fuzz::Source scan_source(host);
+        report.scan.emplace();
+        FUZZ_CHECK(inspect::scan_records(layout.format, scan_source, 2, *report.scan));
+        FUZZ_CHECK(report.scan->records == records);
+        for (std::size_t s = 0; s < report.scan->items.size(); ++s) {
+            for (int k = 0; k < FINDING_KINDS; ++k) {
+                std::vector<std::uint64_t> with;
+                for (const inspect::RecordSample& record : report.records) {
+                    if ((record.items[s].findings >> k) & 1u) with.push_back(record.number);
+                }
+                const auto kind = static_cast<std::size_t>(k);
+                FUZZ_CHECK(report.scan->items[s].records[kind] == with.size());
+                with.resize(std::min(with.size(), inspect::FIRST_RECORDS_KEPT));
+                FUZZ_CHECK(report.scan->items[s].first[kind] == with);
+            }
+        }
+    }
+    (void)inspect::render_text(report);
+    FUZZ_CHECK(clean_utf8(inspect::render_json(report)));
+    return 0;
+}
