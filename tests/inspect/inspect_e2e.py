@@ -401,6 +401,8 @@ class HostFiles(Case):
                 self.assertFalse(host["divides"])
                 self.assertTrue(any(needle in s for s in host["damage"]), host["damage"])
         self.assertEqual(self.host(20, record * 8)["damage"], [])
+        # A line end inside the layout's own record is no sign of damage.
+        self.assertEqual(self.host(22, (record + b"\r\n") * 7)["damage"], [])
 
 
 # --- 6. Exit statuses and messages ---

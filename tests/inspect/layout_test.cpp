@@ -1,4 +1,4 @@
-// Layout findings and host-file checks of rekmo-inspect.
+// Layout findings of rekmo-inspect (host-file checks are tested end to end).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -77,71 +77,6 @@ TEST(LayoutFindings, RefusalsCarryTheirFault) {
     EXPECT_EQ(found[1].fault, FormatFault::ITEM_TYPE);
     EXPECT_EQ(found[2].fault, FormatFault::ITEM_POSITION);
     EXPECT_EQ(found[3].fault, FormatFault::ITEM_SIZE);
-}
-
-std::vector<std::uint8_t> repeat(const std::string& record, std::size_t times) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < times; ++i) bytes.insert(bytes.end(), record.begin(), record.end());
-    return bytes;
-}
-
-bool mentions(const std::vector<std::string>& sentences, const std::string& part) {
-    for (const std::string& s : sentences) {
-        if (s.find(part) != std::string::npos) return true;
-    }
-    return false;
-}
-
-TEST(HostCheck, CountsRecordsAndSuggestsLengthsThatDivide) {
-    struct Case {
-        std::uint64_t size;
-        std::int64_t record_length;
-        std::uint64_t records, remainder;
-        std::vector<std::int64_t> suggested;
-    };
-    const Case cases[] = {
-        {1200, 120, 10, 0, {}},
-        {1210, 120, 10, 10, {121, 110}},        // a record length one off: 121 divides
-        {1220, 122, 10, 0, {}},
-        {1000, 7, 142, 6, {8, 5, 4, 10}},        // the divisors of 1000 from 3 to 14, nearest first, shorter on a tie
-        {0, 80, 0, 0, {}},
-        {97, 10, 9, 7, {}},                      // a prime size: nothing from 5 to 20 divides
-        {500, -1, 0, 500, {}},                   // no valid record length: nothing divides
-    };
-    for (const Case& c : cases) {
-        const HostCheck host = check_host(c.size, c.record_length, {}, {});
-        EXPECT_EQ(host.records, c.records) << c.size;
-        EXPECT_EQ(host.remainder, c.remainder) << c.size;
-        EXPECT_EQ(host.suggested_lengths, c.suggested) << c.size;
-    }
-}
-
-TEST(HostCheck, SignsOfATextTransfer) {
-    const std::string record = std::string(20, '\xC1');
-    // Records of 20 bytes, each followed by CR LF, read with the layout's 20.
-    const std::vector<std::uint8_t> crlf = repeat(record + "\r\n", 10);
-    HostCheck host = check_host(crlf.size(), 20, crlf, {crlf.end() - 16, crlf.end()});
-    EXPECT_TRUE(mentions(host.damage, "CR LF (0D 0A) ends every 22 bytes")) << testing::PrintToString(host.damage);
-    EXPECT_TRUE(mentions(host.damage, "record of 20 bytes"));
-    // LF alone.
-    const std::vector<std::uint8_t> lf = repeat(record + "\n", 10);
-    host = check_host(lf.size(), 20, lf, {lf.end() - 16, lf.end()});
-    EXPECT_TRUE(mentions(host.damage, "LF (0A) ends every 21 bytes"));
-    // A line end that is part of the layout's record is no sign.
-    host = check_host(crlf.size(), 22, crlf, {crlf.end() - 16, crlf.end()});
-    EXPECT_TRUE(host.damage.empty()) << testing::PrintToString(host.damage);
-    // An end-of-file mark after the records.
-    std::vector<std::uint8_t> eof = repeat(record, 4);
-    eof.push_back(0x1A);
-    host = check_host(eof.size(), 20, eof, {eof.end() - 16, eof.end()});
-    EXPECT_TRUE(mentions(host.damage, "are 1A (1A: an end-of-file mark)")) << testing::PrintToString(host.damage);
-    // ASCII where host text was expected; host text itself is no sign.
-    const std::vector<std::uint8_t> ascii = repeat("CUSTOMER 0001 TOKYO     ", 10);
-    host = check_host(ascii.size(), 24, ascii, {});
-    EXPECT_TRUE(mentions(host.damage, "look like ASCII text"));
-    const std::vector<std::uint8_t> ebcdic = repeat("\xC3\xE4\xE2\xE3\x40\xF0\xF0\xF0\xF1\x40\x40\x40", 10);
-    host = check_host(ebcdic.size(), 12, ebcdic, {});
-    EXPECT_TRUE(host.damage.empty()) << testing::PrintToString(host.damage);
 }
 
 }  // namespace
