@@ -61,7 +61,9 @@ public:
 private:
     enum class State { FREE, CONVERTING, CONVERTED };
 
-    struct Slot {
+    // Slots are converted by different threads at once, and each conversion
+    // updates its output buffer per record: one slot per cache line.
+    struct alignas(64) Slot {
         Slot(std::size_t input_capacity, std::size_t output_capacity)
             : input(new std::uint8_t[input_capacity]), output(output_capacity) {}
         std::unique_ptr<std::uint8_t[]> input;
