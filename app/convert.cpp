@@ -28,18 +28,6 @@ constexpr std::uint64_t PARALLEL_FROM_SIZE = 4u << 20;
 constexpr std::uint8_t SEPARATOR = ',';
 constexpr std::uint8_t LINE_END = '\n';
 
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(platform::File& file) : file_(file) {}
-    Result read(std::span<std::uint8_t> buffer) override {
-        const platform::File::ReadResult r = file_.read(buffer);
-        return Result{r.count, r.error};
-    }
-
-private:
-    platform::File& file_;
-};
-
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(platform::File& file) : file_(file) {}

@@ -10,6 +10,7 @@
 
 #include "app/item_table.hpp"
 #include "format/format.hpp"
+#include "platform/platform.hpp"
 
 namespace rekmo {
 
@@ -65,6 +66,19 @@ public:
     virtual ~ByteSource() = default;
     // Fills the buffer unless the end of the input or an error comes first.
     virtual Result read(std::span<std::uint8_t> buffer) = 0;
+};
+
+// Host records read from an open file.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(platform::File& file) : file_(file) {}
+    Result read(std::span<std::uint8_t> buffer) override {
+        const platform::File::ReadResult r = file_.read(buffer);
+        return Result{r.count, r.error};
+    }
+
+private:
+    platform::File& file_;
 };
 
 // Text bytes appended by the decoders, written out in large blocks.

@@ -41,9 +41,7 @@ struct JefPair {
             out[1] = SJIS_IDEOGRAPHIC_SPACE[1];
             return 2;
         }
-        const std::size_t added = append_host_sjis(a, b, out);
-        note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
-        return added;
+        return append_host_char(a, b, out, report);
     }
 };
 

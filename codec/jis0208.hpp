@@ -100,4 +100,13 @@ constexpr void note_jis_char(Report& report, std::uint8_t j1, std::uint8_t j2, s
     }
 }
 
+// A host double-byte character (KEIS, JEF: JIS with the high bit set)
+// appended as append_host_sjis does, its findings noted.
+template <class Report>
+std::size_t append_host_char(std::uint8_t a, std::uint8_t b, std::uint8_t* out, Report& report) noexcept {
+    const std::size_t added = append_host_sjis(a, b, out);
+    note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
+    return added;
+}
+
 }  // namespace rekmo

@@ -33,9 +33,7 @@ template <class Report>
 struct KeisPair {
     Report& report;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
-        const std::size_t added = append_host_sjis(a, b, out);
-        note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
-        return added;
+        return append_host_char(a, b, out, report);
     }
 };
 

@@ -11,17 +11,6 @@ namespace {
 constexpr std::size_t SUGGESTIONS = 5;
 constexpr std::uint64_t LINE_ENDS_NEEDED = 3;  // repeats before a line end counts as a pattern
 
-std::string hex_bytes(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char DIGITS[] = "0123456789ABCDEF";
-    std::string hex;
-    for (const std::uint8_t b : bytes) {
-        if (!hex.empty()) hex += ' ';
-        hex += DIGITS[b >> 4];
-        hex += DIGITS[b & 0x0F];
-    }
-    return hex;
-}
-
 // Record lengths from half to twice the layout's that divide the size,
 // nearest first (shorter first on a tie).
 std::vector<std::int64_t> dividing_lengths(std::uint64_t size, std::int64_t record_length) {
@@ -99,7 +88,7 @@ HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::
         if (check.remainder <= tail.size()) {
             const std::vector<std::uint8_t> extra(tail.end() - static_cast<std::ptrdiff_t>(check.remainder), tail.end());
             check.damage.push_back("the " + std::to_string(check.remainder) + " bytes after the last whole record are " +
-                                   hex_bytes(extra) + (extra.back() == 0x1A ? " (1A: an end-of-file mark)" : ""));
+                                   hex_text(extra, " ") + (extra.back() == 0x1A ? " (1A: an end-of-file mark)" : ""));
         }
     }
     if (std::string s = line_end_pattern(head, record_length); !s.empty()) check.damage.push_back(std::move(s));

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,9 @@ struct Scan {
     std::uint64_t records = 0;
     std::vector<ItemScan> items;  // one per output item, in line order
 };
+
+// Bytes as upper-case hex pairs joined by `separator`.
+std::string hex_text(std::span<const std::uint8_t> bytes, const char* separator);
 
 // The short name of a finding ("comma", "unclosed_run", ...) and a sentence.
 const char* finding_name(int kind) noexcept;

@@ -17,7 +17,9 @@ std::string display(std::string_view sjis) {
     return sjis_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()}, Escape::CONTROLS_AND_BACKSLASH);
 }
 
-std::string hex(std::span<const std::uint8_t> bytes, const char* separator) {
+}  // namespace
+
+std::string hex_text(std::span<const std::uint8_t> bytes, const char* separator) {
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -27,6 +29,8 @@ std::string hex(std::span<const std::uint8_t> bytes, const char* separator) {
     }
     return out;
 }
+
+namespace {
 
 const char* type_letter(ItemType type) noexcept {
     static constexpr const char* LETTERS[] = {"?", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
@@ -184,7 +188,7 @@ void text_records(const Report& report, std::string& out) {
             std::vector<std::string> bytes;
             for (std::size_t at = 0; at < item.raw.size(); at += HEX_PER_LINE) {
                 const std::span<const std::uint8_t> raw(item.raw);
-                bytes.push_back("    " + hex(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
+                bytes.push_back("    " + hex_text(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
             }
             table.add({std::to_string(item.item), item_name(report.layout, item.item), type_letter(def.type),
                        "\"" + display(item.text) + "\"", finding_list(item.findings, ", ")},
@@ -326,8 +330,8 @@ std::string json_records(const std::vector<RecordSample>& records) {
         return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
                json_array(record.items, [](const ItemSample& item) {
                    const auto text = std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size());
-                   return "{\"item\":" + std::to_string(item.item) + ",\"hex\":" + json_string(hex(item.raw, "")) +
-                          ",\"text\":" + json_string(display(item.text)) + ",\"text_hex\":" + json_string(hex(text, "")) +
+                   return "{\"item\":" + std::to_string(item.item) + ",\"hex\":" + json_string(hex_text(item.raw, "")) +
+                          ",\"text\":" + json_string(display(item.text)) + ",\"text_hex\":" + json_string(hex_text(text, "")) +
                           ",\"findings\":" + json_findings(item.findings) + "}";
                }) +
                "}";

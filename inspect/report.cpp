@@ -15,18 +15,6 @@ constexpr std::size_t HEAD_BYTES = 64u << 10;
 constexpr std::size_t TAIL_BYTES = 16;
 constexpr std::size_t SKIP_BYTES = 1u << 20;
 
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(platform::File& file) : file_(file) {}
-    Result read(std::span<std::uint8_t> buffer) override {
-        const platform::File::ReadResult r = file_.read(buffer);
-        return Result{r.count, r.error};
-    }
-
-private:
-    platform::File& file_;
-};
-
 bool open_host(const std::string& path, platform::File& file, platform::FileInfo& info, std::string& error) {
     if (!file.open_input(path) || !file.info(info) || info.kind == platform::FileKind::DIRECTORY) {
         error = "cannot open the host file " + path;
