@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 
-#include "app/convert.hpp"
-#include "app/messages.hpp"
+#include "app/driver.hpp"
 #include "format/format.hpp"
+#include "rekmo/messages.hpp"
 
 namespace rekmo {
 namespace {
@@ -15,44 +16,23 @@ constexpr std::size_t EXPECTED_TOKENS = 4;  // program, HostFile, WinFile, Forma
 int run(std::string_view command_line) {
     const std::vector<std::string_view> tokens = split_command_line(command_line);
     if (tokens.size() != EXPECTED_TOKENS) {
-        report_message(Message::USAGE);
-        return RESULT_FAILURE;
+        report_message(Result::USAGE);
+        return exit_status(Step::COMMAND_LINE, Result::USAGE);
     }
     const std::string host_path(tokens[1]);
     const std::string win_path(tokens[2]);
     const std::string format_path(tokens[3]);
 
     FormatDef format;
-    FormatError error;
-    const int loaded = load_format(format_path, format, error);
-    if (loaded != 0) {
-        show_message_pieces(format_error_message(error, format_path));
-        return loaded;
+    const FormatError loaded = load_format(format_path, format);
+    if (loaded.result != Result::OK) {
+        report_format_error(loaded, format_path);
+        return exit_status(Step::FORMAT, loaded.result);
     }
-    return convert_file(host_path, win_path, format, format_path);
+    return exit_status(Step::CONVERSION, convert_file(host_path, win_path, format, format_path));
 }
 
 }  // namespace
-
-std::vector<MessagePiece> format_error_message(const FormatError& error, const std::string& format_path) {
-    switch (error.fault) {
-        case FormatFault::NONE:
-            break;
-        case FormatFault::CANNOT_OPEN:
-            return format_message(Message::CANNOT_OPEN, {format_path});
-        case FormatFault::ITEM_SIZE:
-            return format_message(Message::ITEM_SIZE, {error.item_number});
-        case FormatFault::ITEM_TYPE:
-            return format_message(Message::ITEM_TYPE, {error.item_number});
-        case FormatFault::ITEM_POSITION:
-            return format_message(Message::ITEM_POSITION, {error.item_number});
-        case FormatFault::RECORD_LENGTH:
-            return format_message(Message::RECORD_LENGTH_INVALID, {error.record_length});
-        case FormatFault::OUT_OF_MEMORY:
-            return format_message(Message::OUT_OF_MEMORY, {});
-    }
-    return {};
-}
 
 std::vector<std::string_view> split_command_line(std::string_view line) {
     std::vector<std::string_view> tokens;
@@ -66,12 +46,25 @@ std::vector<std::string_view> split_command_line(std::string_view line) {
     }
 }
 
+int exit_status(Step step, Result result) noexcept {
+    switch (result) {
+        case Result::OK:
+            return 0;
+        case Result::WRITE_ERROR:
+            return 2;
+        case Result::CANNOT_OPEN:
+            return step == Step::FORMAT ? -1 : 1;
+        default:
+            return 1;
+    }
+}
+
 int app_main(std::string_view command_line) noexcept {
     try {
         return run(command_line);
     } catch (const std::bad_alloc&) {
-        report_message(Message::OUT_OF_MEMORY);
-        return RESULT_FAILURE;
+        report_message(Result::OUT_OF_MEMORY);
+        return exit_status(Step::COMMAND_LINE, Result::OUT_OF_MEMORY);
     }
 }
 

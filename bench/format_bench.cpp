@@ -15,8 +15,7 @@ void load(benchmark::State& state) {
     const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     for (auto _ : state) {
         FormatDef def;
-        FormatError error;
-        benchmark::DoNotOptimize(parse_format(bytes, def, error));
+        benchmark::DoNotOptimize(parse_format(bytes, def));
     }
     state.SetComplexityN(state.range(0));
     state.SetItemsProcessed(state.iterations() * state.range(0));

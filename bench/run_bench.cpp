@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/convert.hpp"
+#include "rekmo/rekmo.hpp"
 
 namespace rekmo {
 namespace {
@@ -18,11 +18,11 @@ using Bytes = std::vector<std::uint8_t>;
 class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(const Bytes& data) : data_(data) {}
-    Result read(std::span<std::uint8_t> buffer) override {
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
         const std::size_t n = std::min(buffer.size(), data_.size() - pos_);
         std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
         pos_ += n;
-        return {n, false};
+        return {n, Result::OK};
     }
 
 private:
@@ -32,9 +32,9 @@ private:
 
 class CountingSink final : public ByteSink {
 public:
-    bool write(std::span<const std::uint8_t> bytes) override {
+    Result write(std::span<const std::uint8_t> bytes) noexcept override {
         written += bytes.size();
-        return true;
+        return Result::OK;
     }
     std::size_t written = 0;
 };
@@ -72,17 +72,17 @@ const Layout CUSTOMER = {
 
 void run(benchmark::State& state, const Layout& layout) {
     FormatDef format;
-    FormatError error;
     const std::string text = layout.format;
-    (void)parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, format, error);
-    const ItemPlan plan = make_plan(format);
+    (void)parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, format);
     const Bytes host = records(layout, (64u << 20) / layout.record_length);
-    LoopOptions options;
+    ConvertOptions options;
     options.threads = state.range(0) == 0 ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+    Converter converter;
+    (void)converter.open(format, options);
     for (auto _ : state) {
         MemorySource source(host);
         CountingSink sink;
-        benchmark::DoNotOptimize(convert_records(plan, source, sink, options));
+        benchmark::DoNotOptimize(converter.run(source, sink));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(host.size()));
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(host.size() / layout.record_length));

@@ -267,14 +267,22 @@ std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, s
 
 }  // namespace
 
-std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
-    return decimal_text(mode, item, out, quiet);
+    return decimal_text(DECIMAL_PACKED, item, out, quiet);
 }
 
-std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
-                            DecodeReport& report) noexcept {
-    return decimal_text(mode, item, out, report);
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decimal_text(DECIMAL_ZONED, item, out, quiet);
+}
+
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decimal_text(DECIMAL_PACKED, item, out, report);
+}
+
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decimal_text(DECIMAL_ZONED, item, out, report);
 }
 
 }  // namespace rekmo

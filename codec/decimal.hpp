@@ -23,24 +23,26 @@ double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noex
 // Writes an integral double as "%.0lf" with at most 17 significant digits: the
 // exact decimal value rounded at the 17th digit, half up from the 18th digit
 // alone, the remaining integer places printed as 0; '-' for negative values;
-// zero (also -0) as "0". `out` holds at least 311 bytes. Returns the length.
+// zero (also -0) as "0". `out` holds at least 311 bytes.
 //   1234567890123456768.0  ->  "1234567890123456800"
 std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 
-// print_decimal(decode_decimal(mode, item)) without the detour through a
-// double when the number is short enough to be exact. `out` holds
-// decimal_bound(mode, item.size()) bytes.
-std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+// Converts a P or a Z item: print_decimal(decode_decimal(mode, item)), without
+// the detour through a double where the number is short enough to be exact.
+// `out` holds packed_bound(item.size()) or zoned_bound(item.size()) bytes.
+// Returns the text's length.
+//   P  01 23 4D  ->  "-1234"
+//   Z  F1 F2 C3  ->  "123"
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
-// The same conversion, noting in `report` non-digit half-bytes, a sign other
+// The same conversions, noting in `report` non-digit half-bytes, a sign other
 // than C, D or F, and a printed text that differs from the item's digits.
-std::size_t decimal_to_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
-                            DecodeReport& report) noexcept;
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 
 // Worst-case text length: every digit, one more from rounding up, a sign.
-constexpr std::size_t decimal_bound(DecimalMode mode, std::size_t n) noexcept {
-    const std::size_t digits = mode == DECIMAL_ZONED ? n : (n == 0 ? 0 : 2 * n - 1);
-    return digits + 2;
-}
+constexpr std::size_t zoned_bound(std::size_t n) noexcept { return n + 2; }
+constexpr std::size_t packed_bound(std::size_t n) noexcept { return (n == 0 ? 0 : 2 * n - 1) + 2; }
 
 }  // namespace rekmo

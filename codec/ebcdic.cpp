@@ -40,7 +40,7 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 };
 // clang-format on
 
-void ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
     std::size_t i = 0;
@@ -54,6 +54,11 @@ void ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcep
         std::memcpy(out + i, &text, 8);
     }
     for (; i < n; ++i) out[i] = HOST_SB_TABLE[src[i]];
+    return n;
+}
+
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport&) noexcept {
+    return ebcdic_to_jis8(in, out);
 }
 
 }  // namespace rekmo

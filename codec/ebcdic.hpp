@@ -6,17 +6,23 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/report.hpp"
+
 namespace rekmo {
 
 // Host byte -> JIS X 0201 byte (ASCII plus half-width katakana 0xA1-0xDF,
 // the single-byte half of Shift_JIS). No position gives 0x00.
 extern const std::array<std::uint8_t, 256> HOST_SB_TABLE;
 
-// Converts every byte of `in` through HOST_SB_TABLE into `out`, which must
-// hold in.size() bytes; `out` may be in.data() (conversion in place). Zero
-// bytes are data like any other: 00 becomes a space.
+// Converts an E item: every byte of `in` through HOST_SB_TABLE into `out`,
+// which holds ebcdic_bound(in.size()) bytes; `out` may be in.data()
+// (conversion in place). Zero bytes are data like any other: 00 becomes a
+// space. Returns the text's length, always in.size().
 //   C1 C2 C3 40 F1 F2  ->  "ABC 12"
-void ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept;
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept;
+
+// The same conversion for a report: single-byte text drops nothing.
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept;
 
 // Worst-case output size of ebcdic_to_jis8 for an input of n bytes.
 constexpr std::size_t ebcdic_bound(std::size_t n) noexcept { return n; }

@@ -46,8 +46,7 @@ struct JefPair {
 };
 
 template <class Report>
-std::size_t decode_jef(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
-    if (!mixed) return decode_pairs(item, out, JefPair<Report>{report});
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
@@ -63,8 +62,7 @@ std::size_t decode_jef(bool mixed, std::span<const std::uint8_t> item, std::uint
         if (mode == Mode::SINGLE_BYTE) {
             const std::uint8_t* shift = find_byte(p, end, SHIFT_IN);
             const auto len = static_cast<std::size_t>(shift - p);
-            ebcdic_to_jis8({p, len}, out + o);
-            o += len;
+            o += ebcdic_to_jis8({p, len}, out + o);
             if (shift == end) break;
             mode = Mode::DOUBLE_BYTE;
             run_start = o;
@@ -90,14 +88,22 @@ std::size_t decode_jef(bool mixed, std::span<const std::uint8_t> item, std::uint
 
 }  // namespace
 
-std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
-    return decode_jef(mixed, item, out, quiet);
+    return decode_mixed(item, out, quiet);
 }
 
-std::size_t decode_jef_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out,
-                             DecodeReport& report) noexcept {
-    return decode_jef(mixed, item, out, report);
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, JefPair<NoReport>{quiet});
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decode_mixed(item, out, report);
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decode_pairs(item, out, JefPair<DecodeReport>{report});
 }
 
 }  // namespace rekmo

@@ -38,8 +38,7 @@ struct KeisPair {
 };
 
 template <class Report>
-std::size_t decode_keis(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
-    if (!mixed) return decode_pairs(item, out, KeisPair<Report>{report});
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
     // Stretches between 0A bytes are ordinary bytes of the current mode. The
     // run is converted as it grows, straight into `out`; run_start marks
     // where its text began, so that an unclosed run can be taken back.
@@ -52,8 +51,7 @@ std::size_t decode_keis(bool mixed, std::span<const std::uint8_t> item, std::uin
     PairedRun run(KeisPair<Report>{report});
     auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
         if (mode == Mode::SINGLE_BYTE) {
-            ebcdic_to_jis8({from, len}, out + o);
-            o += len;
+            o += ebcdic_to_jis8({from, len}, out + o);
         } else {
             o = run.add(from, len, out, o);
             if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || len > 0;
@@ -86,14 +84,22 @@ std::size_t decode_keis(bool mixed, std::span<const std::uint8_t> item, std::uin
 
 }  // namespace
 
-std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
-    return decode_keis(mixed, item, out, quiet);
+    return decode_mixed(item, out, quiet);
 }
 
-std::size_t decode_keis_field(bool mixed, std::span<const std::uint8_t> item, std::uint8_t* out,
-                              DecodeReport& report) noexcept {
-    return decode_keis(mixed, item, out, report);
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, KeisPair<NoReport>{quiet});
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decode_mixed(item, out, report);
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return decode_pairs(item, out, KeisPair<DecodeReport>{report});
 }
 
 }  // namespace rekmo

@@ -31,6 +31,12 @@ enum Finding : std::uint32_t {
 
 inline constexpr int FINDING_KINDS = 12;
 
+// The short name of each finding, by bit number, as reports and tests write it.
+inline constexpr const char* FINDING_NAMES[FINDING_KINDS] = {
+    "comma",      "cr",         "lf",        "unclosed_run", "lone_byte",    "zero_byte",
+    "mapping_zero", "esc_b",    "unassigned", "non_digit",   "unusual_sign", "precision",
+};
+
 // The report the converter passes: notes nothing, costs nothing.
 struct NoReport {
     static constexpr bool ACTIVE = false;

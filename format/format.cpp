@@ -28,8 +28,17 @@ constexpr bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-}  // namespace
+// A Shift_JIS double-byte character: a lead byte 81-9F or E0-FC, then a
+// trail byte 40-7E or 80-FC.
+constexpr bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
+    const bool lead = (a >= 0x81 && a <= 0x9F) || (a >= 0xE0 && a <= 0xFC);
+    const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+    return lead && trail;
+}
 
+// Upper-cases a-z and drops line feeds, leaving Shift_JIS pairs untouched,
+// so that keywords and type letters may be written in either case while
+// names keep their bytes. Returns the new length.
 std::size_t normalise_line(std::span<std::uint8_t> line) noexcept {
     const std::size_t n = line.size();
     std::size_t out = 0;
@@ -48,26 +57,29 @@ std::size_t normalise_line(std::span<std::uint8_t> line) noexcept {
     return out;
 }
 
+// The line without its leading 0x20 bytes (tabs stay).
 std::string_view strip_leading_spaces(std::string_view line) noexcept {
     const std::size_t first = line.find_first_not_of(' ');
     return first == std::string_view::npos ? std::string_view{} : line.substr(first);
 }
 
-// A comma is never part of a Shift_JIS pair (0x2C is neither a lead nor a
-// trail byte), so splitting at every comma keeps pairs whole.
-std::size_t split_fields(std::string_view line, std::span<std::string_view> fields) noexcept {
-    std::size_t count = 0;
+// Splits an item line at commas into `fields`; fields beyond fields.size()
+// are ignored. A comma is never part of a Shift_JIS pair (0x2C is neither a
+// lead nor a trail byte), so splitting at every comma keeps pairs whole.
+void split_fields(std::string_view line, std::span<std::string_view> fields) noexcept {
     std::size_t begin = 0;
-    while (true) {
+    for (std::string_view& field : fields) {
         const std::size_t comma = line.find(',', begin);
         const std::size_t end = comma == std::string_view::npos ? line.size() : comma;
-        if (count < fields.size()) fields[count] = line.substr(begin, end - begin);
-        ++count;
-        if (comma == std::string_view::npos) return count;
+        field = line.substr(begin, end - begin);
+        if (comma == std::string_view::npos) return;
         begin = comma + 1;
     }
 }
 
+// Value of a numeric field: leading white space, an optional sign, then
+// decimal digits up to the first non-digit; no digits gives 0. Saturates to
+// the signed 32-bit range.
 std::int32_t field_value(std::string_view field) noexcept {
     constexpr std::int64_t LIMIT = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::size_t i = 0;
@@ -81,6 +93,7 @@ std::int32_t field_value(std::string_view field) noexcept {
     return static_cast<std::int32_t>(value);
 }
 
+// E P Z J F FN K KN by the first one or two bytes; anything else is none.
 ItemType item_type_of(std::string_view field) noexcept {
     if (field.empty()) return ITEM_NONE;
     const bool n_follows = field.size() > 1 && field[1] == 'N';
@@ -102,17 +115,21 @@ ItemType item_type_of(std::string_view field) noexcept {
     }
 }
 
-FormatFault item_fault(const ItemDef& item) noexcept {
-    if (item.length == 0 || item.length > MAX_RECORD_LENGTH) return FormatFault::ITEM_SIZE;
-    if (item.type == ITEM_ZONED && item.length > MAX_ZONED_LENGTH) return FormatFault::ITEM_SIZE;
-    if (item.type == ITEM_PACKED && item.length > MAX_PACKED_LENGTH) return FormatFault::ITEM_SIZE;
-    if (item.type == ITEM_NONE) return FormatFault::ITEM_TYPE;
+}  // namespace
+
+Result item_fault(const ItemDef& item) noexcept {
+    if (item.length == 0 || item.length > MAX_RECORD_LENGTH) return Result::ITEM_SIZE;
+    if (item.type == ITEM_ZONED && item.length > MAX_ZONED_LENGTH) return Result::ITEM_SIZE;
+    if (item.type == ITEM_PACKED && item.length > MAX_PACKED_LENGTH) return Result::ITEM_SIZE;
+    if (item.type == ITEM_NONE) return Result::ITEM_TYPE;
     const std::int64_t end = item.start + std::max(item.length, std::int32_t{0});
-    if (item.start < 0 || end > MAX_RECORD_LENGTH) return FormatFault::ITEM_POSITION;
-    return FormatFault::NONE;
+    if (item.start < 0 || end > MAX_RECORD_LENGTH) return Result::ITEM_POSITION;
+    return Result::OK;
 }
 
 // --- FormatReader ---------------------------------------------------------
+
+namespace detail {
 
 // Text-mode translation first: a CR is held back until the next byte shows
 // whether it ends a CR LF pair (then it is dropped); 0x1A ends the file.
@@ -189,36 +206,26 @@ void FormatReader::finish() {
     }
 }
 
+}  // namespace detail
+
 // --- Checks ---------------------------------------------------------------
 
 FormatError check_format(const FormatDef& def) noexcept {
-    FormatError error;
     for (std::size_t i = 0; i < def.items.size(); ++i) {
-        const FormatFault fault = item_fault(def.items[i]);
-        if (fault != FormatFault::NONE) {
-            error.fault = fault;
-            error.item_number = static_cast<std::int64_t>(i) + 1;
-            return error;
-        }
+        const Result fault = item_fault(def.items[i]);
+        if (fault != Result::OK) return FormatError{fault, static_cast<std::int64_t>(i) + 1, 0};
     }
     if (def.record_length < 1 || def.record_length > MAX_RECORD_LENGTH) {
-        error.fault = FormatFault::RECORD_LENGTH;
-        error.record_length = def.record_length;
+        return FormatError{Result::RECORD_LENGTH, 0, def.record_length};
     }
-    return error;
+    return FormatError{};
 }
 
-int parse_format(std::span<const std::uint8_t> text, FormatDef& def, FormatError& error) noexcept {
-    try {
-        FormatReader reader(def);
+FormatError parse_format(std::span<const std::uint8_t> text, FormatDef& def) noexcept {
+    return detail::read_format(def, [&](detail::FormatReader& reader) {
         reader.feed(text);
-        reader.finish();
-    } catch (const std::bad_alloc&) {
-        error = FormatError{FormatFault::OUT_OF_MEMORY, 0, 0};
-        return 1;
-    }
-    error = check_format(def);
-    return error.fault == FormatFault::NONE ? 0 : 1;
+        return Result::OK;
+    });
 }
 
 }  // namespace rekmo

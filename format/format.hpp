@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "rekmo/result.hpp"
 
 namespace rekmo {
 
@@ -38,67 +40,43 @@ struct FormatDef {
     bool record_length_given = false;  // a RECLEN line with a value above 0 decided it
 };
 
-// Limits beyond which a format is refused: numbers longer than these could
-// leave the range of a double, records longer than 16 MiB are not host data.
+// Limits beyond which a format is refused: records longer than 16 MiB are
+// not host data, and a number of more digits than a Z item of 300 bytes (or
+// a P item of 150) holds could leave the range of a double.
 inline constexpr std::int32_t MAX_RECORD_LENGTH = 16 * 1024 * 1024;
 inline constexpr std::int32_t MAX_ZONED_LENGTH = 300;
 inline constexpr std::int32_t MAX_PACKED_LENGTH = 150;
 
-// What is wrong with a format file, in the order the checks are made.
-enum class FormatFault {
-    NONE,           // loaded and valid
-    CANNOT_OPEN,    // the file cannot be opened or read (also: a directory)
-    ITEM_SIZE,      // length 0, above 16 MiB, a Z item above 300 or a P item above 150 bytes
-    ITEM_TYPE,      // the type field names no known type
-    ITEM_POSITION,  // position below 1, or the item ends beyond 16 MiB
-    RECORD_LENGTH,  // final record length below 1 or above 16 MiB
-    OUT_OF_MEMORY,  // the item table could not grow
-};
-
+// The outcome of reading or checking a format: OK, CANNOT_OPEN (the file
+// cannot be opened or read, also a directory), ITEM_SIZE, ITEM_TYPE,
+// ITEM_POSITION, RECORD_LENGTH or OUT_OF_MEMORY (the item table could not
+// grow). Only the first fault is told, in this order: the first faulty item
+// (its size, then its type, then its position), then the record length.
 struct FormatError {
-    FormatFault fault = FormatFault::NONE;
-    std::int64_t item_number = 0;    // 1-based item line number for the ITEM_ faults
+    Result result = Result::OK;
+    std::int64_t item_number = 0;    // 1-based item line number, for the ITEM_ results
     std::int32_t record_length = 0;  // for RECORD_LENGTH
 };
 
-// --- Line reader steps (pure; exposed for tests and tools) ---
+// Reads and checks format-file bytes held in memory. `def` is replaced by
+// what was read; after a fault it keeps the items read. Never throws.
+FormatError parse_format(std::span<const std::uint8_t> text, FormatDef& def) noexcept;
 
-// True when (a, b) is a Shift_JIS double-byte character: a in 81-9F or E0-FC,
-// b in 40-7E or 80-FC.
-constexpr bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
-    const bool lead = (a >= 0x81 && a <= 0x9F) || (a >= 0xE0 && a <= 0xFC);
-    const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-    return lead && trail;
-}
+// The same for the format file at `path`, read in binary: CR LF and LF end
+// lines alike, and 0x1A ends the file, on every platform.
+FormatError load_format(const std::string& path, FormatDef& def) noexcept;
 
-// Upper-cases a-z and drops line feeds, leaving Shift_JIS pairs untouched.
-// Returns the new length; the line shrinks or stays.
-std::size_t normalise_line(std::span<std::uint8_t> line) noexcept;
+// Checks a format built any other way, as reading checks it.
+FormatError check_format(const FormatDef& def) noexcept;
 
-// The line without its leading 0x20 bytes (tabs stay).
-std::string_view strip_leading_spaces(std::string_view line) noexcept;
+// The first fault of one item (ITEM_SIZE, ITEM_TYPE or ITEM_POSITION), or OK.
+Result item_fault(const ItemDef& item) noexcept;
 
-// Splits an item line at commas into `fields`; returns how many fields the
-// line has (fields beyond fields.size() are counted but not stored).
-std::size_t split_fields(std::string_view line, std::span<std::string_view> fields) noexcept;
-
-// Value of a numeric field: leading white space, an optional sign, then
-// decimal digits up to the first non-digit; no digits gives 0. Saturates to
-// the signed 32-bit range.
-std::int32_t field_value(std::string_view field) noexcept;
-
-// Item type from the (normalised) type field: E P Z J F FN K KN by its first
-// one or two bytes; anything else is ITEM_NONE.
-ItemType item_type_of(std::string_view field) noexcept;
-
-// First fault of one item, or NONE: size, then type, then position.
-FormatFault item_fault(const ItemDef& item) noexcept;
-
-// --- Whole format ---
+namespace detail {
 
 // Reads format-file bytes as the file reader does (text mode: CR LF ends a
-// line like LF, 0x1A ends the file; lines over 1023 bytes arrive as pieces).
-// Feed any split of the bytes, then finish().
+// line like LF, 0x1A ends the file; lines over 1023 bytes arrive as pieces
+// of their own). Feed any split of the bytes, then finish().
 class FormatReader {
 public:
     explicit FormatReader(FormatDef& def) : def_(def) {}
@@ -119,16 +97,21 @@ private:
     std::uint8_t piece_[1024] = {};
 };
 
-// Validates a read format: the first faulty item, then the record length.
-FormatError check_format(const FormatDef& def) noexcept;
+// The one path from bytes to a checked format, for memory and files alike:
+// `feed(reader)` hands the reader every byte, in any pieces, and returns OK,
+// or CANNOT_OPEN when the bytes could not all be read.
+template <class Feed>
+FormatError read_format(FormatDef& def, Feed&& feed) noexcept {
+    def = FormatDef{};
+    try {
+        FormatReader reader(def);
+        if (const Result fed = feed(reader); fed != Result::OK) return FormatError{fed, 0, 0};
+        reader.finish();
+    } catch (const std::bad_alloc&) {
+        return FormatError{Result::OUT_OF_MEMORY, 0, 0};
+    }
+    return check_format(def);
+}
 
-// Reads and checks format-file bytes held in memory.
-// Returns 0 (valid) or 1 (fault in `error`); never throws.
-int parse_format(std::span<const std::uint8_t> text, FormatDef& def, FormatError& error) noexcept;
-
-// Reads and checks the format file at `path`. Returns 0 (valid), 1 (a fault,
-// described in `error`) or -1 (the file cannot be opened or read). The caller
-// reports the fault; the items read so far stay in `def`. Never throws.
-int load_format(const std::string& path, FormatDef& def, FormatError& error) noexcept;
-
+}  // namespace detail
 }  // namespace rekmo

@@ -1,41 +1,28 @@
-// Reading the format file from disk. The bytes go through the same reader as
-// any in-memory text; only opening and reading the file live here.
+// Reading the format file from disk. The bytes go through the same reader and
+// checks as any in-memory text; only opening and reading the file live here.
 #include <cstdio>
 #include <memory>
-#include <new>
 
 #include "format/format.hpp"
 
 namespace rekmo {
 
-int load_format(const std::string& path, FormatDef& def, FormatError& error) noexcept {
-    error = FormatError{};
+FormatError load_format(const std::string& path, FormatDef& def) noexcept {
     // Binary mode: the reader does the text-mode translation itself, the same
     // on every platform.
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
-        error.fault = FormatFault::CANNOT_OPEN;
-        return -1;
+        def = FormatDef{};
+        return FormatError{Result::CANNOT_OPEN, 0, 0};
     }
-    try {
-        FormatReader reader(def);
+    return detail::read_format(def, [&](detail::FormatReader& reader) {
         std::uint8_t block[64 * 1024];
         std::size_t n;
-        while ((n = std::fread(block, 1, sizeof block, file.get())) > 0)
-            reader.feed(std::span<const std::uint8_t>(block, n));
+        while ((n = std::fread(block, 1, sizeof block, file.get())) > 0) reader.feed({block, n});
         // A read that fails (a directory, a device error) is not an empty
         // format: the file counts as one that cannot be opened.
-        if (std::ferror(file.get())) {
-            error.fault = FormatFault::CANNOT_OPEN;
-            return -1;
-        }
-        reader.finish();
-    } catch (const std::bad_alloc&) {
-        error.fault = FormatFault::OUT_OF_MEMORY;
-        return 1;
-    }
-    error = check_format(def);
-    return error.fault == FormatFault::NONE ? 0 : 1;
+        return std::ferror(file.get()) ? Result::CANNOT_OPEN : Result::OK;
+    });
 }
 
 }  // namespace rekmo

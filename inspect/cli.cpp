@@ -130,7 +130,7 @@ int run(int argc, char** argv) {
     Report report;
     std::string error;
     const bool built = build_report(options, report, error);
-    if (!built && report.layout.loaded == -1) {
+    if (!built && !report.layout.readable()) {
         print_error(error);
         return EXIT_ERROR;
     }
@@ -143,7 +143,7 @@ int run(int argc, char** argv) {
         print_error(error);
         return EXIT_ERROR;
     }
-    if (report.layout.loaded != 0) return EXIT_FINDINGS;
+    if (!report.layout.accepted()) return EXIT_FINDINGS;
     return options.strict && has_findings(report) ? EXIT_FINDINGS : EXIT_RAN;
 }
 

@@ -32,17 +32,19 @@ struct LayoutFinding {
     std::size_t other = 0;  // OVERLAP: the earlier item it overlaps
     std::int64_t first = 0; // 1-based byte positions concerned (OVERLAP, GAP, PAST_RECORD)
     std::int64_t last = 0;
-    FormatFault fault = FormatFault::NONE;  // REJECTED
+    Result fault = Result::OK;  // REJECTED: ITEM_SIZE, ITEM_TYPE or ITEM_POSITION
 };
 
 struct Layout {
     std::string path;
     FormatDef format;
-    int loaded = 0;                         // load_format's result: 0, 1 or -1
-    FormatError error;                      // the fault rekmo reports first
+    FormatError error;                      // what load_format said: OK, or the fault rekmo reports first
     std::string message;                    // rekmo's message for it, in UTF-8; empty when accepted
-    std::vector<FormatFault> item_faults;   // one per item: its first fault, or NONE
+    std::vector<Result> item_faults;        // one per item: its first fault, or OK
     std::vector<LayoutFinding> findings;
+
+    bool readable() const noexcept { return error.result != Result::CANNOT_OPEN; }
+    bool accepted() const noexcept { return error.result == Result::OK; }
 };
 
 // Reads the format as rekmo does and lists what is wrong or unusual in it.
@@ -125,7 +127,7 @@ struct Report {
 };
 
 // Everything asked for; `error` gets an English message when a file cannot
-// be opened or read (exit status 2).
+// be opened or read (exit status 2). May throw std::bad_alloc.
 bool build_report(const Options& options, Report& report, std::string& error);
 
 // True when the report has anything to warn about (for --strict).

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "app/app.hpp"
 #include "inspect/inspect.hpp"
+#include "rekmo/messages.hpp"
 
 namespace rekmo::inspect {
 
@@ -13,8 +13,8 @@ std::vector<LayoutFinding> layout_findings(const FormatDef& format) {
     std::vector<std::size_t> placed;  // items that occupy bytes, by start
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
-        const FormatFault fault = item_fault(item);
-        if (fault != FormatFault::NONE) {
+        const Result fault = item_fault(item);
+        if (fault != Result::OK) {
             findings.push_back({LayoutKind::REJECTED, i + 1, 0, 0, 0, fault});
             continue;
         }
@@ -55,9 +55,9 @@ std::vector<LayoutFinding> layout_findings(const FormatDef& format) {
 Layout inspect_layout(const std::string& path) {
     Layout layout;
     layout.path = path;
-    layout.loaded = load_format(path, layout.format, layout.error);
-    if (layout.loaded != 0) layout.message = render_message_pieces(format_error_message(layout.error, path), "UTF-8");
-    if (layout.loaded == -1) return layout;
+    layout.error = load_format(path, layout.format);
+    if (!layout.accepted()) layout.message = render_message(format_error_message(layout.error, path), "UTF-8");
+    if (!layout.readable()) return layout;
     layout.item_faults.reserve(layout.format.items.size());
     for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));
     layout.findings = layout_findings(layout.format);

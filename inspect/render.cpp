@@ -38,29 +38,29 @@ const char* type_letter(ItemType type) noexcept {
     return i < std::size(LETTERS) ? LETTERS[i] : "?";
 }
 
-const char* fault_name(FormatFault fault) noexcept {
+const char* fault_name(Result fault) noexcept {
     switch (fault) {
-        case FormatFault::ITEM_SIZE: return "size";
-        case FormatFault::ITEM_TYPE: return "type";
-        case FormatFault::ITEM_POSITION: return "position";
-        case FormatFault::RECORD_LENGTH: return "record_length";
-        case FormatFault::CANNOT_OPEN: return "cannot_open";
-        case FormatFault::OUT_OF_MEMORY: return "out_of_memory";
-        case FormatFault::NONE: break;
+        case Result::ITEM_SIZE: return "size";
+        case Result::ITEM_TYPE: return "type";
+        case Result::ITEM_POSITION: return "position";
+        case Result::RECORD_LENGTH: return "record_length";
+        case Result::CANNOT_OPEN: return "cannot_open";
+        case Result::OUT_OF_MEMORY: return "out_of_memory";
+        default: break;
     }
     return "";
 }
 
 // Why rekmo refuses the item, in words.
-std::string fault_reason(const ItemDef& item, FormatFault fault) {
+std::string fault_reason(const ItemDef& item, Result fault) {
     switch (fault) {
-        case FormatFault::ITEM_SIZE:
+        case Result::ITEM_SIZE:
             if (item.length == 0) return "invalid size: length 0";
             if (item.length > MAX_RECORD_LENGTH) return "invalid size: longer than 16 MiB";
             if (item.type == ITEM_ZONED) return "invalid size: a Z item longer than 300 bytes";
             return "invalid size: a P item longer than 150 bytes";
-        case FormatFault::ITEM_TYPE: return "invalid type: no known type letter";
-        case FormatFault::ITEM_POSITION:
+        case Result::ITEM_TYPE: return "invalid type: no known type letter";
+        case Result::ITEM_POSITION:
             if (item.start < 0) return "invalid position: below 1";
             return "invalid position: the item ends beyond 16 MiB";
         default: return fault_name(fault);
@@ -143,10 +143,10 @@ void text_layout(const Layout& layout, std::string& out) {
     Table table({"#", "Name", "Position", "Length", "End", "Type", "Output", "Refused"});
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
-        const FormatFault fault = i < layout.item_faults.size() ? layout.item_faults[i] : FormatFault::NONE;
+        const Result fault = i < layout.item_faults.size() ? layout.item_faults[i] : Result::OK;
         table.add({std::to_string(i + 1), display(item.name), std::to_string(item.start + 1), std::to_string(item.length),
                    std::to_string(item.start + item.length), type_letter(item.type), item.output != 0 ? "yes" : "no",
-                   fault == FormatFault::NONE ? "" : fault_name(fault)});
+                   fault == Result::OK ? "" : fault_name(fault)});
     }
     out += table.render({0, 2, 3, 4});
     out += "\nLayout findings:";
@@ -291,19 +291,19 @@ std::string json_array(const std::vector<T>& values, F&& each) {
 std::string json_layout(const Layout& layout) {
     const FormatDef& format = layout.format;
     std::string out = "{\"path\":" + json_string(layout.path);
-    out += ",\"accepted\":" + std::string(layout.loaded == 0 ? "true" : "false");
+    out += ",\"accepted\":" + std::string(layout.accepted() ? "true" : "false");
     out += ",\"message\":" + (layout.message.empty() ? std::string("null") : json_string(layout.message));
     out += ",\"record_length\":" + std::to_string(format.record_length);
     out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
     out += ",\"items\":[";
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
-        const FormatFault fault = i < layout.item_faults.size() ? layout.item_faults[i] : FormatFault::NONE;
+        const Result fault = i < layout.item_faults.size() ? layout.item_faults[i] : Result::OK;
         out += (i > 0 ? "," : "") + std::string("{\"number\":") + std::to_string(i + 1) + ",\"name\":" +
                json_string(display(item.name)) + ",\"position\":" + std::to_string(item.start + 1) +
                ",\"length\":" + std::to_string(item.length) + ",\"end\":" + std::to_string(item.start + item.length) +
                ",\"type\":" + json_string(type_letter(item.type)) + ",\"output\":" + (item.output != 0 ? "true" : "false") +
-               ",\"refused\":" + (fault == FormatFault::NONE ? std::string("null") : json_string(fault_name(fault))) + "}";
+               ",\"refused\":" + (fault == Result::OK ? std::string("null") : json_string(fault_name(fault))) + "}";
     }
     out += "],\"findings\":" + json_array(layout.findings, [&](const LayoutFinding& f) {
         static constexpr const char* KINDS[] = {"refused", "overlap", "gap", "past_record", "odd_length"};
@@ -359,7 +359,7 @@ std::string render_text(const Report& report) {
     std::string out;
     text_layout(report.layout, out);
     if (report.host) text_host(report, out);
-    if (report.host && report.layout.loaded != 0) out += "  (records are not shown: rekmo refuses the format)\n";
+    if (report.host && !report.layout.accepted()) out += "  (records are not shown: rekmo refuses the format)\n";
     text_records(report, out);
     if (report.scan) text_scan(report, out);
     return out;

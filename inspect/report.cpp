@@ -1,7 +1,10 @@
 // One inspection: the layout, then, with a host file, its size, some records
-// and optionally every record.
+// and optionally every record. The host file is opened once and read once,
+// front to back, through one handle: a FIFO or a device is read like a file,
+// and its size is what was read.
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <thread>
 
 #include "inspect/inspect.hpp"
@@ -13,73 +16,94 @@ namespace {
 
 constexpr std::size_t HEAD_BYTES = 64u << 10;
 constexpr std::size_t TAIL_BYTES = 16;
-constexpr std::size_t SKIP_BYTES = 1u << 20;
+constexpr std::size_t BLOCK_BYTES = 1u << 20;
 
-bool open_host(const std::string& path, platform::File& file, platform::FileInfo& info, std::string& error) {
-    if (!file.open_input(path) || !file.info(info) || info.kind == platform::FileKind::DIRECTORY) {
-        error = "cannot open the host file " + path;
-        return false;
-    }
-    return true;
-}
+// The host file as it is read: every read passes here, in order (the scan's
+// threads read under one lock), and leaves the file's first and last bytes,
+// its size so far and the records asked for. Reads come in whole records up
+// to the end of the file, so a record never spans two of them.
+class HostReader final : public ByteSource {
+public:
+    HostReader(platform::File& file, std::size_t record_length, const Options& options)
+        : file_(file), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
 
-// The first HEAD_BYTES and the last TAIL_BYTES of the file, in one pass that
-// stops early when the file is long.
-bool read_ends(platform::File& file, std::uint64_t size, std::vector<std::uint8_t>& head,
-               std::vector<std::uint8_t>& tail) {
-    head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, HEAD_BYTES)));
-    platform::File::ReadResult r = file.read(head);
-    if (r.error) return false;
-    head.resize(r.count);
-    if (size <= HEAD_BYTES) {
-        tail.assign(head.end() - static_cast<std::ptrdiff_t>(std::min(head.size(), TAIL_BYTES)), head.end());
-        return true;
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
+        const ReadResult r = file_.read(buffer);
+        try {
+            observe(buffer.first(r.count));
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+            return ReadResult{0, Result::READ_ERROR};  // ends the reading
+        }
+        return r;
     }
-    // Skip to the last bytes: the file is read, not sought, so pipes work too.
-    std::vector<std::uint8_t> skip(SKIP_BYTES);
-    std::uint64_t left = size - HEAD_BYTES;
-    while (left > TAIL_BYTES) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left - TAIL_BYTES, skip.size()));
-        r = file.read({skip.data(), n});
-        if (r.error || r.count < n) return !r.error;
-        left -= n;
-    }
-    tail.resize(static_cast<std::size_t>(left));
-    r = file.read(tail);
-    tail.resize(r.count);
-    return !r.error;
-}
 
-// Records FIRST to FIRST + COUNT - 1 (as far as the file has whole records).
-bool read_samples(const Options& options, const FormatDef& format, platform::File& file,
-                  std::vector<RecordSample>& samples) {
-    ItemReader reader(format);
-    const std::size_t length = reader.record_length();
-    // The records before FIRST are read in large blocks and passed over.
-    std::vector<std::uint8_t> skip(std::max<std::size_t>(1, SKIP_BYTES / length) * length);
-    std::uint64_t number = 1;
-    while (options.first_record - number >= skip.size() / length) {
-        const platform::File::ReadResult r = file.read(skip);
-        if (r.error) return false;
-        if (r.count < skip.size()) return true;  // the file ends before FIRST
-        number += skip.size() / length;
+    // True when, for a file of `size` bytes, nothing more is to be learnt:
+    // the first bytes, the records asked for and (when the check needs them)
+    // the last bytes have been read.
+    bool has_all(std::uint64_t size, std::int64_t layout_length) const noexcept {
+        if (size_ >= size) return true;
+        if (head.size() < std::min<std::uint64_t>(size, HEAD_BYTES)) return false;
+        if (record_length_ > 0) {
+            const std::uint64_t last_wanted = first_ - 1 + std::min(count_, UINT64_MAX - first_);
+            if (size_ / record_length_ < std::min(last_wanted, size / record_length_)) return false;
+        }
+        const std::uint64_t remainder = layout_length >= 1 ? size % static_cast<std::uint64_t>(layout_length) : 0;
+        return remainder == 0 || remainder > TAIL_BYTES;
     }
-    std::vector<std::uint8_t> record(length);
-    const std::uint64_t last = options.first_record + std::min(options.record_count, UINT64_MAX - options.first_record);
-    for (; number < last; ++number) {
-        const platform::File::ReadResult r = file.read(record);
-        if (r.error) return false;
-        if (r.count < length) break;
-        if (number >= options.first_record) samples.push_back(sample_record(reader, number, record.data()));
+
+    std::uint64_t size() const noexcept { return size_; }
+
+    std::vector<std::uint8_t> head, tail;
+    std::vector<std::uint8_t> samples;  // the records asked for, whole
+    std::uint64_t first_sample = 0;     // the number of the first of them
+    bool out_of_memory = false;
+
+private:
+    void observe(std::span<const std::uint8_t> bytes) {
+        const std::size_t to_head = std::min(bytes.size(), HEAD_BYTES - std::min(HEAD_BYTES, head.size()));
+        head.insert(head.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(to_head));
+        tail.insert(tail.end(), bytes.end() - static_cast<std::ptrdiff_t>(std::min(bytes.size(), TAIL_BYTES)),
+                    bytes.end());
+        if (tail.size() > TAIL_BYTES) tail.erase(tail.begin(), tail.end() - TAIL_BYTES);
+        if (record_length_ > 0) {
+            for (std::size_t at = 0; at + record_length_ <= bytes.size(); at += record_length_) {
+                const std::uint64_t number = (size_ + at) / record_length_ + 1;
+                if (number < first_ || number - first_ >= count_) continue;
+                if (samples.empty()) first_sample = number;
+                samples.insert(samples.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                               bytes.begin() + static_cast<std::ptrdiff_t>(at + record_length_));
+            }
+        }
+        size_ += bytes.size();
     }
-    return true;
+
+    platform::File& file_;
+    std::size_t record_length_;  // 0 when no record is to be cut
+    std::uint64_t first_, count_;
+    std::uint64_t size_ = 0;
+};
+
+// Reads the rest of the file, or of a file of known size only as much as the
+// report needs.
+Result read_rest(HostReader& reader, const platform::FileInfo& info, std::size_t record_length,
+                 std::int64_t layout_length) {
+    const std::size_t block_size =
+        record_length > 0 ? std::max<std::size_t>(1, BLOCK_BYTES / record_length) * record_length : BLOCK_BYTES;
+    std::vector<std::uint8_t> block(block_size);
+    while (!(info.kind == platform::FileKind::REGULAR && reader.has_all(info.size, layout_length))) {
+        const ReadResult r = reader.read(block);
+        if (r.result != Result::OK) return r.result;
+        if (r.count < block.size()) break;
+    }
+    return Result::OK;
 }
 
 }  // namespace
 
 bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);
-    if (report.layout.loaded == -1) {
+    if (!report.layout.readable()) {
         error = "cannot read the format file " + options.format_path;
         return false;
     }
@@ -87,30 +111,36 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     const std::string& path = *options.host_path;
     platform::File file;
     platform::FileInfo info;
-    if (!open_host(path, file, info, error)) return false;
-    std::vector<std::uint8_t> head, tail;
-    if (!read_ends(file, info.size, head, tail)) {
-        error = "cannot read the host file " + path;
+    if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
+        info.kind == platform::FileKind::DIRECTORY) {
+        error = "cannot open the host file " + path;
         return false;
     }
-    file.close();
-    const FormatDef& format = report.layout.format;
-    report.host = check_host(info.size, format.record_length, head, tail);
-    report.host->path = path;
     // Records can only be cut from the file when rekmo would accept the layout.
-    if (report.layout.loaded != 0) return true;
-    if (!open_host(path, file, info, error)) return false;
-    if (!read_samples(options, format, file, report.records)) {
-        error = "cannot read the host file " + path;
-        return false;
+    const FormatDef& format = report.layout.format;
+    const bool accepted = report.layout.accepted();
+    const std::size_t record_length = accepted ? static_cast<std::size_t>(format.record_length) : 0;
+    HostReader reader(file, record_length, options);
+    Result read;
+    if (accepted && options.scan) {
+        const unsigned threads =
+            options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+        report.scan.emplace();
+        read = scan_records(format, reader, threads, *report.scan);
+    } else {
+        read = read_rest(reader, info, record_length, format.record_length);
     }
-    file.close();
-    if (!options.scan) return true;
-    if (!open_host(path, file, info, error)) return false;
-    FileSource source(file);
-    const unsigned threads = options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-    report.scan.emplace();
-    if (!scan_records(format, source, threads, *report.scan)) {
+    if (reader.out_of_memory || read == Result::OUT_OF_MEMORY) throw std::bad_alloc();
+    // What was read before a failed read is still shown.
+    const std::uint64_t size = info.kind == platform::FileKind::REGULAR ? info.size : reader.size();
+    report.host = check_host(size, format.record_length, reader.head, reader.tail);
+    report.host->path = path;
+    if (accepted && !reader.samples.empty()) {
+        Converter converter;
+        if (converter.open(format).result != Result::OK) throw std::bad_alloc();
+        sample_records(converter, reader.samples, reader.first_sample, report.records);
+    }
+    if (read != Result::OK) {
         error = "cannot read the host file " + path;
         return false;
     }
@@ -118,7 +148,7 @@ bool build_report(const Options& options, Report& report, std::string& error) {
 }
 
 bool has_findings(const Report& report) noexcept {
-    if (report.layout.loaded != 0 || !report.layout.findings.empty()) return true;
+    if (!report.layout.accepted() || !report.layout.findings.empty()) return true;
     if (report.host && (report.host->remainder != 0 || !report.host->damage.empty())) return true;
     for (const RecordSample& record : report.records) {
         for (const ItemSample& item : record.items) {

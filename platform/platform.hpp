@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "rekmo/result.hpp"
+
 namespace rekmo::platform {
 
 // Called once at program start (POSIX: a closed pipe as WinFile must give a
@@ -50,32 +52,31 @@ public:
     bool is_open() const noexcept { return handle_ >= 0; }
 
     // Opens an existing file for reading (Windows: shared with no one, so it
-    // cannot change while it is read). False when it cannot be opened.
-    bool open_input(const std::string& path) noexcept;
-    // Creates or truncates a file for writing. False when that fails.
-    bool create_output(const std::string& path) noexcept;
-    // Kind, size and identity of the open file. False when unknown.
-    bool info(FileInfo& out) const noexcept;
+    // cannot change while it is read): OK or CANNOT_OPEN.
+    Result open_input(const std::string& path) noexcept;
+    // Creates or truncates a file for writing: OK or CANNOT_OPEN.
+    Result create_output(const std::string& path) noexcept;
+    // Kind, size and identity of the open file: OK, or CANNOT_OPEN when they
+    // cannot be told.
+    Result info(FileInfo& out) const noexcept;
 
-    struct ReadResult {
-        std::size_t count = 0;  // bytes placed in the buffer
-        bool error = false;     // the device or system read failed
-    };
     // Fills `buffer` completely unless the end of the file or an error comes
-    // first; count < buffer.size() without error means the end was reached.
+    // first: READ_ERROR when the device or system read failed, OK otherwise
+    // (a count short of the buffer then means the end was reached).
     ReadResult read(std::span<std::uint8_t> buffer) noexcept;
-    // Writes all of `bytes`; false on failure (the bytes accepted stay).
-    bool write(std::span<const std::uint8_t> bytes) noexcept;
-    // Closes the file; false when the close reports a failure.
-    bool close() noexcept;
+    // Writes all of `bytes`: OK or WRITE_ERROR (the bytes accepted stay).
+    Result write(std::span<const std::uint8_t> bytes) noexcept;
+    // Closes the file: OK, or WRITE_ERROR when the close reports a failure
+    // (written data may not have reached the file).
+    Result close() noexcept;
 
 private:
     std::intptr_t handle_ = -1;  // descriptor or system handle; -1 when closed
 };
 
-// Identity of the file a path names, following links. False when the path
-// names no file.
-bool path_identity(const std::string& path, FileIdentity& out) noexcept;
+// Identity of the file a path names, following links: OK, or CANNOT_OPEN
+// when the path names no file.
+Result path_identity(const std::string& path, FileIdentity& out) noexcept;
 
 // One piece of a message: template text (Shift_JIS, shown converted to the
 // display's character set) or an inserted argument (shown as it is).

@@ -87,28 +87,28 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { close(); }
 
-bool File::open_input(const std::string& path) noexcept {
+Result File::open_input(const std::string& path) noexcept {
     close();
     handle_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return handle_ >= 0;
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-bool File::create_output(const std::string& path) noexcept {
+Result File::create_output(const std::string& path) noexcept {
     close();
     handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return handle_ >= 0;
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-bool File::info(FileInfo& out) const noexcept {
+Result File::info(FileInfo& out) const noexcept {
     struct stat st;
-    if (::fstat(fd_of(handle_), &st) != 0) return false;
+    if (::fstat(fd_of(handle_), &st) != 0) return Result::CANNOT_OPEN;
     out.kind = kind_of(st.st_mode);
     out.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     out.identity = identity_of(st);
-    return true;
+    return Result::OK;
 }
 
-File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
+ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     ReadResult result;
     while (result.count < buffer.size()) {
         const ssize_t n = ::read(fd_of(handle_), buffer.data() + result.count, buffer.size() - result.count);
@@ -117,31 +117,31 @@ File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
-            result.error = true;
+            result.result = Result::READ_ERROR;
             break;
         }
     }
     return result;
 }
 
-bool File::write(std::span<const std::uint8_t> bytes) noexcept {
-    return write_all(fd_of(handle_), bytes.data(), bytes.size());
+Result File::write(std::span<const std::uint8_t> bytes) noexcept {
+    return write_all(fd_of(handle_), bytes.data(), bytes.size()) ? Result::OK : Result::WRITE_ERROR;
 }
 
-bool File::close() noexcept {
-    if (handle_ < 0) return true;
+Result File::close() noexcept {
+    if (handle_ < 0) return Result::OK;
     const int rc = ::close(fd_of(handle_));
     handle_ = -1;
     // EINTR leaves the descriptor closed on Linux; the data may still be
     // unwritten, so it counts as a failure like any other.
-    return rc == 0;
+    return rc == 0 ? Result::OK : Result::WRITE_ERROR;
 }
 
-bool path_identity(const std::string& path, FileIdentity& out) noexcept {
+Result path_identity(const std::string& path, FileIdentity& out) noexcept {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
+    if (::stat(path.c_str(), &st) != 0) return Result::CANNOT_OPEN;
     out = identity_of(st);
-    return true;
+    return Result::OK;
 }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {

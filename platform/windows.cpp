@@ -94,55 +94,55 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { close(); }
 
-bool File::open_input(const std::string& path) noexcept {
+Result File::open_input(const std::string& path) noexcept {
     close();
     // Backup semantics let a directory open too, so that it is told by its
     // attributes rather than by a failure that could mean anything.
     handle_ =
         value_of(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    return handle_ >= 0;
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-bool File::create_output(const std::string& path) noexcept {
+Result File::create_output(const std::string& path) noexcept {
     close();
     handle_ = value_of(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return handle_ >= 0;
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-bool File::info(FileInfo& out) const noexcept {
+Result File::info(FileInfo& out) const noexcept {
     const HANDLE handle = handle_of(handle_);
     const DWORD type = GetFileType(handle);
-    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return false;
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return Result::CANNOT_OPEN;
     if (type != FILE_TYPE_DISK) {
         // A pipe or a character device: read as a stream, no size, no identity.
         out = FileInfo{};
-        return true;
+        return Result::OK;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) return false;
+    if (!GetFileInformationByHandle(handle, &info)) return Result::CANNOT_OPEN;
     out.identity = identity_of(info);
     out.size = 0;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         out.kind = FileKind::DIRECTORY;
-        return true;
+        return Result::OK;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle, &size)) return false;
+    if (!GetFileSizeEx(handle, &size)) return Result::CANNOT_OPEN;
     out.kind = FileKind::REGULAR;
     out.size = size.QuadPart > 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
-    return true;
+    return Result::OK;
 }
 
-File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
+ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     ReadResult result;
     while (result.count < buffer.size()) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - result.count, LARGEST_TRANSFER));
         DWORD got = 0;
         if (!ReadFile(handle_of(handle_), buffer.data() + result.count, want, &got, nullptr)) {
             // A pipe whose writer has closed reports its end this way.
-            result.error = GetLastError() != ERROR_BROKEN_PIPE;
+            if (GetLastError() != ERROR_BROKEN_PIPE) result.result = Result::READ_ERROR;
             break;
         }
         if (got == 0) break;
@@ -151,35 +151,38 @@ File::ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     return result;
 }
 
-bool File::write(std::span<const std::uint8_t> bytes) noexcept {
+Result File::write(std::span<const std::uint8_t> bytes) noexcept {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, LARGEST_TRANSFER));
         DWORD put = 0;
-        if (!WriteFile(handle_of(handle_), bytes.data() + done, want, &put, nullptr) || put == 0) return false;
+        if (!WriteFile(handle_of(handle_), bytes.data() + done, want, &put, nullptr) || put == 0) {
+            return Result::WRITE_ERROR;
+        }
         done += put;
     }
-    return true;
+    return Result::OK;
 }
 
-bool File::close() noexcept {
-    if (handle_ < 0) return true;
+Result File::close() noexcept {
+    if (handle_ < 0) return Result::OK;
     const BOOL closed = CloseHandle(handle_of(handle_));
     handle_ = -1;
-    return closed != FALSE;
+    return closed != FALSE ? Result::OK : Result::WRITE_ERROR;
 }
 
-bool path_identity(const std::string& path, FileIdentity& out) noexcept {
+Result path_identity(const std::string& path, FileIdentity& out) noexcept {
     // No data access is asked for, so a file that another handle holds
     // without sharing (HostFile while it is read) can still be identified.
     const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return Result::CANNOT_OPEN;
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
     CloseHandle(handle);
-    if (known) out = identity_of(info);
-    return known;
+    if (!known) return Result::CANNOT_OPEN;
+    out = identity_of(info);
+    return Result::OK;
 }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {

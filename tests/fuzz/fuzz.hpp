@@ -10,7 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "app/convert.hpp"
+#include "rekmo/rekmo.hpp"
+#include "support/memory_io.hpp"
 
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
@@ -30,31 +31,9 @@ inline bool has_no_zero(std::span<const std::uint8_t> text) {
     return true;
 }
 
-// Host bytes from memory.
-class Source final : public ByteSource {
-public:
-    explicit Source(std::span<const std::uint8_t> data) : data_(data) {}
-    Result read(std::span<std::uint8_t> buffer) override {
-        const std::size_t n = std::min(buffer.size(), data_.size() - pos_);
-        std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), n, buffer.begin());
-        pos_ += n;
-        return {n, false};
-    }
-
-private:
-    std::span<const std::uint8_t> data_;
-    std::size_t pos_ = 0;
-};
-
-// Lines into memory.
-class Sink final : public ByteSink {
-public:
-    bool write(std::span<const std::uint8_t> bytes) override {
-        text.insert(text.end(), bytes.begin(), bytes.end());
-        return true;
-    }
-    std::vector<std::uint8_t> text;
-};
+// Host bytes from memory, lines into memory.
+using Source = test::MemorySource;
+using Sink = test::MemorySink;
 
 // Format text and host bytes from one input: the first two bytes give the
 // format's length.

@@ -1,45 +1,40 @@
 // A whole conversion in memory: format text and host bytes from one input
-// (the first two bytes give the format's length). Converting all records at
-// once must equal converting each record alone and joining the lines.
-#include <algorithm>
+// (the first two bytes give the format's length). The record loop, the
+// in-memory conversion and each record converted alone, lines joined, must
+// all give the same bytes.
 #include <string>
 #include <vector>
 
-#include "app/convert.hpp"
 #include "fuzz.hpp"
 
 using namespace rekmo;
-using fuzz::Sink;
-using fuzz::Source;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::FormatAndHost input;
     if (!fuzz::split_input(data, size, input)) return 0;
     const std::span<const std::uint8_t> host = input.host;
     FormatDef def;
-    FormatError error;
-    if (parse_format(input.format, def, error) != 0 || !fuzz::within_fuzz_limits(def)) return 0;
+    if (parse_format(input.format, def).result != Result::OK || !fuzz::within_fuzz_limits(def)) return 0;
 
-    const ItemPlan plan = make_plan(def);
-    const std::size_t length = plan.record_length;
-    LoopOptions options;
-    options.chunk_bytes = 3 * length;  // several chunks even for short inputs
-    Source source(host);
-    Sink all;
-    const int result = convert_records(plan, source, all, options);
+    Converter converter;
+    const std::size_t length = static_cast<std::size_t>(def.record_length);
+    FUZZ_CHECK(converter.open(def, {1, 3 * length}).result == Result::OK);  // several chunks even for short inputs
+    fuzz::Source source(host);
+    fuzz::Sink all;
+    const Result result = converter.run(source, all);
     const std::size_t records = host.size() / length;
-    FUZZ_CHECK(result == (host.size() % length == 0 ? RESULT_OK : RESULT_FAILURE));
-    FUZZ_CHECK(all.text.size() <= records * plan.line_bound);
-    FUZZ_CHECK(fuzz::has_no_zero(all.text));
+    FUZZ_CHECK(result == (host.size() % length == 0 ? Result::OK : Result::READ_ERROR));
+    FUZZ_CHECK(all.text.size() <= records * converter.line_bound());
+    FUZZ_CHECK(all.text.find('\0') == std::string::npos);
 
-    std::vector<std::uint8_t> joined;
+    std::vector<std::uint8_t> in_memory, joined;
+    FUZZ_CHECK(converter.convert(host, in_memory) == Result::OK);
+    FUZZ_CHECK(std::string(in_memory.begin(), in_memory.end()) == all.text);
     for (std::size_t r = 0; r < records; ++r) {
-        Source one(host.subspan(r * length, length));
-        Sink line;
-        FUZZ_CHECK(convert_records(plan, one, line, options) == RESULT_OK);
-        FUZZ_CHECK(!line.text.empty() && line.text.back() == '\n');
-        joined.insert(joined.end(), line.text.begin(), line.text.end());
+        const std::size_t before = joined.size();
+        FUZZ_CHECK(converter.convert(host.subspan(r * length, length), joined) == Result::OK);
+        FUZZ_CHECK(joined.size() > before && joined.back() == '\n');
     }
-    FUZZ_CHECK(joined == all.text);
+    FUZZ_CHECK(joined == in_memory);
     return 0;
 }

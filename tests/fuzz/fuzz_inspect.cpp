@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app.hpp"
 #include "fuzz.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
+#include "rekmo/messages.hpp"
 
 using namespace rekmo;
 
@@ -16,8 +16,8 @@ namespace {
 
 constexpr std::size_t MAX_RECORDS = 64;
 
-bool is_item_fault(FormatFault fault) {
-    return fault == FormatFault::ITEM_SIZE || fault == FormatFault::ITEM_TYPE || fault == FormatFault::ITEM_POSITION;
+bool is_item_fault(Result fault) {
+    return fault == Result::ITEM_SIZE || fault == Result::ITEM_TYPE || fault == Result::ITEM_POSITION;
 }
 
 // Well-formed UTF-8 (the decoder's view of it is enough here: lead and
@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inspect::Report report;
     inspect::Layout& layout = report.layout;
     layout.path = "f.fmt";
-    layout.loaded = parse_format(input.format, layout.format, layout.error);
+    layout.error = parse_format(input.format, layout.format);
     if (!fuzz::within_fuzz_limits(layout.format)) return 0;
-    if (layout.loaded != 0) layout.message = render_message_pieces(format_error_message(layout.error, layout.path), "UTF-8");
+    if (!layout.accepted()) layout.message = render_message(format_error_message(layout.error, layout.path), "UTF-8");
     for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));
     layout.findings = inspect::layout_findings(layout.format);
 
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const inspect::LayoutFinding& f : layout.findings) {
         if (f.kind == inspect::LayoutKind::REJECTED && (first_refused == 0 || f.item < first_refused)) first_refused = f.item;
     }
-    if (is_item_fault(layout.error.fault)) {
+    if (is_item_fault(layout.error.result)) {
         FUZZ_CHECK(first_refused == static_cast<std::size_t>(layout.error.item_number));
     } else {
         FUZZ_CHECK(first_refused == 0);
@@ -63,14 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<std::uint8_t> head(input.host.begin(), input.host.end());
     report.host = inspect::check_host(input.host.size(), layout.format.record_length, head, {});
-    if (layout.loaded == 0) {
+    if (layout.accepted()) {
         const auto length = static_cast<std::size_t>(layout.format.record_length);
         const std::span<const std::uint8_t> host = input.host.first(std::min(input.host.size(), MAX_RECORDS * length));
         const std::size_t records = host.size() / length;
-        inspect::ItemReader reader(layout.format);
-        for (std::size_t r = 0; r < records; ++r) {
-            report.records.push_back(inspect::sample_record(reader, r + 1, host.data() + r * length));
-        }
+        Converter converter;
+        FUZZ_CHECK(converter.open(layout.format).result == Result::OK);
+        inspect::sample_records(converter, host, 1, report.records);
         // The shown texts, joined as rekmo joins them, are rekmo's lines.
         std::vector<std::uint8_t> lines;
         for (const inspect::RecordSample& record : report.records) {
@@ -80,14 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             lines.push_back('\n');
         }
-        fuzz::Source rekmo_source(host.first(records * length));
-        fuzz::Sink rekmo_lines;
-        FUZZ_CHECK(convert_records(make_plan(layout.format), rekmo_source, rekmo_lines) == 0);
-        FUZZ_CHECK(rekmo_lines.text == lines);
+        std::vector<std::uint8_t> rekmo_lines;
+        FUZZ_CHECK(converter.convert(host, rekmo_lines) == Result::OK);
+        FUZZ_CHECK(rekmo_lines == lines);
         // The scan counts what the records show, on any number of threads.
         fuzz::Source scan_source(host);
         report.scan.emplace();
-        FUZZ_CHECK(inspect::scan_records(layout.format, scan_source, 2, *report.scan));
+        FUZZ_CHECK(inspect::scan_records(layout.format, scan_source, 2, *report.scan) == Result::OK);
         FUZZ_CHECK(report.scan->records == records);
         for (std::size_t s = 0; s < report.scan->items.size(); ++s) {
             for (int k = 0; k < FINDING_KINDS; ++k) {

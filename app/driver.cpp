@@ -1,0 +1,98 @@
+// The file driver: HostFile measured and checked, the converter prepared,
+// WinFile created, and the records converted from one to the other by the
+// conversion core through the platform's files.
+#include "app/driver.hpp"
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/platform.hpp"
+#include "rekmo/messages.hpp"
+#include "rekmo/rekmo.hpp"
+
+namespace rekmo {
+namespace {
+
+// Below this a regular file is converted on one thread: starting threads
+// would cost more than they save.
+constexpr std::uint64_t PARALLEL_FROM_SIZE = 4u << 20;
+
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(platform::File& file) : file_(file) {}
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override { return file_.read(buffer); }
+
+private:
+    platform::File& file_;
+};
+
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(platform::File& file) : file_(file) {}
+    Result write(std::span<const std::uint8_t> bytes) noexcept override { return file_.write(bytes); }
+    Result finish() noexcept override { return file_.close(); }
+
+private:
+    platform::File& file_;
+};
+
+// WinFile must not overwrite an input: same file, whatever the path (links
+// included).
+bool names_an_input(const std::string& win_path, const platform::FileIdentity& host,
+                    const std::string& format_path) noexcept {
+    platform::FileIdentity win;
+    if (platform::path_identity(win_path, win) != Result::OK) return false;
+    platform::FileIdentity format;
+    return win == host || (platform::path_identity(format_path, format) == Result::OK && win == format);
+}
+
+}  // namespace
+
+Result convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
+                    const std::string& format_path) noexcept {
+    platform::File host;
+    platform::FileInfo info;
+    if (host.open_input(host_path) != Result::OK || host.info(info) != Result::OK ||
+        info.kind == platform::FileKind::DIRECTORY) {
+        report_message(Result::CANNOT_OPEN, {host_path});
+        return Result::CANNOT_OPEN;
+    }
+    // Only a regular file has a size to check; a FIFO or a device is read
+    // as a stream, and a trailing partial record is a read error.
+    const auto record_length = static_cast<std::uint64_t>(format.record_length);
+    if (info.kind == platform::FileKind::REGULAR && info.size % record_length != 0) {
+        report_message(Result::SIZE_MISMATCH, {host_path, format.record_length});
+        return Result::SIZE_MISMATCH;
+    }
+    if (names_an_input(win_path, info.identity, format_path)) {
+        report_message(Result::CANNOT_OPEN, {win_path});
+        return Result::CANNOT_OPEN;
+    }
+    ConvertOptions options;
+    const bool small = info.kind == platform::FileKind::REGULAR && info.size < PARALLEL_FROM_SIZE;
+    options.threads = small ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    Converter converter;
+    // The format was checked when it was loaded: only memory can run out.
+    // It does so here, before WinFile is created or truncated.
+    if (const FormatError opened = converter.open(format, options); opened.result != Result::OK) {
+        report_message(opened.result);
+        return opened.result;
+    }
+    if (const Result prepared = converter.prepare_run(); prepared != Result::OK) {
+        report_message(prepared);
+        return prepared;
+    }
+
+    platform::File win;
+    if (win.create_output(win_path) != Result::OK) {
+        report_message(Result::CANNOT_OPEN, {win_path});
+        return Result::CANNOT_OPEN;
+    }
+    FileSource source(host);
+    FileSink sink(win);
+    const Result result = converter.run(source, sink);
+    if (result != Result::OK) report_message(result);
+    return result;
+}
+
+}  // namespace rekmo

@@ -1,0 +1,148 @@
+// The public face of the conversion core: a checked format compiled into a
+// plan, with the converter, the texts and the record loop built on it.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "record/plan.hpp"
+
+namespace rekmo {
+namespace {
+
+constexpr std::size_t LINES_CAPACITY = 1 << 20;  // bytes of lines gathered before they join the caller's vector
+
+// Lines appended to a caller's vector.
+class VectorSink final : public ByteSink {
+public:
+    explicit VectorSink(std::vector<std::uint8_t>& lines) : lines_(lines) {}
+    Result write(std::span<const std::uint8_t> bytes) noexcept override {
+        try {
+            lines_.insert(lines_.end(), bytes.begin(), bytes.end());
+            return Result::OK;
+        } catch (const std::bad_alloc&) {
+            return Result::OUT_OF_MEMORY;
+        }
+    }
+
+private:
+    std::vector<std::uint8_t>& lines_;
+};
+
+// What the text itself shows: the line would gain a column or be split.
+std::uint32_t text_findings(std::span<const std::uint8_t> text) noexcept {
+    std::uint32_t found = 0;
+    for (const std::uint8_t b : text) {
+        if (b == ',') found |= FINDING_COMMA;
+        if (b == '\r') found |= FINDING_CR;
+        if (b == '\n') found |= FINDING_LF;
+    }
+    return found;
+}
+
+}  // namespace
+
+struct Converter::State {
+    State(const FormatDef& format, const ConvertOptions& run_options)
+        : plan(make_plan(format)),
+          converter(plan),
+          text(std::max<std::size_t>(plan.largest_bound, 1)),
+          options(run_options) {
+        columns.reserve(plan.steps.size());
+        for (const PlanStep& step : plan.steps) columns.push_back({step.item, step.start, step.length, step.bound});
+    }
+    ItemPlan plan;
+    std::vector<Column> columns;
+    RecordConverter converter;
+    std::vector<std::uint8_t> text;  // one item's text, for item_texts()
+    ConvertOptions options;
+    std::unique_ptr<RecordLoop> loop;  // made by prepare_run()
+};
+
+Converter::Converter() noexcept = default;
+Converter::~Converter() = default;
+Converter::Converter(Converter&&) noexcept = default;
+Converter& Converter::operator=(Converter&&) noexcept = default;
+
+FormatError Converter::open(const FormatDef& format, const ConvertOptions& options) noexcept {
+    state_.reset();
+    const FormatError checked = check_format(format);
+    if (checked.result != Result::OK) return checked;
+    try {
+        state_ = std::make_unique<State>(format, options);
+    } catch (const std::bad_alloc&) {
+        return FormatError{Result::OUT_OF_MEMORY, 0, 0};
+    }
+    return checked;
+}
+
+std::size_t Converter::record_length() const noexcept { return state_ ? state_->plan.record_length : 0; }
+
+std::span<const Column> Converter::columns() const noexcept {
+    return state_ ? std::span<const Column>(state_->columns) : std::span<const Column>();
+}
+
+std::size_t Converter::line_bound() const noexcept { return state_ ? state_->plan.line_bound : 0; }
+
+Result Converter::convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept {
+    if (!state_) return Result::OK;
+    try {
+        const std::size_t count = records.size() / state_->plan.record_length;
+        OutputBuffer out(
+            std::max(std::min(LINES_CAPACITY, count * state_->plan.line_bound), state_->plan.largest_bound + 1));
+        VectorSink sink(lines);
+        if (state_->converter.convert(records, out, &sink) != Result::OK || sink.write(out.bytes()) != Result::OK) {
+            return Result::OUT_OF_MEMORY;  // the only way the vector fails
+        }
+        return Result::OK;
+    } catch (const std::bad_alloc&) {
+        return Result::OUT_OF_MEMORY;
+    }
+}
+
+Result Converter::item_texts(std::span<const std::uint8_t> records, ItemTexts& texts, bool findings) noexcept {
+    if (!state_) return Result::OK;
+    const ItemPlan& plan = state_->plan;
+    std::uint8_t* const text = state_->text.data();
+    try {
+        for (std::size_t at = 0; at + plan.record_length <= records.size(); at += plan.record_length) {
+            for (const PlanStep& step : plan.steps) {
+                const std::span<const std::uint8_t> item = state_->converter.item_bytes(step, records.data() + at);
+                std::size_t n;
+                if (findings) {
+                    DecodeReport report;
+                    n = step.report(item, text, report);
+                    texts.findings.push_back(report.found | text_findings({text, n}));
+                } else {
+                    n = step.decode(item, text);
+                }
+                texts.bytes.insert(texts.bytes.end(), text, text + n);
+                texts.ends.push_back(texts.bytes.size());
+            }
+        }
+        return Result::OK;
+    } catch (const std::bad_alloc&) {
+        return Result::OUT_OF_MEMORY;
+    }
+}
+
+std::span<const std::uint8_t> Converter::item_bytes(std::size_t column, std::span<const std::uint8_t> record) noexcept {
+    return state_->converter.item_bytes(state_->plan.steps[column], record.data());
+}
+
+Result Converter::prepare_run() noexcept {
+    if (!state_ || state_->loop) return Result::OK;
+    try {
+        state_->loop = make_record_loop(state_->plan, state_->options);
+        return Result::OK;
+    } catch (const std::bad_alloc&) {
+        return Result::OUT_OF_MEMORY;
+    }
+}
+
+Result Converter::run(ByteSource& source, ByteSink& sink) noexcept {
+    if (const Result prepared = prepare_run(); prepared != Result::OK) return prepared;
+    if (!state_) return Result::OK;
+    return state_->loop->run(source, sink);
+}
+
+}  // namespace rekmo

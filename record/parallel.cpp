@@ -1,0 +1,175 @@
+// Chunks of whole records go round a ring of slots. Every thread runs the
+// same loop: under one lock it picks the most useful task that is ready
+// (write the next chunk in record order, else read a chunk into a free slot
+// and convert it), does it outside the lock, and comes back. A thread never
+// waits for its own chunk's turn to be written: whichever thread is free
+// writes it. So no core idles while any work is ready, and reads, conversion
+// and the kernel's copies overlap.
+//
+// Lines reach WinFile strictly in record order, and every record is converted
+// exactly as on one thread: the bytes written are the same. An early end
+// leaves the same prefix too: after a failed write nothing more is written,
+// after a read error or a partial record nothing more is read.
+#include "record/parallel.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace rekmo {
+namespace {
+
+// Slots per thread: enough for every thread to convert while converted
+// chunks wait for their turn to be written.
+constexpr std::size_t SLOTS_PER_THREAD = 2;
+constexpr std::size_t EXTRA_SLOTS = 2;
+
+class ParallelLoop final : public RecordLoop {
+public:
+    ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records)
+        : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
+        const std::size_t slots = SLOTS_PER_THREAD * threads + EXTRA_SLOTS;
+        slots_.reserve(slots);
+        for (std::size_t i = 0; i < slots; ++i) slots_.emplace_back(chunk_size_, chunk_records * plan.line_bound);
+        converters_.reserve(threads);
+        for (unsigned i = 0; i < threads; ++i) converters_.emplace_back(plan);
+    }
+
+    Result run(ByteSource& source, ByteSink& sink) noexcept override {
+        source_ = &source;
+        sink_ = &sink;
+        std::vector<std::thread> helpers;
+        try {
+            for (unsigned i = 0; i + 1 < threads_; ++i) helpers.emplace_back([this, i] { work(converters_[i]); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for: the ones started, and this one, do the work.
+        }
+        work(converters_.back());
+        for (std::thread& thread : helpers) thread.join();
+
+        if (out_of_memory_) return Result::OUT_OF_MEMORY;
+        if (write_failed_) return Result::WRITE_ERROR;
+        const Result result = read_failed_ ? Result::READ_ERROR : Result::OK;
+        if (sink.finish() != Result::OK && result == Result::OK) return Result::WRITE_ERROR;
+        return result;
+    }
+
+private:
+    enum class State { FREE, CONVERTING, CONVERTED };
+
+    // Slots are converted by different threads at once, and each conversion
+    // updates its output buffer per record: one slot per cache line.
+    struct alignas(64) Slot {
+        Slot(std::size_t input_capacity, std::size_t output_capacity)
+            : input(new std::uint8_t[input_capacity]), output(output_capacity) {}
+        std::unique_ptr<std::uint8_t[]> input;
+        std::size_t input_size = 0;
+        OutputBuffer output;  // holds a chunk's worst-case lines: never grows
+        State state = State::FREE;
+        bool failed = false;  // out of memory while converting
+    };
+
+    Slot& slot_of(std::size_t sequence) { return slots_[sequence % slots_.size()]; }
+
+    void work(RecordConverter& converter) noexcept {
+        std::unique_lock lock(mutex_);
+        while (true) {
+            // Write the next chunk in record order.
+            Slot& next = slot_of(next_write_);
+            if (!writing_ && !stopped_ && next_write_ < next_read_ && next.state == State::CONVERTED) {
+                writing_ = true;
+                lock.unlock();
+                const bool written = !next.failed && sink_->write(next.output.bytes()) == Result::OK;
+                lock.lock();
+                writing_ = false;
+                if (!written) {
+                    (next.failed ? out_of_memory_ : write_failed_) = true;
+                    stopped_ = true;
+                } else {
+                    next.state = State::FREE;
+                    ++next_write_;
+                }
+                changed_.notify_all();
+                continue;
+            }
+            // Read the next chunk into a free slot, and convert it while its
+            // bytes are still in this core's cache.
+            if (!reading_ && !input_done_ && !stopped_ && next_read_ - next_write_ < slots_.size()) {
+                Slot& slot = slot_of(next_read_);
+                reading_ = true;
+                lock.unlock();
+                const ReadResult got = source_->read({slot.input.get(), chunk_size_});
+                lock.lock();
+                reading_ = false;
+                const std::size_t whole = got.count - got.count % plan_.record_length;
+                // A read error or a partial record ends the input; the whole
+                // records before it are still converted and written.
+                read_failed_ = got.result != Result::OK || whole != got.count;
+                input_done_ = read_failed_ || got.count < chunk_size_;
+                changed_.notify_all();
+                if (whole == 0) continue;
+                slot.input_size = whole;
+                slot.state = State::CONVERTING;
+                ++next_read_;
+                ++converting_;
+                lock.unlock();
+                bool failed = false;
+                slot.output.clear();
+                try {
+                    // The slot holds the chunk's worst-case lines: it never
+                    // grows, so this cannot fail; should it, the run ends.
+                    (void)converter.convert({slot.input.get(), whole}, slot.output, nullptr);
+                } catch (const std::bad_alloc&) {
+                    failed = true;
+                }
+                lock.lock();
+                --converting_;
+                slot.failed = failed;
+                slot.state = State::CONVERTED;
+                changed_.notify_all();
+                continue;
+            }
+            // Nothing ready: done when everything read was written (or the
+            // run stopped and nobody is busy), else wait for a change.
+            const bool busy = reading_ || writing_ || converting_ > 0;
+            if (!busy && (stopped_ || (input_done_ && next_write_ == next_read_))) {
+                changed_.notify_all();
+                return;
+            }
+            changed_.wait(lock);
+        }
+    }
+
+    const ItemPlan& plan_;
+    std::size_t chunk_size_;
+    unsigned threads_;
+    std::vector<Slot> slots_;
+    std::vector<RecordConverter> converters_;  // one per thread, each with its own scratch
+    ByteSource* source_ = nullptr;
+    ByteSink* sink_ = nullptr;
+
+    std::mutex mutex_;  // guards everything below, and the slots' states
+    std::condition_variable changed_;
+    std::size_t next_read_ = 0;   // sequence number of the next chunk to read
+    std::size_t next_write_ = 0;  // ... and of the next one to write
+    bool reading_ = false;
+    bool writing_ = false;
+    unsigned converting_ = 0;  // chunks being converted
+    bool input_done_ = false;
+    bool read_failed_ = false;
+    bool write_failed_ = false;
+    bool out_of_memory_ = false;
+    bool stopped_ = false;  // a write failed: no more reads, conversions or writes
+};
+
+}  // namespace
+
+std::unique_ptr<RecordLoop> make_parallel_loop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records) {
+    return std::make_unique<ParallelLoop>(plan, threads, chunk_records);
+}
+
+}  // namespace rekmo

@@ -1,0 +1,101 @@
+// Inside the conversion core: the item plan, the record converter and the
+// record loops behind rekmo/rekmo.hpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "format/format.hpp"
+#include "record/item_table.hpp"
+#include "rekmo/rekmo.hpp"
+
+namespace rekmo {
+
+// One output item, compiled from its ItemDef.
+struct PlanStep {
+    std::size_t start = 0;      // offset in the record
+    std::size_t length = 0;     // bytes decoded; 0 for a negative length
+    std::size_t in_record = 0;  // bytes inside the record; the rest read as 0x00
+    std::size_t bound = 0;      // worst-case text bytes
+    DecodeFn decode = nullptr;
+    ReportFn report = nullptr;
+    std::size_t item = 0;  // index of its ItemDef in the format
+};
+
+// The format compiled for conversion: only output items with a length.
+struct ItemPlan {
+    std::vector<PlanStep> steps;
+    std::size_t record_length = 0;
+    std::size_t largest_bound = 0;  // largest step bound
+    std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included
+    std::size_t scratch_size = 0;   // largest item that reaches past the record
+};
+
+// Compiles a checked format. May throw std::bad_alloc.
+ItemPlan make_plan(const FormatDef& format);
+
+// Copies an item's bytes from the record into `scratch`, the part past the
+// record's end filled with 0x00. `scratch` holds step.length bytes.
+void copy_item_bytes(const PlanStep& step, const std::uint8_t* record, std::uint8_t* scratch) noexcept;
+
+// Text bytes appended by the decoders, written out in large blocks.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(std::size_t capacity);  // may throw std::bad_alloc
+    std::uint8_t* tail() noexcept { return data_.get() + size_; }
+    std::size_t room() const noexcept { return capacity_ - size_; }
+    void advance(std::size_t n) noexcept { size_ += n; }
+    void put(std::uint8_t byte) noexcept { data_[size_++] = byte; }
+    std::span<const std::uint8_t> bytes() const noexcept { return {data_.get(), size_}; }
+    void clear() noexcept { size_ = 0; }
+    // Makes room for n more bytes: writes the buffer to `spill` when there is
+    // one, grows it otherwise (or when a single need exceeds the capacity,
+    // which may throw std::bad_alloc). WRITE_ERROR when the spill failed.
+    Result make_room(std::size_t n, ByteSink* spill);
+
+private:
+    std::unique_ptr<std::uint8_t[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Converts whole records into lines: for each output item its text, items
+// joined by ',' and each line ended by one 0x0A.
+class RecordConverter {
+public:
+    explicit RecordConverter(const ItemPlan& plan);  // may throw std::bad_alloc
+    // Converts records.size() / record_length records (whole records only).
+    // WRITE_ERROR when a spill write failed: the lines before it are in the
+    // sink. Without a spill the buffer grows, which may throw std::bad_alloc.
+    Result convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
+    // The bytes a step decodes in `record`: in the record, or copied with 00
+    // past its end. Valid until the next call.
+    std::span<const std::uint8_t> item_bytes(const PlanStep& step, const std::uint8_t* record) noexcept;
+
+private:
+    std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
+
+    const ItemPlan& plan_;
+    std::unique_ptr<std::uint8_t[]> scratch_;
+};
+
+// A record loop: reads a source in chunks of whole records, converts them and
+// writes the lines to a sink, in record order. Its buffers are allocated when
+// it is made.
+class RecordLoop {
+public:
+    virtual ~RecordLoop() = default;
+    // As Converter::run.
+    virtual Result run(ByteSource& source, ByteSink& sink) noexcept = 0;
+};
+
+// The loop for a plan: chunks converted on options.threads threads when that
+// pays and the chunks' lines fit in bounded memory, else on the calling
+// thread with the lines written out as the buffer fills.
+// Both write the same bytes. May throw std::bad_alloc.
+std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const ConvertOptions& options);
+
+}  // namespace rekmo

@@ -1,0 +1,57 @@
+// The messages Rekmo shows, one per failure Result: their templates, the
+// substitution of their arguments, and showing them through the platform's
+// display. rekmo shows them; rekmo-inspect gives the same texts in its
+// reports.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/format.hpp"
+#include "rekmo/result.hpp"
+
+namespace rekmo {
+
+// The template as stored: Shift_JIS (code page 932) bytes with %s and %d;
+// empty for OK. The arguments: CANNOT_OPEN a path; SIZE_MISMATCH a path and
+// the record length; ITEM_SIZE, ITEM_TYPE and ITEM_POSITION the item number;
+// RECORD_LENGTH the record length; the others none.
+std::string_view message_template(Result result) noexcept;
+
+// An argument for a %s (bytes, inserted as they are) or a %d (a number).
+struct MessageArg {
+    MessageArg(std::string_view bytes) : text(bytes) {}
+    MessageArg(const std::string& bytes) : text(bytes) {}
+    MessageArg(const char* bytes) : text(bytes) {}
+    MessageArg(std::int64_t value) : number(value), is_number(true) {}
+    MessageArg(int value) : number(value), is_number(true) {}
+    std::string_view text;
+    std::int64_t number = 0;
+    bool is_number = false;
+};
+
+struct MessagePiece {
+    std::string bytes;
+    bool from_template = true;
+};
+
+// The template with each %s and %d replaced by the next argument, as pieces
+// that tell template text from inserted arguments. A directive without an
+// argument is dropped. May throw std::bad_alloc.
+std::vector<MessagePiece> format_message(Result result, std::initializer_list<MessageArg> args);
+
+// The message of a format that failed to load from `format_path`.
+std::vector<MessagePiece> format_error_message(const FormatError& error, std::string_view format_path);
+
+// The message as the display for `codeset` ("UTF-8", ...) would show it.
+std::string render_message(const std::vector<MessagePiece>& pieces, const std::string& codeset);
+
+// Formats a message and shows it; returns when it has been shown. Without
+// memory to format it, the bare template is shown.
+void report_message(Result result, std::initializer_list<MessageArg> args = {}) noexcept;
+void report_format_error(const FormatError& error, std::string_view format_path) noexcept;
+
+}  // namespace rekmo

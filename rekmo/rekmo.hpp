@@ -1,0 +1,144 @@
+// Rekmo's conversion as a library: the format reader, the decoders and the
+// record loops of the rekmo command, for a program that holds host records
+// in memory or reads them from a source of its own. The lines are the bytes
+// rekmo writes to WinFile; nothing here opens a file, shows a message,
+// throws, or keeps state outside the objects it gives.
+//
+//   FormatDef format;
+//   if (load_format("customers.fmt", format).result != Result::OK) ...  // rekmo's faults
+//   Converter converter;
+//   if (converter.open(format).result != Result::OK) ...
+//   std::vector<std::uint8_t> lines;
+//   converter.convert(records, lines);  // one Shift_JIS CSV line per whole record
+//
+// Limits, as the format check enforces them (a format beyond them is refused
+// by load_format, parse_format and Converter::open alike): records of 1 to
+// 16 MiB (MAX_RECORD_LENGTH), items inside the first 16 MiB, P items of at
+// most 150 bytes and Z items of at most 300 (MAX_PACKED_LENGTH,
+// MAX_ZONED_LENGTH), so that every number has a finite value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "codec/report.hpp"   // Finding: what item_texts() reports
+#include "format/format.hpp"  // FormatDef, load_format, parse_format, check_format
+#include "rekmo/result.hpp"
+
+namespace rekmo {
+
+// Where host records come from, for Converter::run.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Fills the buffer unless the end of the input or an error comes first:
+    // a count short of the buffer with OK means the input has ended.
+    virtual ReadResult read(std::span<std::uint8_t> buffer) noexcept = 0;
+};
+
+// Where lines go, for Converter::run.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // OK when every byte was taken, else WRITE_ERROR (the bytes taken stay).
+    virtual Result write(std::span<const std::uint8_t> bytes) noexcept = 0;
+    // Completes the output (a file is closed): OK, or WRITE_ERROR, since data
+    // can still be lost there.
+    virtual Result finish() noexcept { return Result::OK; }
+};
+
+struct ConvertOptions {
+    // Threads run() converts on: 1 is the calling thread alone. More convert
+    // chunks of records at once when their buffers fit in bounded memory;
+    // the lines, and what is left after an early end, are the same bytes.
+    unsigned threads = 1;
+    std::size_t chunk_bytes = 256u << 10;  // host bytes per chunk, rounded down to whole records (at least one)
+};
+
+// One output item: an item of the format with a non-zero length and a
+// non-zero output flag. Its text is one column of every line.
+struct Column {
+    std::size_t item = 0;    // its index in FormatDef::items
+    std::size_t start = 0;   // offset in the record
+    std::size_t length = 0;  // bytes decoded (0 for a negative length); those past the record read as 00
+    std::size_t bound = 0;   // worst-case bytes of its text
+};
+
+// The texts of the columns of some records: record by record, and in each
+// record column by column, as item_texts() appends them.
+struct ItemTexts {
+    std::vector<std::uint8_t> bytes;      // every text, one after another (Shift_JIS, no 00 byte)
+    std::vector<std::size_t> ends;        // where each text ends in `bytes`
+    std::vector<std::uint32_t> findings;  // each text's Finding bits (when asked for)
+
+    std::size_t size() const noexcept { return ends.size(); }
+    std::span<const std::uint8_t> text(std::size_t i) const noexcept {
+        const std::size_t begin = i == 0 ? 0 : ends[i - 1];
+        return {bytes.data() + begin, ends[i] - begin};
+    }
+    void clear() noexcept {
+        bytes.clear();
+        ends.clear();
+        findings.clear();
+    }
+};
+
+// A format compiled for conversion. One converter serves one thread at a time
+// (run() starts its own threads); make one per thread for more.
+class Converter {
+public:
+    Converter() noexcept;
+    ~Converter();
+    Converter(Converter&&) noexcept;
+    Converter& operator=(Converter&&) noexcept;
+
+    // Compiles `format` after checking it as load_format does (the format
+    // may go away afterwards): OK, the format's first fault, or OUT_OF_MEMORY.
+    // After a failure the converter converts nothing.
+    FormatError open(const FormatDef& format, const ConvertOptions& options = {}) noexcept;
+
+    // The bounds of the open format.
+    std::size_t record_length() const noexcept;
+    std::span<const Column> columns() const noexcept;
+    std::size_t line_bound() const noexcept;  // worst-case bytes of one line, commas and line end included
+
+    // Appends one line per whole record of `records` (a partial record at the
+    // end is not read) to `lines`: the column texts joined by ',', then 0A.
+    // OK or OUT_OF_MEMORY.
+    Result convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept;
+
+    // Appends the column texts of every whole record of `records` to
+    // `texts`; with `findings`, also each text's Finding bits: what its
+    // decoder dropped or found unusual, and a comma, CR or LF in it (the line
+    // would gain a column or be split). The texts are the lines' own bytes.
+    // OK or OUT_OF_MEMORY.
+    Result item_texts(std::span<const std::uint8_t> records, ItemTexts& texts, bool findings = false) noexcept;
+
+    // The bytes column `column` (below columns().size()) decodes in `record`
+    // (record_length() bytes), those past the record's end as 00. Valid until
+    // the next call.
+    std::span<const std::uint8_t> item_bytes(std::size_t column, std::span<const std::uint8_t> record) noexcept;
+
+    // Allocates what run() needs (run() does it itself otherwise), so that a
+    // lack of memory shows before, say, an output file is created. OK or
+    // OUT_OF_MEMORY.
+    Result prepare_run() noexcept;
+
+    // Reads `source` to its end in chunks of whole records and writes their
+    // lines to `sink` in record order, then finishes the sink. Returns OK,
+    // READ_ERROR (a read failed, or the input ended inside a record: the
+    // lines of every whole record before it are written, none after),
+    // WRITE_ERROR (the first failed write stops everything and the sink is
+    // not finished: it holds exactly what it took; or finishing it failed)
+    // or OUT_OF_MEMORY.
+    Result run(ByteSource& source, ByteSink& sink) noexcept;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace rekmo

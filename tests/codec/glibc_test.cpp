@@ -1,0 +1,142 @@
+// The decoders against glibc's iconv as an independent reference (Linux
+// builds): the host single-byte table against IBM930, the JIS X 0208 mapping
+// on every character, and KEIS and JEF text round trips through EUC-JP (JIS
+// with both bytes | 0x80, which is what KEIS and JEF double-byte text is).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec/ebcdic.hpp"
+#include "codec/jef.hpp"
+#include "codec/jis0208.hpp"
+#include "codec/keis.hpp"
+#include "support/iconv_util.hpp"
+
+namespace rekmo {
+namespace {
+
+std::set<int> range(int first, int last) {
+    std::set<int> s;
+    for (int b = first; b <= last; ++b) s.insert(b);
+    return s;
+}
+
+// Where glibc knows no character the table gives a space; elsewhere the two
+// agree, but at the positions this code reads differently on purpose.
+TEST(Glibc, HostSingleByteCodeIsIbm930ExceptWhereDeliberate) {
+    ASSERT_TRUE(test::iconv_convert("IBM930", "CP932", "\xC1")) << "glibc lacks IBM930";
+    std::set<int> deliberate = range(0x00, 0x3F);  // host controls: spaces
+    for (const std::set<int>& group : {
+             range(0x62, 0x69),
+             range(0x71, 0x79),
+             std::set<int>{0x8B, 0x9B, 0xAB},
+             range(0xB3, 0xB9),  // lower case
+             std::set<int>{0x41, 0x58},
+             range(0x44, 0x49),
+             range(0x51, 0x56),  // small kana and punctuation
+             // cent, not-sign, underscore, brackets, tilde, overline, caret, pound, backslash, braces, dollar
+             std::set<int>{0x4A, 0x5F, 0x6D, 0x70, 0x80, 0xA0, 0xA1, 0xB0, 0xB1, 0xB2, 0xC0, 0xD0, 0xE0},
+         }) {
+        deliberate.insert(group.begin(), group.end());
+    }
+    for (int b = 0; b < 256; ++b) {
+        const std::string ours(1, static_cast<char>(HOST_SB_TABLE[static_cast<std::size_t>(b)]));
+        const std::string theirs =
+            test::iconv_convert("IBM930", "CP932", std::string(1, static_cast<char>(b))).value_or("");
+        if (deliberate.count(b)) {
+            EXPECT_NE(ours, theirs) << std::hex << b << " is listed as a deliberate difference";
+        } else {
+            EXPECT_EQ(ours, theirs.empty() ? " " : theirs) << std::hex << b;
+        }
+    }
+}
+
+// Every JIS X 0208 character: glibc's Shift_JIS against the arithmetic, and
+// the bitmap of assigned cells against glibc's knowing the cell.
+TEST(Glibc, Jis0208OnEveryCell) {
+    int characters = 0;
+    for (int j1 = 0x21; j1 <= 0x7E; ++j1) {
+        for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
+            const auto theirs = test::iconv_convert("EUC-JP", "SHIFT_JIS",
+                                                    {static_cast<char>(j1 | 0x80), static_cast<char>(j2 | 0x80)});
+            ASSERT_EQ(jis0208_assigned(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)),
+                      theirs.has_value())
+                << std::hex << j1 << " " << j2;
+            if (!theirs) continue;
+            std::uint8_t ours[3];
+            jis_to_sjis(static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2), ours);
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(ours)), *theirs) << std::hex << j1 << " " << j2;
+            ++characters;
+        }
+    }
+    EXPECT_EQ(characters, 6879);
+}
+
+struct Text {
+    std::string host, sjis;  // the item's bytes, and the text they convert to
+};
+
+// `count` random JIS X 0208 characters as EUC-JP bytes and glibc's Shift_JIS;
+// `space` (JEF's 40 40) stands for some ideographic spaces.
+Text double_bytes(std::mt19937& rng, std::size_t count, const std::string& space) {
+    static const std::vector<std::string> characters = [] {
+        std::vector<std::string> all;
+        for (int j1 = 0xA1; j1 <= 0xFE; ++j1)
+            for (int j2 = 0xA1; j2 <= 0xFE; ++j2)
+                if (test::iconv_convert("EUC-JP", "SHIFT_JIS", {static_cast<char>(j1), static_cast<char>(j2)}))
+                    all.push_back({static_cast<char>(j1), static_cast<char>(j2)});
+        return all;
+    }();
+    Text t;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string euc = rng() % 8 == 0 ? std::string("\xA1\xA1") : characters[rng() % characters.size()];
+        t.host += euc == "\xA1\xA1" && !space.empty() && rng() % 2 ? space : euc;
+        t.sjis += test::iconv_convert("EUC-JP", "SHIFT_JIS", euc).value();
+    }
+    return t;
+}
+
+// Upper-case letters, digits and spaces in host single-byte code.
+Text single_bytes(std::mt19937& rng, std::size_t count) {
+    static const std::string text = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 ";
+    static const std::string host =
+        "\xC1\xC2\xC3\xC4\xC5\xC6\xC7\xC8\xC9\xD1\xD2\xD3\xD4\xD5\xD6\xD7\xD8\xD9\xE2\xE3"
+        "\xE4\xE5\xE6\xE7\xE8\xE9\xF0\xF1\xF2\xF3\xF4\xF5\xF6\xF7\xF8\xF9\x40";
+    Text t;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t k = rng() % text.size();
+        t.host += host[k];
+        t.sjis += text[k];
+    }
+    return t;
+}
+
+using Decode = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*) noexcept;
+
+std::string decoded(Decode decode, const std::string& item) {
+    std::string out(item.size(), '\0');
+    out.resize(decode({reinterpret_cast<const std::uint8_t*>(item.data()), item.size()},
+                      reinterpret_cast<std::uint8_t*>(out.data())));
+    return out;
+}
+
+// Random text through KN and FN items, and through K and F items between
+// single-byte stretches.
+TEST(Glibc, KeisAndJefTextRoundTrips) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        const Text keis = double_bytes(rng, 1 + rng() % 80, ""), jef = double_bytes(rng, 1 + rng() % 80, "\x40\x40");
+        EXPECT_EQ(decoded(decode_keis_n_field, keis.host), keis.sjis);
+        EXPECT_EQ(decoded(decode_jef_n_field, jef.host), jef.sjis);
+        const Text x = single_bytes(rng, rng() % 10), y = single_bytes(rng, rng() % 10);
+        EXPECT_EQ(decoded(decode_keis_field, x.host + "\x0A\x42" + keis.host + "\x0A\x41" + y.host),
+                  x.sjis + keis.sjis + y.sjis);
+        EXPECT_EQ(decoded(decode_jef_field, x.host + "\x28" + jef.host + "\x29" + y.host), x.sjis + jef.sjis + y.sjis);
+    }
+}
+
+}  // namespace
+}  // namespace rekmo
