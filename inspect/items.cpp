@@ -106,7 +106,7 @@ void merge_into(Scan& total, const Scan& part) {
 
 Result scan_records(const FormatDef& format, ByteSource& source, unsigned threads, Scan& result) noexcept {
     threads = std::max(1u, threads);
-    std::mutex lock;  // guards the source and the fields below
+    std::mutex lock;  // guards the source, the fields below, and the start
     std::uint64_t next_record = 1;
     bool done = false;
     Result status = Result::OK;
@@ -148,11 +148,19 @@ Result scan_records(const FormatDef& format, ByteSource& source, unsigned thread
             }
         };
         std::vector<std::thread> pool;
-        for (unsigned t = 1; t < threads; ++t) {
+        {
+            // The helpers wait for the lock until all are started: when one
+            // cannot be (no memory for its state), the scan stops before
+            // anything is read, and every thread started is joined.
+            const std::lock_guard<std::mutex> hold(lock);
             try {
-                pool.emplace_back(work, std::ref(*lanes[t]));
+                pool.reserve(threads - 1);
+                for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, std::ref(*lanes[t]));
             } catch (const std::system_error&) {
-                break;  // fewer threads: the same counts, later
+                // Fewer threads: the same counts, later.
+            } catch (...) {
+                status = Result::OUT_OF_MEMORY;
+                done = true;
             }
         }
         work(*lanes[0]);

@@ -43,10 +43,20 @@ public:
         source_ = &source;
         sink_ = &sink;
         std::vector<std::thread> helpers;
-        try {
-            for (unsigned i = 0; i + 1 < threads_; ++i) helpers.emplace_back([this, i] { work(converters_[i]); });
-        } catch (const std::system_error&) {
-            // Fewer threads than asked for: the ones started, and this one, do the work.
+        {
+            // The helpers wait for the lock until all are started: when one
+            // cannot be (no memory for its state), the run stops before
+            // anything is read, and every thread started is joined.
+            const std::lock_guard<std::mutex> hold(mutex_);
+            try {
+                helpers.reserve(threads_ - 1);
+                for (unsigned i = 0; i + 1 < threads_; ++i) helpers.emplace_back([this, i] { work(converters_[i]); });
+            } catch (const std::system_error&) {
+                // The system gives fewer threads: the ones started, and this one, do the work.
+            } catch (...) {
+                out_of_memory_ = true;
+                stopped_ = true;
+            }
         }
         work(converters_.back());
         for (std::thread& thread : helpers) thread.join();
@@ -163,7 +173,7 @@ private:
     bool read_failed_ = false;
     bool write_failed_ = false;
     bool out_of_memory_ = false;
-    bool stopped_ = false;  // a write failed: no more reads, conversions or writes
+    bool stopped_ = false;  // a write failed, or a thread could not start: no more reads, conversions or writes
 };
 
 }  // namespace

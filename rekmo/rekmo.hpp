@@ -133,7 +133,7 @@ public:
     // lines of every whole record before it are written, none after),
     // WRITE_ERROR (the first failed write stops everything and the sink is
     // not finished: it holds exactly what it took; or finishing it failed)
-    // or OUT_OF_MEMORY.
+    // or OUT_OF_MEMORY (a thread could not be started: nothing was read).
     Result run(ByteSource& source, ByteSink& sink) noexcept;
 
 private:
