@@ -13,12 +13,6 @@ namespace rekmo {
 namespace {
 
 constexpr std::size_t OUTPUT_CAPACITY = 1 << 20;  // bytes of lines per write in the serial loop
-// Each slot of the parallel loop (two per thread, and two more) holds a chunk
-// and its worst-case lines. Threads are limited so that one such pair per
-// thread fits in this (a few MB for ordinary layouts; only very long records
-// or lines come near it); down to one thread, the serial loop then writes
-// lines as its buffer fills instead.
-constexpr std::size_t PARALLEL_MEMORY = 48u << 20;
 constexpr std::uint8_t SEPARATOR = ',';
 constexpr std::uint8_t LINE_END = '\n';
 
@@ -167,17 +161,27 @@ private:
     RecordConverter converter_;
 };
 
+// a * b, or SIZE_MAX when that overflows.
+std::size_t saturated_product(std::size_t a, std::size_t b) noexcept {
+    return b != 0 && a > SIZE_MAX / b ? SIZE_MAX : a * b;
+}
+
 }  // namespace
 
 std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const ConvertOptions& options) {
     const std::size_t chunk_records = std::max<std::size_t>(1, options.chunk_bytes / plan.record_length);
-    // Bytes one thread holds: a chunk and its worst-case lines (checked for
-    // overflow: a line bound can be huge when long items overlap).
-    const std::size_t lane_limit = PARALLEL_MEMORY / 2;
-    const std::size_t per_lane = plan.line_bound <= lane_limit / chunk_records
-                                     ? chunk_records * (plan.record_length + plan.line_bound)
-                                     : lane_limit + 1;
-    const auto threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, PARALLEL_MEMORY / per_lane));
+    // Every slot of the parallel loop holds a chunk and its worst-case lines
+    // (a line bound can be huge when long items overlap), and every thread a
+    // scratch item: as many threads as asked for while all of that fits.
+    const std::size_t slot = saturated_product(chunk_records, plan.record_length + plan.line_bound);
+    // (Each thread needs two slots at least: that bounds the search.)
+    auto threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, options.memory / slot / 2));
+    auto memory = [&](unsigned n) {
+        const std::size_t slots = saturated_product(parallel_slots(n), slot);
+        const std::size_t scratch = saturated_product(n, plan.scratch_size);
+        return slots > SIZE_MAX - scratch ? SIZE_MAX : slots + scratch;
+    };
+    while (threads > 1 && memory(threads) > options.memory) --threads;
     if (threads > 1) return make_parallel_loop(plan, threads, chunk_records);
     return std::make_unique<SerialLoop>(plan, chunk_records);
 }

@@ -23,16 +23,11 @@
 namespace rekmo {
 namespace {
 
-// Slots per thread: enough for every thread to convert while converted
-// chunks wait for their turn to be written.
-constexpr std::size_t SLOTS_PER_THREAD = 2;
-constexpr std::size_t EXTRA_SLOTS = 2;
-
 class ParallelLoop final : public RecordLoop {
 public:
     ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records)
         : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
-        const std::size_t slots = SLOTS_PER_THREAD * threads + EXTRA_SLOTS;
+        const std::size_t slots = parallel_slots(threads);
         slots_.reserve(slots);
         for (std::size_t i = 0; i < slots; ++i) slots_.emplace_back(chunk_size_, chunk_records * plan.line_bound);
         converters_.reserve(threads);

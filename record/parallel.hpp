@@ -8,10 +8,15 @@
 
 namespace rekmo {
 
+// Chunks the loop on `threads` threads holds at once, each with its
+// worst-case lines: enough for every thread to convert while converted chunks
+// wait for their turn to be written.
+constexpr std::size_t parallel_slots(unsigned threads) noexcept { return 2 * std::size_t{threads} + 2; }
+
 // A loop that reads chunks of `chunk_records` records, converts them on
 // `threads` threads and writes their lines strictly in record order. Its
-// buffers (a few chunks per thread) are allocated here, which may throw
-// std::bad_alloc.
+// buffers (parallel_slots(threads) chunks) are allocated here, which may
+// throw std::bad_alloc.
 std::unique_ptr<RecordLoop> make_parallel_loop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records);
 
 }  // namespace rekmo

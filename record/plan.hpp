@@ -93,8 +93,8 @@ public:
 };
 
 // The loop for a plan: chunks converted on options.threads threads when that
-// pays and the chunks' lines fit in bounded memory, else on the calling
-// thread with the lines written out as the buffer fills.
+// many (or fewer, but at least two) fit their buffers in options.memory,
+// else on the calling thread with the lines written out as the buffer fills.
 // Both write the same bytes. May throw std::bad_alloc.
 std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const ConvertOptions& options);
 

@@ -52,10 +52,11 @@ public:
 
 struct ConvertOptions {
     // Threads run() converts on: 1 is the calling thread alone. More convert
-    // chunks of records at once when their buffers fit in bounded memory;
-    // the lines, and what is left after an early end, are the same bytes.
+    // chunks of records at once when their buffers fit in `memory`; the
+    // lines, and what is left after an early end, are the same bytes.
     unsigned threads = 1;
     std::size_t chunk_bytes = 256u << 10;  // host bytes per chunk, rounded down to whole records (at least one)
+    std::size_t memory = 48u << 20;        // bytes all chunks of several threads may take at once
 };
 
 // One output item: an item of the format with a non-zero length and a

@@ -1,6 +1,6 @@
 // Running out of memory, on demand: this test executable replaces the global
 // allocation functions, so that a test can make the n-th request from now
-// fail. (The command's own messages when memory
+// fail, or count what is asked for. (The command's own messages when memory
 // runs out are end-to-end cases of tests/data/rekmo.txt.)
 #include <gtest/gtest.h>
 
@@ -16,11 +16,13 @@
 
 namespace {
 std::atomic<long> fail_after{-1};       // this many requests succeed, then one fails; -1: none
+std::atomic<std::size_t> requested{0};  // bytes asked for
 std::atomic<std::size_t> requests{0};   // requests made
 }  // namespace
 
 void* operator new(std::size_t size) {
     if (fail_after >= 0 && fail_after-- == 0) throw std::bad_alloc();
+    requested += size;
     ++requests;
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
@@ -89,6 +91,20 @@ TEST(OutOfMemory, WhileThreadsStart) {
         fail_after = -1;
         EXPECT_TRUE(result == Result::OUT_OF_MEMORY || (result == Result::OK && scan.records == 10000)) << k;
     });
+}
+
+// The buffers of several threads stay within ConvertOptions::memory: here a
+// chunk and its lines take about 1 MiB, and 64 threads are asked for.
+TEST(OutOfMemory, ThreadsAreLimitedByWhatTheirBuffersTake) {
+    const FormatDef def = format_of("RECLEN=100\nA,1,100,E,1\nB,1,100,K,1\n");
+    for (const std::size_t memory : {std::size_t{8} << 20, std::size_t{48} << 20}) {
+        Converter converter;
+        ASSERT_EQ(converter.open(def, {64, 256u << 10, memory}).result, Result::OK);
+        requested = 0;
+        ASSERT_EQ(converter.prepare_run(), Result::OK);
+        EXPECT_LE(requested, memory + (64u << 10)) << memory;
+        EXPECT_GT(requested, memory / 2) << memory;  // and that is still several threads
+    }
 }
 
 }  // namespace
