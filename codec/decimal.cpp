@@ -14,12 +14,16 @@
 //     ones count only toward the magnitude, and the text keeps at most 17
 //     significant digits, the rest printed as 0 (1234567890123456789 prints
 //     1234567890123456800);
-//   - zero prints as 0, never -0.
+//   - zero prints as 0, never -0;
+//   - more than 308 significant digits leave the range of a double and print
+//     as inf or -inf (rekmo never sees them: the format check keeps P items
+//     to 150 bytes and Z items to 300).
 #include "codec/decimal.hpp"
 
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 namespace rekmo {
@@ -183,7 +187,11 @@ double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noex
             *end++ = 'e';
             end = std::to_chars(end, text + sizeof text, dropped).ptr;
         }
-        (void)std::from_chars(text, end, value);  // correctly rounded, ties to even
+        // Correctly rounded, ties to even; a value beyond the largest double
+        // (more than 308 digits) is infinite.
+        if (std::from_chars(text, end, value).ec == std::errc::result_out_of_range) {
+            value = std::numeric_limits<double>::infinity();
+        }
     }
     return is_negative(sign) ? -value : value;
 }
@@ -193,7 +201,7 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept {
         out[0] = '0';
         return 1;
     }
-    // The exact decimal digits of the integral value (at most 309).
+    // The exact decimal digits of the integral value (at most 309), or "inf".
     char exact[320];
     const double magnitude = value < 0 ? -value : value;
     const std::size_t n =

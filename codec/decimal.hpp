@@ -18,12 +18,14 @@ enum DecimalMode {
 // The item's value: its digits up to the first half-byte above 9, read as the
 // nearest double (leading zeros skipped, the first 25 significant digits read,
 // later digits counted as zeros), negative unless the sign half-byte is C or F.
+// More than 308 significant digits leave the range of a double: infinity.
 double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noexcept;
 
 // Writes an integral double as "%.0lf" with at most 17 significant digits: the
 // exact decimal value rounded at the 17th digit, half up from the 18th digit
 // alone, the remaining integer places printed as 0; '-' for negative values;
-// zero (also -0) as "0". `out` holds at least 311 bytes.
+// zero (also -0) as "0"; infinity as "inf". `out` holds as many bytes as the
+// value has integer digits, and one more for a sign: at most 310.
 //   1234567890123456768.0  ->  "1234567890123456800"
 std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 
@@ -33,6 +35,9 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 // Returns the text's length.
 //   P  01 23 4D  ->  "-1234"
 //   Z  F1 F2 C3  ->  "123"
+// The format check keeps P items to 150 bytes and Z items to 300, so that
+// rekmo's numbers stay finite; longer items print "inf" (or "-inf") when they
+// hold more than 308 significant digits, as "%.0lf" prints infinity.
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
