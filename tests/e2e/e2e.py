@@ -164,6 +164,7 @@ def main():
     parser.add_argument("--update", action="store_true")
     parser.add_argument("--release", help="the released rekmo.exe: a window program with its version")
     ARGS = parser.parse_args()
+    ARGS.rekmo, ARGS.inspect, ARGS.example = map(os.path.abspath, (ARGS.rekmo, ARGS.inspect, ARGS.example))
     values = helpers(ARGS.source)
     failed = total = 0
     if ARGS.release:
