@@ -95,7 +95,7 @@ def build():
 
 def test():
     """None when every test passes, else the first failing test's name."""
-    code, out = run(["ctest", "--test-dir", BUILD, "-j2", "--stop-on-failure", "--timeout", "300"],
+    code, out = run(["ctest", "--test-dir", BUILD, "-j2", "--stop-on-failure", "--timeout", "120"],
                     timeout=SUITE_TIMEOUT)
     if code == 0:
         return None
