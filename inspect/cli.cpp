@@ -66,7 +66,7 @@ bool write_all(std::string_view text) {
 // Parses argv into options; returns -1 to go on, or the exit status.
 int parse_options(int argc, char** argv, Options& options) {
     std::vector<std::string_view> operands;
-    bool records_given = false, threads_given = false, only_operands = false;
+    bool threads_given = false, only_operands = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (only_operands || arg.size() < 2 || arg[0] != '-') {
@@ -102,7 +102,7 @@ int parse_options(int argc, char** argv, Options& options) {
             options.strict = true;
         } else if (name == "--records") {
             if (!parse_records(value, options)) return usage_error("--records wants FIRST[:COUNT], FIRST from 1: " + std::string(value));
-            records_given = true;
+            options.records_given = true;
         } else if (name == "--threads") {
             std::uint64_t n = 0;
             if (!parse_number(value, n) || n == 0 || n > MAX_THREADS) {
@@ -118,7 +118,7 @@ int parse_options(int argc, char** argv, Options& options) {
     if (operands.size() > 2) return usage_error("too many operands");
     options.format_path = std::string(operands[0]);
     if (operands.size() == 2) options.host_path = std::string(operands[1]);
-    if (!options.host_path && (records_given || options.scan || threads_given)) {
+    if (!options.host_path && (options.records_given || options.scan || threads_given)) {
         return usage_error("--records, --scan and --threads need a HostFile");
     }
     return -1;
@@ -139,6 +139,7 @@ int run(int argc, char** argv) {
         print_error("cannot write the report");
         return EXIT_ERROR;
     }
+    for (const std::string& note : report.notes) print_error(note);
     if (!built) {
         print_error(error);
         return EXIT_ERROR;

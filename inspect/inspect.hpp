@@ -113,6 +113,7 @@ struct Options {
     bool json = false;
     std::uint64_t first_record = 1;
     std::uint64_t record_count = 5;
+    bool records_given = false;  // --records was given (a range past the end is then noted)
     bool scan = false;
     unsigned threads = 0;  // 0: every core
     bool strict = false;
@@ -124,11 +125,17 @@ struct Report {
     std::vector<RecordSample> records;
     std::optional<Scan> scan;
     bool read_error = false;
+    std::vector<std::string> notes;  // about the command line, as sentences: shown on stderr and in the JSON
 };
 
 // Everything asked for; `error` gets an English message when a file cannot
 // be opened or read (exit status 2). May throw std::bad_alloc.
 bool build_report(const Options& options, Report& report, std::string& error);
+
+// True when `bytes`, the start of the file given as FormatFile, look like
+// host data rather than a format: control bytes or no line ends, and not one
+// item line the reader accepts (pure; exposed for tests).
+bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& layout) noexcept;
 
 // True when the report has anything to warn about (for --strict).
 bool has_findings(const Report& report) noexcept;

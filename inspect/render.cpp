@@ -372,6 +372,7 @@ std::string render_json(const Report& report) {
     out += ",\"records\":" + json_records(report.records);
     out += ",\"scan\":" + (report.scan ? json_scan(*report.scan) : std::string("null"));
     out += ",\"findings\":" + std::string(has_findings(report) ? "true" : "false");
+    if (!report.notes.empty()) out += ",\"notes\":" + json_array(report.notes, [](const std::string& note) { return json_string(note); });
     return out + "}\n";
 }
 

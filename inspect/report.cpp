@@ -4,6 +4,7 @@
 // and its size is what was read.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <thread>
 
@@ -99,7 +100,56 @@ Result read_rest(HostReader& reader, const platform::FileInfo& info, std::size_t
     return Result::OK;
 }
 
+// The first bytes of a regular file (never a FIFO or a device: opening or
+// reading one again could wait forever or take data meant for someone else).
+std::vector<std::uint8_t> regular_file_head(const std::string& path) {
+    std::vector<std::uint8_t> head;
+    std::error_code ec;
+    platform::File file;
+    if (!std::filesystem::is_regular_file(path, ec) || file.open_input(path) != Result::OK) return head;
+    head.resize(HEAD_BYTES);
+    head.resize(file.read(head).count);
+    return head;
+}
+
+// Bytes that hold a whole format accepted by the reader, with at least one item.
+bool is_format(std::span<const std::uint8_t> bytes) noexcept {
+    FormatDef format;
+    return parse_format(bytes, format).result == Result::OK && !format.items.empty();
+}
+
+std::string records_text(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); }
+
+// What to tell about the command line: a record range that starts past the
+// end of the file, and operands given in rekmo's order (FormatFile last).
+void add_notes(const Options& options, const HostReader& reader, Report& report) {
+    const HostCheck& host = *report.host;
+    if (options.records_given && report.layout.accepted() && options.record_count > 0 && options.first_record > host.records) {
+        report.notes.push_back("record " + std::to_string(options.first_record) + " is past the end: " + host.path +
+                               " has " + records_text(host.records));
+    }
+    if (!report.layout.accepted() && host.size <= HEAD_BYTES && is_format(reader.head) &&
+        looks_like_host_data(regular_file_head(options.format_path), report.layout)) {
+        report.notes.push_back("FormatFile comes first: " + options.format_path + " looks like host data and " +
+                               host.path + " like a format file; try: rekmo-inspect " + host.path + " " +
+                               options.format_path);
+    }
+}
+
 }  // namespace
+
+bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& layout) noexcept {
+    if (layout.accepted() || bytes.empty()) return false;
+    if (std::any_of(layout.item_faults.begin(), layout.item_faults.end(),
+                    [](Result fault) { return fault == Result::OK; })) {
+        return false;
+    }
+    const bool control = std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) {
+        return b < 0x20 && b != '\t' && b != '\r' && b != '\n';
+    });
+    const bool lines = std::find(bytes.begin(), bytes.end(), '\n') != bytes.end();
+    return control || !lines;
+}
 
 bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);
@@ -135,6 +185,7 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     const std::uint64_t size = info.kind == platform::FileKind::REGULAR ? info.size : reader.size();
     report.host = check_host(size, format.record_length, reader.head, reader.tail);
     report.host->path = path;
+    add_notes(options, reader, report);
     if (accepted && !reader.samples.empty()) {
         Converter converter;
         if (converter.open(format).result != Result::OK) throw std::bad_alloc();
