@@ -1,7 +1,7 @@
 # Installing and packaging: `cpack` in a build folder makes
 # rekmo-<version>-<system>-<processor> archives: a .tar.gz from a Linux build,
-# a .zip from a Windows one. They hold the program, the README, the license
-# and the bundled example.
+# a .zip from a Windows one. They hold the programs, the README, the license
+# and the bundled example, and on Linux the manual pages.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}" REKMO_SYSTEM)
 string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" REKMO_PROCESSOR)
 if(REKMO_PROCESSOR STREQUAL "amd64")
@@ -21,6 +21,10 @@ else()
 endif()
 
 install(TARGETS rekmo rekmo-inspect RUNTIME DESTINATION ${REKMO_BIN_DIR})
+if(NOT WIN32)
+  # Written from the README by tools/make_docs.py.
+  install(FILES man/rekmo.1 man/rekmo-inspect.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
 install(FILES examples/customers.bin examples/customers.fmt tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
