@@ -132,11 +132,6 @@ struct Report {
 // be opened or read (exit status 2). May throw std::bad_alloc.
 bool build_report(const Options& options, Report& report, std::string& error);
 
-// True when `bytes`, the start of the file given as FormatFile, look like
-// host data rather than a format: control bytes or no line ends, and not one
-// item line the reader accepts (pure; exposed for tests).
-bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& layout) noexcept;
-
 // True when the report has anything to warn about (for --strict).
 bool has_findings(const Report& report) noexcept;
 

@@ -4,7 +4,6 @@
 // and its size is what was read.
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <new>
 #include <thread>
 
@@ -104,12 +103,31 @@ Result read_rest(HostReader& reader, const platform::FileInfo& info, std::size_t
 // reading one again could wait forever or take data meant for someone else).
 std::vector<std::uint8_t> regular_file_head(const std::string& path) {
     std::vector<std::uint8_t> head;
-    std::error_code ec;
+    platform::FileKind kind;
     platform::File file;
-    if (!std::filesystem::is_regular_file(path, ec) || file.open_input(path) != Result::OK) return head;
+    if (platform::path_kind(path, kind) != Result::OK || kind != platform::FileKind::REGULAR ||
+        file.open_input(path) != Result::OK) {
+        return head;
+    }
     head.resize(HEAD_BYTES);
     head.resize(file.read(head).count);
     return head;
+}
+
+// True when `bytes`, the start of the file given as FormatFile, look like
+// host data rather than a format: control bytes or no line ends, and not one
+// item line the reader accepts.
+bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& layout) noexcept {
+    if (layout.accepted() || bytes.empty()) return false;
+    if (std::any_of(layout.item_faults.begin(), layout.item_faults.end(),
+                    [](Result fault) { return fault == Result::OK; })) {
+        return false;
+    }
+    const bool control = std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) {
+        return b < 0x20 && b != '\t' && b != '\r' && b != '\n';
+    });
+    const bool lines = std::find(bytes.begin(), bytes.end(), '\n') != bytes.end();
+    return control || !lines;
 }
 
 // Bytes that hold a whole format accepted by the reader, with at least one item.
@@ -137,19 +155,6 @@ void add_notes(const Options& options, const HostReader& reader, Report& report)
 }
 
 }  // namespace
-
-bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& layout) noexcept {
-    if (layout.accepted() || bytes.empty()) return false;
-    if (std::any_of(layout.item_faults.begin(), layout.item_faults.end(),
-                    [](Result fault) { return fault == Result::OK; })) {
-        return false;
-    }
-    const bool control = std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) {
-        return b < 0x20 && b != '\t' && b != '\r' && b != '\n';
-    });
-    const bool lines = std::find(bytes.begin(), bytes.end(), '\n') != bytes.end();
-    return control || !lines;
-}
 
 bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);

@@ -78,6 +78,11 @@ private:
 // when the path names no file.
 Result path_identity(const std::string& path, FileIdentity& out) noexcept;
 
+// Kind of the file a path names, following links, without opening it for
+// reading (a FIFO is not waited on): OK, or CANNOT_OPEN when the path names
+// no file.
+Result path_kind(const std::string& path, FileKind& out) noexcept;
+
 // One piece of a message: template text (Shift_JIS, shown converted to the
 // display's character set) or an inserted argument (shown as it is).
 struct MessagePart {

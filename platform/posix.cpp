@@ -144,6 +144,13 @@ Result path_identity(const std::string& path, FileIdentity& out) noexcept {
     return Result::OK;
 }
 
+Result path_kind(const std::string& path, FileKind& out) noexcept {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return Result::CANNOT_OPEN;
+    out = kind_of(st.st_mode);
+    return Result::OK;
+}
+
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
     std::string text;
     iconv_t cd = iconv_open(codeset.c_str(), "CP932");

@@ -185,6 +185,19 @@ Result path_identity(const std::string& path, FileIdentity& out) noexcept {
     return Result::OK;
 }
 
+Result path_kind(const std::string& path, FileKind& out) noexcept {
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Result::CANNOT_OPEN;
+    BY_HANDLE_FILE_INFORMATION info;
+    out = FileKind::OTHER;  // a pipe or a character device
+    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
+        out = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::DIRECTORY : FileKind::REGULAR;
+    }
+    CloseHandle(handle);
+    return Result::OK;
+}
+
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
     std::string text;
     const UINT code_page = code_page_of(codeset);
