@@ -20,7 +20,7 @@ else()
   set(CPACK_GENERATOR TGZ)
 endif()
 
-install(TARGETS rekmo rekmo-inspect RUNTIME DESTINATION ${REKMO_BIN_DIR})
+install(TARGETS rekmo rekmo-inspect rekmo-copybook RUNTIME DESTINATION ${REKMO_BIN_DIR})
 install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
 install(FILES examples/customers.bin examples/customers.fmt tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
