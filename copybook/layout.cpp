@@ -212,7 +212,7 @@ private:
             }
             if (!entry(kids[chosen], pos, up)) return false;
             if (const std::int64_t rest = area - total(kids[chosen]); rest > 0) {
-                out_.lines.push_back(Line{"FILLER: the rest of the area " + written.name + " shares with its redefinitions",
+                out_.lines.push_back(Line{"FILLER: the rest of the area " + e_[kids[first]].name + " shares with its redefinitions",
                                           ItemDef{"FILLER", pos + total(kids[chosen]), static_cast<std::int32_t>(rest), ITEM_EBCDIC, 0}});
                 if (!count_item()) return false;
             }
