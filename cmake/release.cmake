@@ -22,7 +22,7 @@ endif()
 
 install(TARGETS rekmo rekmo-inspect rekmo-copybook RUNTIME DESTINATION ${REKMO_BIN_DIR})
 install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
-install(FILES examples/customers.bin examples/customers.fmt tests/data/customers.csv
+install(FILES examples/customers.bin examples/customers.fmt examples/customers.cpy tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
 
 set(CPACK_PACKAGE_NAME rekmo)
