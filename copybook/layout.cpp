@@ -214,7 +214,7 @@ private:
             if (const std::int64_t rest = area - total(kids[chosen]); rest > 0) {
                 out_.lines.push_back(Line{"FILLER: the rest of the area " + e_[kids[first]].name + " shares with its redefinitions",
                                           ItemDef{"FILLER", pos + total(kids[chosen]), static_cast<std::int32_t>(rest), ITEM_EBCDIC, 0}});
-                if (!count_item()) return false;
+                if (!count_item(written.at)) return false;
             }
             pos += area;
             first = end;
@@ -267,9 +267,9 @@ private:
             out_.warnings.push_back(Warning{entry.at, entry.name + ": " + std::move(message)});
     }
 
-    bool count_item() {
+    bool count_item(Location at) {
         if (++items_ <= o_.max_items) return true;
-        error_ = Error{Fault::COPYBOOK, Location{}, "the layout has more than " + std::to_string(o_.max_items) + " items"};
+        error_ = Error{Fault::COPYBOOK, at, "the layout has more than " + std::to_string(o_.max_items) + " items"};
         return false;
     }
 
@@ -288,7 +288,7 @@ private:
             return false;
         }
         out_.lines.push_back(Line{std::move(comment), std::move(item)});
-        return count_item();
+        return count_item(entry.at);
     }
 
     bool elementary(const Entry& entry, std::int64_t at, const Inherited& up) {

@@ -277,7 +277,7 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
                 return fail(symbol_at, std::string("the editing character '") + c +
                                            "' is not supported: edited items are printed text, not host data rekmo decodes");
             default:
-                return fail(symbol_at, "'" + std::string(1, c) + "' is not a PICTURE character");
+                return fail(symbol_at, detail::shown(static_cast<std::uint8_t>(c)) + " is not a PICTURE character");
         }
     }
     if (national > 0) {

@@ -16,13 +16,6 @@ bool is_blank(std::string_view line) {
     return std::all_of(line.begin(), line.end(), [](char c) { return is_blank_byte(static_cast<std::uint8_t>(c)); });
 }
 
-std::string shown(std::uint8_t c) {
-    if (c >= 0x21 && c <= 0x7E) return std::string("'") + static_cast<char>(c) + "'";
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "byte %02X", c);
-    return hex;
-}
-
 // The physical lines: LF or CR LF ends one; a last line may lack its end.
 std::vector<std::string_view> split_lines(std::span<const std::uint8_t> bytes) {
     std::vector<std::string_view> lines;
@@ -113,6 +106,13 @@ Error source_error(Location at, std::string message) { return Error{Fault::COPYB
 
 }  // namespace
 
+std::string shown(std::uint8_t c) {
+    if (c >= 0x21 && c <= 0x7E) return std::string("'") + static_cast<char>(c) + "'";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "byte %02X", c);
+    return hex;
+}
+
 bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& source, Error& error) {
     source = Source{};
     const std::vector<std::string_view> lines = split_lines(bytes);
@@ -166,7 +166,8 @@ bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& s
         error = source_error(builder.literal_at(), "the literal is not closed");
         return false;
     }
-    source.end = Location{static_cast<std::int64_t>(lines.size()), lines.empty() ? 1 : static_cast<std::int64_t>(lines.back().size()) + 1};
+    source.end = lines.empty() ? Location{1, 1}
+                               : Location{static_cast<std::int64_t>(lines.size()), static_cast<std::int64_t>(lines.back().size()) + 1};
     return true;
 }
 
@@ -233,7 +234,7 @@ bool Tokenizer::next(Token& token, Error& error) {
         if (is_sjis_lead(b) && pos_ + 1 < t.size() && is_sjis_trail(static_cast<std::uint8_t>(t[pos_ + 1])) &&
             !is_space(t, pos_)) {
             pos_ += 2;
-        } else if (is_word_byte(b) || (b == '.' && pos_ > start && !ends_word(pos_ + 1))) {
+        } else if (is_word_byte(b) || (b == '.' && !ends_word(pos_ + 1))) {  // 1.5, .5
             ++pos_;
         } else if (b == '\'' || b == '"') {
             // A literal, or one with a prefix such as X'C1': the source

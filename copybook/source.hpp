@@ -17,6 +17,9 @@ namespace rekmo::copybook::detail {
 inline bool is_sjis_lead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 inline bool is_sjis_trail(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
 
+// A byte as a message shows it: 'A', or byte 1A.
+std::string shown(std::uint8_t c);
+
 struct Source {
     std::string text;              // code, lines joined by '\n'
     std::vector<Location> where;   // where each byte of text stood
