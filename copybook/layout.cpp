@@ -257,7 +257,7 @@ private:
         if (entry.picture.scaled && scale > 0) {
             text += ": rekmo prints the digits unscaled; the point goes " + std::to_string(scale) + " digits from the right";
         } else if (entry.picture.scaled && scale < 0) {
-            text += ": rekmo prints the digits unscaled; the value is " + std::to_string(-scale) + " zeros longer";
+            text += ": rekmo prints the digits unscaled; the value is the digits followed by " + std::to_string(-scale) + " zeros";
         }
         return text;
     }

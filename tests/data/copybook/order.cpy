@@ -11,6 +11,8 @@
 001100     05  TOTALS COMP.
 001200         10  T1          PIC S9(4).
 001300         10  T2          PIC S9(9).
+001310         10  T3          PIC 9(5).
+001320         10  T4          PIC S9(10).
 001400     05  NOTE-TEXT       PIC X(10) VALUE 'ABCDEFGHIJ
 001500-    'KL'.
 001600     05  SCALED          PIC 9(3)PP.
