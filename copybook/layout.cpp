@@ -99,8 +99,8 @@ private:
             Entry& entry = e_[kids[n]];
             if (!entry.redefines.empty()) {
                 bool found = false;
-                for (std::size_t m = area_first; m < n && n > 0; ++m) found = found || e_[kids[m]].name == entry.redefines;
-                if (!found || n == 0) {
+                for (std::size_t m = area_first; m < n; ++m) found = found || e_[kids[m]].name == entry.redefines;
+                if (!found) {
                     error_ = copybook_error(entry.redefines_at, "REDEFINES " + entry.redefines + ": no entry of that name just before it at level " + two_digits(entry.level));
                     return false;
                 }

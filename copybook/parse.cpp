@@ -264,9 +264,7 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
                 point = true;
                 break;
             case 'P':
-                if (pic.digits == 0 && !point) {
-                    p_left = std::min(p_left + count, SIZE_CAP);
-                } else if (point && pic.digits == 0) {
+                if (pic.digits == 0) {
                     p_left = std::min(p_left + count, SIZE_CAP);
                 } else {
                     p_right = std::min(p_right + count, SIZE_CAP);
