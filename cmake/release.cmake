@@ -20,13 +20,13 @@ else()
   set(CPACK_GENERATOR TGZ)
 endif()
 
-install(TARGETS rekmo rekmo-inspect RUNTIME DESTINATION ${REKMO_BIN_DIR})
+install(TARGETS rekmo rekmo-inspect rekmo-copybook RUNTIME DESTINATION ${REKMO_BIN_DIR})
 if(NOT WIN32)
   # Written from the README by tools/make_docs.py.
-  install(FILES man/rekmo.1 man/rekmo-inspect.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES man/rekmo.1 man/rekmo-inspect.1 man/rekmo-copybook.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
-install(FILES examples/customers.bin examples/customers.fmt tests/data/customers.csv
+install(FILES examples/customers.bin examples/customers.fmt examples/customers.cpy tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
 
 set(CPACK_PACKAGE_NAME rekmo)

@@ -56,6 +56,8 @@ public:
     Result open_input(const std::string& path) noexcept;
     // Creates or truncates a file for writing: OK or CANNOT_OPEN.
     Result create_output(const std::string& path) noexcept;
+    // Creates a file that must not exist yet, for writing: OK or CANNOT_OPEN.
+    Result create_new(const std::string& path) noexcept;
     // Kind, size and identity of the open file: OK, or CANNOT_OPEN when they
     // cannot be told.
     Result info(FileInfo& out) const noexcept;
@@ -82,6 +84,22 @@ Result path_identity(const std::string& path, FileIdentity& out) noexcept;
 // reading (a FIFO is not waited on): OK, or CANNOT_OPEN when the path names
 // no file.
 Result path_kind(const std::string& path, FileKind& out) noexcept;
+
+// Puts the file `from` in the place of `to` in one step (replacing a file
+// there), so that `to` is never seen half written: OK or WRITE_ERROR.
+Result replace_file(const std::string& from, const std::string& to) noexcept;
+
+// Removes a file: OK or WRITE_ERROR.
+Result remove_file(const std::string& path) noexcept;
+
+// Text the user typed (the locale's character set on POSIX) in Shift_JIS, to
+// compare with Shift_JIS bytes read from files. Windows hands over ANSI code
+// page bytes, which stay as they are; so does text that cannot be converted.
+std::string to_shift_jis(const std::string& text);
+
+// Shift_JIS text as the display shows it (the locale's character set on
+// POSIX, as show_message converts it); unchanged on Windows.
+std::string from_shift_jis(const std::string& text);
 
 // One piece of a message: template text (Shift_JIS, shown converted to the
 // display's character set) or an inserted argument (shown as it is).

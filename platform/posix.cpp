@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string_view>
 
 #include "platform/platform.hpp"
@@ -99,6 +100,12 @@ Result File::create_output(const std::string& path) noexcept {
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
+Result File::create_new(const std::string& path) noexcept {
+    close();
+    handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
+}
+
 Result File::info(FileInfo& out) const noexcept {
     struct stat st;
     if (::fstat(fd_of(handle_), &st) != 0) return Result::CANNOT_OPEN;
@@ -149,6 +156,14 @@ Result path_kind(const std::string& path, FileKind& out) noexcept {
     if (::stat(path.c_str(), &st) != 0) return Result::CANNOT_OPEN;
     out = kind_of(st.st_mode);
     return Result::OK;
+}
+
+Result replace_file(const std::string& from, const std::string& to) noexcept {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? Result::OK : Result::WRITE_ERROR;
+}
+
+Result remove_file(const std::string& path) noexcept {
+    return ::unlink(path.c_str()) == 0 ? Result::OK : Result::WRITE_ERROR;
 }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {

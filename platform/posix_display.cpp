@@ -1,6 +1,7 @@
 // Showing a message on POSIX: standard error, in the locale's character set.
 // Kept apart from posix.cpp so that a test executable can link its own
 // show_message in place of this one.
+#include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <unistd.h>
@@ -25,6 +26,31 @@ std::string display_codeset() {
     if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII" || codeset == "US-ASCII") return "UTF-8";
     return codeset;
 }
+
+}  // namespace
+
+std::string to_shift_jis(const std::string& text) {
+    iconv_t cd = iconv_open("CP932", display_codeset().c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out(text.size() * 2 + 16, '\0');
+    char* src = const_cast<char*>(text.data());
+    std::size_t src_left = text.size();
+    char* dst = out.data();
+    std::size_t dst_left = out.size();
+    const bool converted = iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<std::size_t>(-1) &&
+                           iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    if (!converted) return text;
+    out.resize(out.size() - dst_left);
+    return out;
+}
+
+std::string from_shift_jis(const std::string& text) {
+    const MessagePart part{text, true};
+    return render_message({&part, 1}, display_codeset());
+}
+
+namespace {
 
 void write_stderr(std::string_view bytes) noexcept {
     while (!bytes.empty()) {

@@ -111,6 +111,12 @@ Result File::create_output(const std::string& path) noexcept {
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
+Result File::create_new(const std::string& path) noexcept {
+    close();
+    handle_ = value_of(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
+}
+
 Result File::info(FileInfo& out) const noexcept {
     const HANDLE handle = handle_of(handle_);
     const DWORD type = GetFileType(handle);
@@ -197,6 +203,17 @@ Result path_kind(const std::string& path, FileKind& out) noexcept {
     CloseHandle(handle);
     return Result::OK;
 }
+
+Result replace_file(const std::string& from, const std::string& to) noexcept {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? Result::OK
+                                                                                                   : Result::WRITE_ERROR;
+}
+
+Result remove_file(const std::string& path) noexcept { return DeleteFileA(path.c_str()) ? Result::OK : Result::WRITE_ERROR; }
+
+std::string to_shift_jis(const std::string& text) { return text; }
+
+std::string from_shift_jis(const std::string& text) { return text; }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
     std::string text;

@@ -3,7 +3,8 @@
 
 - README.md's host single-byte table, from the table the E decoder uses
   (codec/ebcdic.cpp), between its two marker lines;
-- the manual pages man/rekmo.1 and man/rekmo-inspect.1, from README.md's
+- the manual pages man/rekmo.1, man/rekmo-inspect.1 and man/rekmo-copybook.1,
+  from README.md's
   sections, so the two cannot say different things;
 - with --check: that both are current, and that every relative link, every
   #anchor and every source path named in README.md and docs/*.md exists.
@@ -29,14 +30,21 @@ PAGES = {
         "synopsis": "\\fBrekmo\\fR \\fIHostFile\\fR \\fIWinFile\\fR \\fIFormatFile\\fR",
         "intro": True,
         "sections": ["The command line", "The format file", "Item types", "Messages and exit status"],
-        "see_also": "\\fBrekmo-inspect\\fR(1)",
+        "see_also": "\\fBrekmo-inspect\\fR(1), \\fBrekmo-copybook\\fR(1)",
     },
     "rekmo-inspect.1": {
         "name": "rekmo-inspect \\- show a record layout against real host data",
         "synopsis": "\\fBrekmo-inspect\\fR \\fIFormatFile\\fR [\\fIHostFile\\fR] [\\fIoptions\\fR]",
         "intro": False,
         "sections": [("rekmo-inspect: a layout against real data", "DESCRIPTION")],
-        "see_also": "\\fBrekmo\\fR(1)",
+        "see_also": "\\fBrekmo\\fR(1), \\fBrekmo-copybook\\fR(1)",
+    },
+    "rekmo-copybook.1": {
+        "name": "rekmo-copybook \\- write a rekmo format file from a COBOL copybook",
+        "synopsis": "\\fBrekmo-copybook\\fR \\fICOPYBOOK\\fR [\\fIoptions\\fR]",
+        "intro": False,
+        "sections": [("rekmo-copybook: the format file from a COBOL copybook", "DESCRIPTION")],
+        "see_also": "\\fBrekmo\\fR(1), \\fBrekmo-inspect\\fR(1)",
     },
 }
 

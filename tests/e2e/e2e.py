@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""rekmo and rekmo-inspect run as processes on the cases of tests/data/rekmo.txt
-and tests/data/inspect.txt (rekmo.txt's header says how a case reads): exit
+"""rekmo, rekmo-inspect and rekmo-copybook run as processes on the cases of
+tests/data/rekmo.txt, inspect.txt and copybook.txt (rekmo.txt's header says how a case reads): exit
 status, message, standard output and files, byte for byte; every JSON report
 also against inspect/report.schema.json.
 
-    e2e.py --source DIR --rekmo rekmo --inspect rekmo-inspect --example convert_in_memory [--fault-inject LIB]
+    e2e.py --source DIR --rekmo rekmo --inspect rekmo-inspect --copybook rekmo-copybook --example convert_in_memory [--fault-inject LIB]
     e2e.py ... --rekmo rekmo_stderr.exe ... --emulator wine --release rekmo.exe   (the Windows programs)
     e2e.py ... --update       # rewrite every "> stdout" with what the programs write now
 """
@@ -66,7 +66,7 @@ def read_cases(path):
             if line.startswith("["):
                 case = {"name": line.strip("[]"), "file": path, "line": number, "inputs": [], "outputs": [],
                         "run": [], "status": 0, "message": "", "env": {}, "only": None, "locale": "C",
-                        "program": "rekmo", "lines": None, "program_in": None}
+                        "program": "rekmo", "lines": None, "program_in": None, "then": None}
                 cases.append(case)
             elif line.strip() and not line.startswith("#"):
                 key, _, value = line.partition(" ")
@@ -74,8 +74,8 @@ def read_cases(path):
                     name, _, expression = value.partition(" = ")
                     name = eval(name) if name.startswith('"') else name  # a name that is no UTF-8
                     case["inputs" if key == "<" else "outputs"].append((name, expression, number))
-                elif key == "run":
-                    case["run"] = eval(value[2:]) if value.startswith("= ") else shlex.split(value)
+                elif key in ("run", "then"):
+                    case[key] = eval(value[2:]) if value.startswith("= ") else shlex.split(value)
                 elif key in ("status", "message", "program_in"):
                     case[key] = eval(value)
                 elif key == "env":
@@ -112,7 +112,8 @@ def check(case, values, updates):
                 value = Input(lambda path, data=data: open(path, "wb").write(data))
             os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
             value.make(os.path.join(folder, name))
-        program = {"rekmo": ARGS.rekmo, "inspect": ARGS.inspect, "example": ARGS.example}[case["program"]]
+        program = {"rekmo": ARGS.rekmo, "inspect": ARGS.inspect, "example": ARGS.example,
+                   "copybook": ARGS.copybook}[case["program"]]
         if case["program_in"]:  # a copy of the program, in a folder of that name
             os.makedirs(os.path.join(folder, case["program_in"]))
             program = shutil.copy(program, os.path.join(folder, case["program_in"]))
@@ -120,7 +121,7 @@ def check(case, values, updates):
         problems = []
         if r.returncode != case["status"]:
             problems.append("status %d, not %d" % (r.returncode, case["status"]))
-        encoding = "cp932" if ARGS.emulator and case["program"] == "rekmo" else "utf-8"
+        encoding = "cp932" if ARGS.emulator and case["program"] in ("rekmo", "copybook") else "utf-8"
         message = case["message"].encode(encoding, "surrogateescape")
         if r.stderr.removesuffix(b"\n") != message:
             problems.append("message %r" % r.stderr.decode(encoding, "replace"))
@@ -134,6 +135,10 @@ def check(case, values, updates):
             run(case, ARGS.rekmo, [case["run"][1], "rekmo.csv", case["run"][0]], folder)
             if lines != open(os.path.join(folder, "rekmo.csv"), "rb").read():
                 problems.append("the texts are not rekmo's lines")
+        if case["then"]:  # rekmo, after the program, on what it wrote
+            then = run(case, ARGS.rekmo, case["then"], folder)
+            if then.returncode != 0:
+                problems.append("then: rekmo status %d %r" % (then.returncode, then.stderr[:200]))
         for name, expression, number in case["outputs"]:
             expected = eval(expression, dict(values, __builtins__={}))
             path = os.path.join(folder, name)
@@ -157,14 +162,15 @@ def check(case, values, updates):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for option in ("--source", "--rekmo", "--inspect", "--example"):
+    for option in ("--source", "--rekmo", "--inspect", "--example", "--copybook"):
         parser.add_argument(option, required=True)
     parser.add_argument("--emulator")
     parser.add_argument("--fault-inject")
     parser.add_argument("--update", action="store_true")
     parser.add_argument("--release", help="the released rekmo.exe: a window program with its version")
     ARGS = parser.parse_args()
-    ARGS.rekmo, ARGS.inspect, ARGS.example = map(os.path.abspath, (ARGS.rekmo, ARGS.inspect, ARGS.example))
+    ARGS.rekmo, ARGS.inspect, ARGS.example, ARGS.copybook = map(
+        os.path.abspath, (ARGS.rekmo, ARGS.inspect, ARGS.example, ARGS.copybook))
     values = helpers(ARGS.source)
     failed = total = 0
     if ARGS.release:
@@ -174,7 +180,7 @@ def main():
         version = ("FileVersion\0\0" + values["version"]()).encode("utf-16-le")
         failed += subsystem != 2 or version not in image
         print("%s %s: a window program, with its version" % ("FAIL" if failed else "ok  ", ARGS.release))
-    for name in ("rekmo.txt", "inspect.txt"):
+    for name in ("rekmo.txt", "inspect.txt", "copybook.txt"):
         path = os.path.join(ARGS.source, "tests", "data", name)
         updates = {}
         for case in read_cases(path):

@@ -1,0 +1,85 @@
+// A COBOL copybook read as a record layout, and that layout written as a
+// format file. Bytes in, a layout or one located error out: no files, no
+// messages on screen. Names keep their bytes (Shift_JIS included); ASCII
+// letters are upper-cased outside double-byte characters, as the format
+// reader does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "format/format.hpp"
+
+namespace rekmo::copybook {
+
+// Fixed form: sequence area 1-6, indicator 7, code 8-72. Free form: code in
+// any column. DETECT looks at the text.
+enum class SourceForm { DETECT, FIXED, FREE };
+
+// The host's double-byte code, for items of that kind.
+enum class Kanji { NONE, KEIS, JEF };
+
+struct Options {
+    SourceForm form = SourceForm::DETECT;
+    Kanji kanji = Kanji::NONE;  // PIC N and G, NATIONAL, DISPLAY-1: KN or FN
+    Kanji mixed = Kanji::NONE;  // PIC X and A: K or F instead of E
+    std::vector<std::string> redefines;                  // redefining entries written in place of the first
+    std::vector<std::pair<std::string, ItemType>> types;  // an entry's items get this type
+    std::vector<std::string> omit;                       // an entry's items get output 0
+    std::size_t max_items = 1'000'000;                   // more items are refused
+};
+
+struct Location {
+    std::int64_t line = 0;    // 1-based
+    std::int64_t column = 0;  // 1-based, in bytes
+};
+
+// Why a copybook is refused: COPYBOOK (status 1 for the tool) when the text is
+// no layout rekmo can read, OPTION (status 2) when an option does not fit it.
+enum class Fault { NONE, COPYBOOK, OPTION };
+
+struct Error {
+    Fault fault = Fault::NONE;
+    Location at;  // line 0: no place in the copybook
+    std::string message;
+};
+
+struct Warning {
+    Location at;
+    std::string message;
+};
+
+// One line of the written format: an item with a comment above it, or a
+// comment alone (item.length 0).
+struct Line {
+    std::string comment;
+    ItemDef item;
+};
+
+struct Layout {
+    std::vector<Line> lines;
+    std::int32_t record_length = 0;
+    std::string record;   // the record written (its name and level)
+    SourceForm form = SourceForm::DETECT;  // as read: FIXED or FREE
+    std::vector<Warning> warnings;
+};
+
+// Reads the copybook. On failure `error` says where and why, once.
+bool read_copybook(std::span<const std::uint8_t> text, const Options& options, Layout& layout, Error& error);
+
+// The format file text: `header` lines as comments, RECLEN, then each line.
+std::string format_text(const Layout& layout, const std::vector<std::string>& header);
+
+// Loads `text` back with the format reader: true when rekmo accepts it and
+// reads exactly the layout's items and record length.
+bool reads_back(std::string_view text, const Layout& layout, Error& error);
+
+// Upper-cases ASCII letters outside Shift_JIS double-byte characters.
+std::string upper_name(std::string_view bytes);
+
+}  // namespace rekmo::copybook
