@@ -374,7 +374,10 @@ def read_host(source, layout, *, records=None, columns=None, text="str", threads
     source: a path, or bytes / any buffer of whole records. records: a slice of record
     numbers (read with one seek). columns: names of the columns wanted. threads:
     decoding threads (default one per core)."""
-    reader = _Reader(layout, columns, text, threads)
+    return _read(_Reader(layout, columns, text, threads), source, layout, records)
+
+
+def _read(reader, source, layout, records):
     src = _Source(source, layout)
     try:
         first, end = src.select(records)

@@ -21,7 +21,8 @@ def test_three_files_on_a_local_cluster(write):
     # 50 records in parts of 20, then 3, then 67 in parts of 20.
     assert frame.divisions == (0, 20, 40, 50, 53, 73, 93, 113, 119)
     expected = pd.concat([rekmo.read_host(path, layout) for path in paths], ignore_index=True)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  local_directory=str(paths[0].parent)) as cluster:
         with distributed.Client(cluster):
             pd.testing.assert_frame_equal(frame.compute(), expected)
             picked = rekmo.dask.read_host(str(paths[0].parent / "*.bin"), layout, columns=["K", "P"], text="bytes")
