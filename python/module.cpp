@@ -43,7 +43,7 @@ const char* result_name(Result result) noexcept {
 }
 
 Result result_of(const std::string& name) {
-    for (int i = 0; i <= static_cast<int>(Result::OUT_OF_MEMORY); ++i) {
+    for (int i = 0; i < 64; ++i) {  // every Result, whatever its last value
         if (name == result_name(static_cast<Result>(i))) return static_cast<Result>(i);
     }
     throw py::value_error("no such result: " + name);
@@ -151,9 +151,16 @@ public:
             py::gil_scoped_release released;
             const auto started = std::chrono::steady_clock::now();
             std::vector<std::thread> helpers;
-            for (std::size_t p = 1; p < parts; ++p) {
-                helpers.emplace_back([&, p] { decode_part(converters_[p], bytes, work[p], numbers); });
+            std::size_t p = 1;
+            try {
+                helpers.reserve(parts - 1);
+                for (; p < parts; ++p) {
+                    helpers.emplace_back([&, p] { decode_part(converters_[p], bytes, work[p], numbers); });
+                }
+            } catch (...) {
+                // The system gives fewer threads: this one decodes the parts left.
             }
+            for (; p < parts; ++p) decode_part(converters_[p], bytes, work[p], numbers);
             decode_part(converters_[0], bytes, work[0], numbers);
             for (std::thread& helper : helpers) helper.join();
             core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -179,7 +186,8 @@ private:
     // byte between them (no text holds one), or with their ends for bytes.
     struct ColumnTexts {
         std::vector<std::uint8_t> bytes;
-        std::vector<std::size_t> ends;
+        std::vector<std::size_t> ends;  // for bytes only
+        std::size_t count = 0;
     };
     struct Part {
         std::size_t first = 0, end = 0;  // records
@@ -225,9 +233,10 @@ private:
                 return;
             case ColumnKind::TEXT: {
                 ColumnTexts& column = part.texts[c];
-                if (!raw_text_ && !column.ends.empty()) column.bytes.push_back(0);
+                if (!raw_text_ && column.count != 0) column.bytes.push_back(0);
                 column.bytes.insert(column.bytes.end(), text.begin(), text.end());
-                column.ends.push_back(column.bytes.size());
+                if (raw_text_) column.ends.push_back(column.bytes.size());
+                ++column.count;
                 return;
             }
         }

@@ -40,6 +40,10 @@ _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is
 _BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
 
 
+def _english(kind):
+    return _ENGLISH.get(kind, kind.replace("_", " "))
+
+
 def _decode(data):
     return data.decode("cp932", "surrogateescape")
 
@@ -65,7 +69,7 @@ class FormatError(Error):
     length), `record_length` is the length refused."""
 
     def __init__(self, kind, item_number, record_length, message):
-        english = _ENGLISH[kind].format(item=item_number, record_length=record_length)
+        english = _english(kind).format(item=item_number, record_length=record_length)
         super().__init__(kind, message, english)
         self.item_number = item_number
         self.record_length = record_length
@@ -77,7 +81,7 @@ class ConversionError(Error):
     record) or "write_error" (WinFile keeps what was written); `path` the file."""
 
     def __init__(self, kind, message, path=None):
-        super().__init__(kind, message, _ENGLISH[kind])
+        super().__init__(kind, message, _english(kind))
         self.path = path
 
 
