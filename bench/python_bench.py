@@ -61,10 +61,12 @@ def read_host_figures(rekmo, profile_dir, runs, binary):
 
 def rss_child(pythonpath, host, fmt):
     """Runs iter_batches over the whole file in a fresh interpreter: its peak RSS in MB."""
-    code = ("import resource, sys, rekmo\n"
+    # VmHWM, not ru_maxrss: a child's ru_maxrss starts at its parent's peak.
+    code = ("import re, sys, rekmo\n"
             "layout = rekmo.Layout.load(sys.argv[2])\n"
             "n = sum(len(batch) for batch in rekmo.iter_batches(sys.argv[1], layout))\n"
-            "print(n, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024)\n")
+            "peak = re.search(r'VmHWM:\\s*(\\d+) kB', open('/proc/self/status').read()).group(1)\n"
+            "print(n, int(peak) / 1024)\n")
     done = subprocess.run([sys.executable, "-c", code, host, fmt], check=True, capture_output=True, text=True,
                           env=dict(os.environ, PYTHONPATH=pythonpath))
     records, megabytes = done.stdout.split()
@@ -104,11 +106,12 @@ def main():
     pythonpath = os.path.join(os.path.dirname(os.path.abspath(args.bin)), "python")
     sys.path.insert(0, pythonpath)
     import rekmo
-    for profile in args.profiles:
-        read_host_figures(rekmo, os.path.join(args.data, profile), args.runs, args.bin)
     if args.rss:
         rss_figures(pythonpath, os.path.join(args.data, args.rss), args.sizes)
-    print(f"(this process: peak RSS {resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024:.0f} MB)")
+    for profile in args.profiles:
+        read_host_figures(rekmo, os.path.join(args.data, profile), args.runs, args.bin)
+    print(f"(this process, holding one frame at a time: peak RSS "
+          f"{resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024:.0f} MB)")
 
 
 if __name__ == "__main__":
