@@ -12,6 +12,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,8 +102,12 @@ private:
 // and turned into str (code page 932) or bytes objects.
 class Decoder {
 public:
-    Decoder(const Format& format, const std::vector<std::size_t>& items, bool raw_text, unsigned threads)
+    Decoder(const Format& format, const std::vector<std::size_t>& items, bool raw_text, unsigned threads,
+            const py::bytes& cp932)
         : raw_text_(raw_text) {
+        const std::string_view table = cp932;
+        if (table.size() != sizeof(cp932_)) throw py::value_error("a code page 932 table has 256 + 65536 entries");
+        std::memcpy(&cp932_, table.data(), sizeof(cp932_));
         // Only the selected items stay output items: the others are not decoded.
         FormatDef selected = format.def;
         for (ItemDef& item : selected.items) item.output = 0;
@@ -182,12 +187,15 @@ public:
     double core_seconds = 0;  // wall time spent decoding with the GIL released
 
 private:
-    // One column's texts in a range of records: one after another with a 00
-    // byte between them (no text holds one), or with their ends for bytes.
+    // One column's texts in a range of records, one after another: the bytes
+    // themselves, or decoded from code page 932 as UTF-16 code units (every
+    // character of the code page is in the Basic Multilingual Plane) with
+    // each text's largest unit, which decides the kind of its str.
     struct ColumnTexts {
         std::vector<std::uint8_t> bytes;
-        std::vector<std::size_t> ends;  // for bytes only
-        std::size_t count = 0;
+        std::vector<std::uint16_t> units;
+        std::vector<std::uint16_t> largest;
+        std::vector<std::size_t> ends;
     };
     struct Part {
         std::size_t first = 0, end = 0;  // records
@@ -233,10 +241,13 @@ private:
                 return;
             case ColumnKind::TEXT: {
                 ColumnTexts& column = part.texts[c];
-                if (!raw_text_ && column.count != 0) column.bytes.push_back(0);
-                column.bytes.insert(column.bytes.end(), text.begin(), text.end());
-                if (raw_text_) column.ends.push_back(column.bytes.size());
-                ++column.count;
+                if (raw_text_) {
+                    column.bytes.insert(column.bytes.end(), text.begin(), text.end());
+                    column.ends.push_back(column.bytes.size());
+                } else {
+                    column.largest.push_back(decode_cp932(text, column.units));
+                    column.ends.push_back(column.units.size());
+                }
                 return;
             }
         }
@@ -244,36 +255,62 @@ private:
 
     // Python objects for `count` texts, into empty slots of an object array.
     void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots) const {
-        if (count == 0) return;
-        const char* data = reinterpret_cast<const char*>(texts.bytes.data());
-        if (raw_text_) {
-            std::size_t begin = 0;
-            for (std::size_t i = 0; i < count; ++i) {
-                PyObject* item = PyBytes_FromStringAndSize(data + begin, static_cast<py::ssize_t>(texts.ends[i] - begin));
-                if (item == nullptr) throw py::error_already_set();
-                Py_XDECREF(slots[i]);
-                slots[i] = item;
-                begin = texts.ends[i];
-            }
-            return;
-        }
-        // One decode of the whole column: code page 932 reads a lead byte
-        // before 00 as a byte of its own, so splitting at the 00 bytes gives
-        // exactly each text decoded alone. Bytes that are no character keep
-        // their value as lone surrogates (U+DC80-U+DCFF).
-        const py::str joined = py::reinterpret_steal<py::str>(
-            PyUnicode_Decode(data, static_cast<py::ssize_t>(texts.bytes.size()), "cp932", "surrogateescape"));
-        if (!joined) throw py::error_already_set();
-        const py::list pieces = py::reinterpret_steal<py::list>(PyUnicode_Split(joined.ptr(), py::str("\0", 1).ptr(), -1));
-        if (!pieces) throw py::error_already_set();
-        if (static_cast<std::size_t>(PyList_GET_SIZE(pieces.ptr())) != count) throw std::runtime_error("texts lost");
+        std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            PyObject* item = PyList_GET_ITEM(pieces.ptr(), static_cast<py::ssize_t>(i));
-            Py_INCREF(item);
+            const std::size_t size = texts.ends[i] - begin;
+            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(texts.bytes.data()) + begin,
+                                                                   static_cast<py::ssize_t>(size))
+                                       : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+            if (item == nullptr) throw py::error_already_set();
+            if (!raw_text_) {
+                const std::uint16_t* units = texts.units.data() + begin;
+                if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
+                    Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
+                    for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
+                } else {
+                    std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
+                }
+            }
             Py_XDECREF(slots[i]);
             slots[i] = item;
+            begin = texts.ends[i];
         }
     }
+
+    // Appends `text` decoded as the interpreter's cp932 codec with
+    // "surrogateescape" decodes it, through that codec's own table: a byte that
+    // is a character alone, else a lead byte that makes a character with the
+    // next byte, else one undecodable byte as U+DC80-U+DCFF (the next byte is
+    // then read afresh). Returns the largest unit (0 for an empty text).
+    std::uint16_t decode_cp932(std::span<const std::uint8_t> text, std::vector<std::uint16_t>& units) const {
+        std::uint16_t largest = 0;
+        const std::size_t at = units.size();
+        units.resize(at + text.size());  // at most one unit per byte
+        std::uint16_t* out = units.data() + at;
+        for (std::size_t i = 0; i < text.size();) {
+            std::uint16_t unit = cp932_.single[text[i]];
+            if (unit != CP932_LEAD) {
+                ++i;
+            } else if (i + 1 < text.size() && (unit = cp932_.pair[text[i] << 8 | text[i + 1]]) != CP932_NONE) {
+                i += 2;
+            } else {
+                unit = static_cast<std::uint16_t>(0xDC00 + text[i++]);
+            }
+            largest = std::max(largest, unit);
+            *out++ = unit;
+        }
+        units.resize(static_cast<std::size_t>(out - units.data()));
+        return largest;
+    }
+
+    // Code page 932 as the interpreter reads it, from the package (built
+    // there from the cp932 codec itself).
+    static constexpr std::uint16_t CP932_LEAD = 0xFFFF;  // single: needs a second byte
+    static constexpr std::uint16_t CP932_NONE = 0xFFFF;  // pair: no character
+    struct Cp932 {
+        std::uint16_t single[256];
+        std::uint16_t pair[65536];
+    } cp932_;
 
     bool raw_text_;
     std::vector<Converter> converters_;  // one per thread
@@ -360,8 +397,8 @@ PYBIND11_MODULE(_rekmo, m) {
           py::arg("threads"), "The rekmo command's conversion: (kind, path of the file a failure names).");
 
     py::class_<Decoder>(m, "Decoder")
-        .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned>(), py::arg("format"),
-             py::arg("items"), py::arg("raw_text"), py::arg("threads"))
+        .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&>(),
+             py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"))
         .def("decode", &Decoder::decode, py::arg("data"),
              "One array per selected column for every whole record of a buffer.")
         .def_readonly("core_seconds", &Decoder::core_seconds);

@@ -10,10 +10,13 @@ GIL); texts are str decoded from exactly the code page 932 bytes rekmo writes.
 rekmo.dask reads files as Dask DataFrames.
 """
 
+import array
 import dataclasses
 import errno
 import operator
 import os
+import shutil
+import stat
 
 import numpy as np
 
@@ -36,6 +39,28 @@ _ENGLISH = {
     "out_of_memory": "memory ran out",
 }
 
+
+def _cp932_table():
+    """Code page 932 exactly as this interpreter's cp932 codec reads it (with
+    "surrogateescape"), for the decoder's loop: per single byte its character,
+    or FFFF for a lead byte; then per lead and trail byte the character of the
+    pair, or FFFF when the pair is none (the lead byte is then undecodable
+    alone, and the trail byte read afresh)."""
+    single = array.array("H", [0xFFFF] * 256)
+    pair = array.array("H", [0xFFFF] * 65536)
+    for lead in range(256):
+        text = bytes([lead]).decode("cp932", "surrogateescape")
+        if not 0xDC80 <= ord(text) <= 0xDCFF:
+            single[lead] = ord(text)
+            continue
+        for trail in range(256):
+            text = bytes([lead, trail]).decode("cp932", "surrogateescape")
+            if len(text) == 1:
+                pair[lead << 8 | trail] = ord(text)
+    return (single + pair).tobytes()
+
+
+_CP932 = _cp932_table()
 _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is given
 _BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
 
@@ -209,7 +234,6 @@ def convert(host, win, layout, threads=None):
             inputs = [host] + ([layout.path] if layout.path else [])
             for other in inputs:
                 if os.path.exists(win) and os.path.exists(other) and os.path.samefile(win, other):
-                    import shutil
                     raise shutil.SameFileError(f"WinFile {win!r} is the same file as {other!r}")
             raise _open_error(win, "ab")
         raise _open_error(host, "rb")
@@ -228,7 +252,6 @@ class _Source:
             self.file = open(self.name, "rb", buffering=0)
             try:
                 info = os.fstat(self.file.fileno())
-                import stat
                 if stat.S_ISDIR(info.st_mode):
                     raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), self.name)
                 self.seekable = stat.S_ISREG(info.st_mode)
@@ -343,7 +366,7 @@ class _Reader:
         self.order = [chosen.index(name) for name in names]
         self.kinds = [layout._kinds[name][1] for name in names]
         self.decoder = _rekmo.Decoder(layout._format, [layout._kinds[name][0] for name in chosen], text == "bytes",
-                                      _threads(threads))
+                                      _threads(threads), _CP932)
 
     def columns(self, data):
         arrays = self.decoder.decode(data)

@@ -42,6 +42,15 @@ def test_columns_equal_the_commands_csv(name, fmt, data, write, tmp_path):
             assert list(column) == [text.decode("cp932", "surrogateescape") for text in raw]
 
 
+def test_texts_decode_as_the_cp932_codec_on_every_byte_pair():
+    # A J item of two bytes holds no escape sequence: its text is its bytes.
+    pairs = bytes(b for lead in range(1, 256) for trail in range(1, 256) for b in (lead, trail))
+    layout = rekmo.Layout.parse("J,1,2,J,1\n")
+    raw = rekmo.read_host(pairs, layout, text="bytes")["J"]
+    assert b"".join(raw) == pairs
+    assert list(rekmo.read_host(pairs, layout)["J"]) == [text.decode("cp932", "surrogateescape") for text in raw]
+
+
 def test_ranges_batches_buffers_and_columns_read_the_same_records():
     path = source("tests/data/every_type.bin")
     layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
