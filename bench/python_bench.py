@@ -8,9 +8,11 @@ memory of rekmo.iter_batches as the file grows. Not a test: it prints figures.
 DIR holds one folder per profile, as ../shared/bench/gen_data.py writes them
 (`gen_data.py --profile mixed --records 640000 --out DIR/mixed`: host.bin and
 format.txt). The package is imported from the build folder next to --bin
-(<build>/python). For read_host it reports the whole call, the decoding (the
-core, on every core with the GIL released) and the rest (reading the file,
-building the str objects and the DataFrame) separately.
+(<build>/python). For read_host it reports the whole call, the decoding (in
+C++ on every core with the GIL released: the core's item texts, numbers
+parsed, and for text="str" the texts decoded from code page 932) and the rest
+(reading the file, making the Python objects, building the DataFrame)
+separately.
 """
 
 import argparse
@@ -55,7 +57,7 @@ def read_host_figures(rekmo, profile_dir, runs, binary):
     print(f"  rekmo command (CSV to tmpfs)      {command:7.2f} s  {megabytes / command:7.0f} MB/s")
     for text, total, decode, _ in figures:
         print(f"  read_host text={text:<6} whole call   {total:7.2f} s  {megabytes / total:7.0f} MB/s")
-        print(f"      decoding (core, GIL released) {decode:7.2f} s  {megabytes / decode:7.0f} MB/s")
+        print(f"      decoding (C++, GIL released)  {decode:7.2f} s  {megabytes / decode:7.0f} MB/s")
         print(f"      reading and frame building    {total - decode:7.2f} s")
 
 
