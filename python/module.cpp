@@ -127,6 +127,13 @@ public:
 
     // One array per column, for every whole record of `data`.
     py::list decode(py::handle data) {
+        // The converters serve one call at a time; the GIL is released below.
+        if (busy_) throw std::runtime_error("a Decoder decodes one buffer at a time");
+        busy_ = true;
+        struct Done {
+            bool& busy;
+            ~Done() { busy = false; }
+        } done{busy_};
         const HeldBuffer held(data);
         const std::span<const std::uint8_t> bytes = held.bytes();
         const std::size_t records = bytes.size() / record_length_;
@@ -313,6 +320,7 @@ private:
     } cp932_;
 
     bool raw_text_;
+    bool busy_ = false;  // a decode() runs (changed with the GIL held)
     std::vector<Converter> converters_;  // one per thread
     std::vector<ColumnKind> kinds_;
     std::size_t record_length_ = 0;
