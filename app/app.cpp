@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "app/driver.hpp"
+#include "rekmo/driver.hpp"
 #include "format/format.hpp"
 #include "rekmo/messages.hpp"
 
@@ -12,6 +12,25 @@ namespace rekmo {
 namespace {
 
 constexpr std::size_t EXPECTED_TOKENS = 4;  // program, HostFile, WinFile, FormatFile
+
+// The file driver's result, shown as the one message of the run.
+Result convert_and_report(const std::string& host_path, const std::string& win_path, const FormatDef& format,
+                          const std::string& format_path) {
+    const FileConversion done = convert_file(host_path, win_path, format, format_path);
+    switch (done.result) {
+        case Result::OK:
+            break;
+        case Result::CANNOT_OPEN:
+            report_message(done.result, {done.path});
+            break;
+        case Result::SIZE_MISMATCH:
+            report_message(done.result, {done.path, format.record_length});
+            break;
+        default:
+            report_message(done.result);
+    }
+    return done.result;
+}
 
 int run(std::string_view command_line) {
     const std::vector<std::string_view> tokens = split_command_line(command_line);
@@ -29,7 +48,7 @@ int run(std::string_view command_line) {
         report_format_error(loaded, format_path);
         return exit_status(Step::FORMAT, loaded.result);
     }
-    return exit_status(Step::CONVERSION, convert_file(host_path, win_path, format, format_path));
+    return exit_status(Step::CONVERSION, convert_and_report(host_path, win_path, format, format_path));
 }
 
 }  // namespace

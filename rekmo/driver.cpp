@@ -1,13 +1,12 @@
 // The file driver: HostFile measured and checked, the converter prepared,
 // WinFile created, and the records converted from one to the other by the
 // conversion core through the platform's files.
-#include "app/driver.hpp"
+#include "rekmo/driver.hpp"
 
 #include <algorithm>
 #include <thread>
 
 #include "platform/platform.hpp"
-#include "rekmo/messages.hpp"
 #include "rekmo/rekmo.hpp"
 
 namespace rekmo {
@@ -46,53 +45,48 @@ bool names_an_input(const std::string& win_path, const platform::FileIdentity& h
     return win == host || (platform::path_identity(format_path, format) == Result::OK && win == format);
 }
 
-}  // namespace
-
-Result convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                    const std::string& format_path) noexcept {
+FileConversion convert(const std::string& host_path, const std::string& win_path, const FormatDef& format,
+                       const std::string& format_path, unsigned threads) {
     platform::File host;
     platform::FileInfo info;
     if (host.open_input(host_path) != Result::OK || host.info(info) != Result::OK ||
         info.kind == platform::FileKind::DIRECTORY) {
-        report_message(Result::CANNOT_OPEN, {host_path});
-        return Result::CANNOT_OPEN;
+        return {Result::CANNOT_OPEN, host_path};
     }
     // Only a regular file has a size to check; a FIFO or a device is read
     // as a stream, and a trailing partial record is a read error.
     const auto record_length = static_cast<std::uint64_t>(format.record_length);
     if (info.kind == platform::FileKind::REGULAR && info.size % record_length != 0) {
-        report_message(Result::SIZE_MISMATCH, {host_path, format.record_length});
-        return Result::SIZE_MISMATCH;
+        return {Result::SIZE_MISMATCH, host_path};
     }
-    if (names_an_input(win_path, info.identity, format_path)) {
-        report_message(Result::CANNOT_OPEN, {win_path});
-        return Result::CANNOT_OPEN;
-    }
+    if (names_an_input(win_path, info.identity, format_path)) return {Result::CANNOT_OPEN, win_path};
     ConvertOptions options;
     const bool small = info.kind == platform::FileKind::REGULAR && info.size < PARALLEL_FROM_SIZE;
-    options.threads = small ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    options.threads = threads != 0 ? threads : small ? 1 : std::max(1u, std::thread::hardware_concurrency());
     Converter converter;
     // The format was checked when it was loaded: only memory can run out.
     // It does so here, before WinFile is created or truncated.
     if (const FormatError opened = converter.open(format, options); opened.result != Result::OK) {
-        report_message(opened.result);
-        return opened.result;
+        return {opened.result, {}};
     }
-    if (const Result prepared = converter.prepare_run(); prepared != Result::OK) {
-        report_message(prepared);
-        return prepared;
-    }
+    if (const Result prepared = converter.prepare_run(); prepared != Result::OK) return {prepared, {}};
 
     platform::File win;
-    if (win.create_output(win_path) != Result::OK) {
-        report_message(Result::CANNOT_OPEN, {win_path});
-        return Result::CANNOT_OPEN;
-    }
+    if (win.create_output(win_path) != Result::OK) return {Result::CANNOT_OPEN, win_path};
     FileSource source(host);
     FileSink sink(win);
-    const Result result = converter.run(source, sink);
-    if (result != Result::OK) report_message(result);
-    return result;
+    return {converter.run(source, sink), {}};
+}
+
+}  // namespace
+
+FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
+                            const std::string& format_path, unsigned threads) noexcept {
+    try {
+        return convert(host_path, win_path, format, format_path, threads);
+    } catch (const std::bad_alloc&) {  // a path copied into the result
+        return {Result::OUT_OF_MEMORY, {}};
+    }
 }
 
 }  // namespace rekmo

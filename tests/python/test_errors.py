@@ -1,0 +1,108 @@
+"""Bad input raises a clear exception with rekmo's own message (the command's,
+compared as it prints it) and never harms the interpreter or an input file."""
+
+import ast
+import os
+import re
+import shutil
+import threading
+
+import pytest
+
+import rekmo
+from conftest import run_rekmo, source
+
+CASE = re.compile(r'^((?:"(?:[^"\\]|\\.)*"(?:\*\d+)?\s*)+)=>\s*([A-Z_]+)(?:#(\d+))?\s+(-?\d+)')
+
+
+def format_cases():
+    """The format texts of tests/data/formats.txt, with the fault each must give."""
+    with open(source("tests/data/formats.txt"), encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            match = CASE.match(line)
+            if match:
+                text = b"".join(ast.literal_eval("b" + literal) * int(times or 1) for literal, times in
+                                re.findall(r'("(?:[^"\\]|\\.)*")(?:\*(\d+))?', match.group(1)))
+                yield pytest.param(text, match.group(2).lower(), int(match.group(3) or 0), int(match.group(4)),
+                                   id=f"formats.txt:{number}")
+
+
+@pytest.mark.parametrize("text,kind,item,record_length", list(format_cases()))
+def test_formats_read_as_the_command_reads_them(text, kind, item, record_length, write, tmp_path):
+    if kind == "ok":
+        assert rekmo.Layout.parse(text).record_length == record_length
+        return
+    with pytest.raises(rekmo.FormatError) as raised:
+        rekmo.Layout.load(write("bad.fmt", text))
+    error = raised.value
+    assert (error.kind, error.item_number) == (kind, item)
+    status, message = run_rekmo(tmp_path / "none.bin", tmp_path / "out.csv", tmp_path / "bad.fmt")
+    assert error.message == message and status == 1
+    assert str(error).startswith(("the item", "the record length")) and error.message in str(error)
+
+
+def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):
+    layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
+    with pytest.raises(FileNotFoundError):
+        rekmo.Layout.load(tmp_path / "none.fmt")
+    with pytest.raises(IsADirectoryError):
+        rekmo.Layout.load(tmp_path)
+    for call in (rekmo.read_host, rekmo.iter_batches, lambda path, layout: rekmo.convert(path, tmp_path / "w", layout)):
+        with pytest.raises(FileNotFoundError):
+            list(call(tmp_path / "none.bin", layout))
+        with pytest.raises(IsADirectoryError):
+            list(call(tmp_path, layout))
+    assert not (tmp_path / "w").exists()
+    host = write("host.bin", b"\xc1" * 256)
+    with pytest.raises(FileNotFoundError):
+        rekmo.convert(host, tmp_path / "no" / "out.csv", layout)
+    for same in (host, source("tests/data/every_type.fmt")):
+        with pytest.raises(shutil.SameFileError):
+            rekmo.convert(host, same, layout)
+    assert host.read_bytes() == b"\xc1" * 256
+
+
+def test_conversion_failures_raise_conversion_error_with_the_commands_message(tmp_path, write):
+    fmt = source("tests/data/every_type.fmt")
+    layout = rekmo.Layout.load(fmt)
+    short = write("short.bin", b"\0" * 300)
+    for call in (lambda: rekmo.convert(short, tmp_path / "out.csv", layout), lambda: rekmo.read_host(short, layout),
+                 lambda: list(rekmo.iter_batches(short, layout))):
+        with pytest.raises(rekmo.ConversionError) as raised:
+            call()
+        assert raised.value.kind == "size_mismatch"
+        assert raised.value.message == run_rekmo(short, tmp_path / "out.csv", fmt)[1]
+    with pytest.raises(rekmo.ConversionError, match="<memory> 256"):
+        rekmo.read_host(b"\0" * 257, layout)
+    # A stream that ends inside a record, and an output that takes nothing.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    for call in (lambda: rekmo.convert(fifo, tmp_path / "out.csv", layout), lambda: rekmo.read_host(fifo, layout)):
+        threading.Thread(target=lambda: open(fifo, "wb").write(b"\0" * 600), daemon=True).start()
+        with pytest.raises(rekmo.ConversionError) as raised:
+            call()
+        assert raised.value.kind == "read_error"
+    assert os.path.getsize(tmp_path / "out.csv") > 0  # the lines of the whole records before it
+    with pytest.raises(rekmo.ConversionError) as raised:
+        rekmo.convert(source("tests/data/every_type.bin"), "/dev/full", layout)
+    assert raised.value.kind == "write_error" and raised.value.message == run_rekmo(
+        source("tests/data/every_type.bin"), "/dev/full", fmt)[1]
+
+
+def test_convert_writes_the_commands_bytes(tmp_path):
+    host, fmt = source("tests/data/every_type.bin"), source("tests/data/every_type.fmt")
+    for threads in (None, 1, 3):
+        rekmo.convert(host, tmp_path / "out.csv", rekmo.Layout.load(fmt), threads=threads)
+        assert (tmp_path / "out.csv").read_bytes() == open(source("tests/data/every_type.csv"), "rb").read()
+
+
+@pytest.mark.parametrize("arguments,error", [
+    (dict(records=slice(0, 121)), IndexError), (dict(records=slice(-121, None)), IndexError),
+    (dict(records=slice(5, 2)), IndexError), (dict(records=slice(0, 9, 2)), ValueError),
+    (dict(records=3), TypeError), (dict(columns=["E", "NOPE"]), KeyError), (dict(columns=["E", "E"]), ValueError),
+    (dict(text="utf-8"), ValueError), (dict(threads=0), ValueError),
+])
+def test_bad_arguments_raise(arguments, error):
+    layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
+    with pytest.raises(error):
+        rekmo.read_host(source("tests/data/every_type.bin"), layout, **arguments)

@@ -1,0 +1,80 @@
+"""DataFrames against the rekmo command's CSV, column by column: every item
+type, on the bundled example, the file with every item type and random layouts."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import rekmo
+from conftest import format_text, random_case, run_rekmo, source
+
+
+def cases():
+    yield "customers", open(source("examples/customers.fmt"), "rb").read(), open(source("examples/customers.bin"), "rb").read()
+    yield "every_type", open(source("tests/data/every_type.fmt"), "rb").read(), open(source("tests/data/every_type.bin"), "rb").read()
+    for seed in range(12):
+        yield f"random{seed}", *random_case(seed)
+    yield "random-threads", *random_case(99, records=5000)  # decoded in parts on several threads
+
+
+@pytest.mark.parametrize("name,fmt,data", list(cases()), ids=lambda x: x if isinstance(x, str) else "")
+def test_columns_equal_the_commands_csv(name, fmt, data, write, tmp_path):
+    layout = rekmo.Layout.parse(fmt)
+    host = write("host.bin", data)
+    as_str = rekmo.read_host(host, layout, threads=2)
+    as_bytes = rekmo.read_host(data, layout, text="bytes", threads=2)
+    assert list(as_str.columns) == layout.columns
+    assert list(as_str.index) == list(range(len(data) // layout.record_length))
+    for item_index, item in enumerate(layout.items):
+        if item.column is None:
+            continue
+        assert run_rekmo(host, tmp_path / "out.csv", write("one.fmt", format_text(layout, item_index)))[0] == 0
+        csv = (tmp_path / "out.csv").read_bytes()
+        column, raw = as_str[item.column], as_bytes[item.column]
+        if item.type in ("P", "Z"):
+            digits = max(0, 2 * item.length - 1 if item.type == "P" else item.length)
+            assert column.dtype == ("Int64" if digits <= 18 else np.float64)
+            parse = int if digits <= 18 else float
+            assert [parse(line) for line in csv.split(b"\n")[:-1]] == list(column)
+            assert raw.equals(column)
+        else:
+            assert b"".join(text + b"\n" for text in raw) == csv
+            assert list(column) == [text.decode("cp932", "surrogateescape") for text in raw]
+
+
+def test_texts_decode_as_the_cp932_codec_on_every_byte_pair():
+    # A J item of two bytes holds no escape sequence: its text is its bytes.
+    pairs = bytes(b for lead in range(1, 256) for trail in range(1, 256) for b in (lead, trail))
+    layout = rekmo.Layout.parse("J,1,2,J,1\n")
+    raw = rekmo.read_host(pairs, layout, text="bytes")["J"]
+    assert b"".join(raw) == pairs
+    assert list(rekmo.read_host(pairs, layout)["J"]) == [text.decode("cp932", "surrogateescape") for text in raw]
+
+
+def test_ranges_batches_buffers_and_columns_read_the_same_records():
+    path = source("tests/data/every_type.bin")
+    layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
+    whole = rekmo.read_host(path, layout)
+    data = open(path, "rb").read()
+    for records in (slice(0, 0), slice(5, 17), slice(-3, None), slice(None, -100), slice(119, 120)):
+        expected = whole.iloc[records]
+        pd.testing.assert_frame_equal(rekmo.read_host(path, layout, records=records), expected)
+        pd.testing.assert_frame_equal(rekmo.read_host(memoryview(data), layout, records=records), expected)
+    batches = list(rekmo.iter_batches(path, layout, batch_records=7, records=slice(3, None)))
+    assert [len(batch) for batch in batches] == [7] * 16 + [5]
+    pd.testing.assert_frame_equal(pd.concat(batches), whole.iloc[3:])
+    picked = ["ZLONG", "E", "PAST"]
+    pd.testing.assert_frame_equal(rekmo.read_host(bytearray(data), layout, columns=picked), whole[picked])
+    assert rekmo.read_host(path, layout, columns=[]).shape == (120, 0)
+
+
+def test_layout_reads_names_positions_and_makes_columns_unique():
+    layout = rekmo.Layout.load(source("examples/customers.fmt"))
+    assert layout.record_length == 220
+    assert layout.items[2] == rekmo.Item("漢字氏名", 25, 20, "KN", True, "漢字氏名")
+    assert layout.items[-1].column is None and not layout.items[-1].output
+    twice = rekmo.Layout.parse("A,1,1,E,1\nA,2,1,E,1\nA.1,3,1,E,1\nB,4,1,E,0\nA,5,1,E,1\n")
+    assert twice.columns == ["A", "A.1", "A.1.1", "A.2"]
+    import pickle
+    again = pickle.loads(pickle.dumps(layout))
+    assert again.items == layout.items and again.path == layout.path
