@@ -74,14 +74,15 @@ def read_table(name):
     return table
 
 
-def printable_byte(b):
-    return (0x20 <= b <= 0x7E and b != 0x2C) or 0xA1 <= b <= 0xDF
+def printable_byte(b, comma):
+    return (0x20 <= b <= 0x7E and (comma or b != 0x2C)) or 0xA1 <= b <= 0xDF
 
 
-def sjis_char(data):
-    """data as one code page 932 character (int), or None."""
+def sjis_char(data, comma=False):
+    """data as one code page 932 character (int), or None. A double-byte code
+    never gives a comma; single-byte text keeps its commas (host 6B)."""
     if len(data) == 1:
-        return data[0] if printable_byte(data[0]) else None
+        return data[0] if printable_byte(data[0], comma) else None
     if len(data) != 2 or 0xF0 <= data[0] <= 0xF9:
         return None
     try:
@@ -91,16 +92,16 @@ def sjis_char(data):
     return data[0] << 8 | data[1] if len(text) == 1 else None
 
 
-def encode(text):
+def encode(text, comma=False):
     try:
-        return sjis_char(text.encode("cp932"))
+        return sjis_char(text.encode("cp932"), comma)
     except UnicodeEncodeError:
         return None
 
 
 def compatibility_forms():
     """Character -> the code page 932 character whose compatibility
-    decomposition it is (£ -> ￡), the lowest code first."""
+    decomposition it is (£ -> ￡; of several, the first in code order)."""
     forms = {}
     for lead in list(range(0x81, 0xA0)) + list(range(0xE0, 0xF0)) + list(range(0xFA, 0xFD)):
         for trail in range(0x40, 0xFD):
@@ -110,7 +111,7 @@ def compatibility_forms():
             char = bytes([lead, trail]).decode("cp932")
             plain = unicodedata.normalize("NFKC", char)
             if plain != char and len(plain) == 1:
-                forms.setdefault(plain, code)
+                forms.setdefault(plain, encode(char))  # the codec's own code for it (FA55 for ￤, not EEFA)
     return forms
 
 
@@ -126,10 +127,10 @@ def default_sjis(a, b):
     return bytes([lead, trail])
 
 
-def convert(text, forms, default=None):
+def convert(text, forms, default=None, comma=False):
     if text is None or text == "\uFFFD":
         return None
-    code = encode(text)
+    code = encode(text, comma)
     if code is None and default is not None:
         code = sjis_char(default)
     if code is None and text in forms:
@@ -152,7 +153,7 @@ def single_byte(table, forms):
     for byte, text in table.items():
         if len(text) == 1 and unicodedata.category(text) == "Cc":
             continue
-        converted = convert(text, forms)
+        converted = convert(text, forms, comma=True)
         result[byte] = SPACE if converted is None else converted
     return result
 
