@@ -21,7 +21,8 @@ constexpr const char* FINDING_TEXTS[FINDING_KINDS] = {
     "a zero byte ends the J text before later data",
     "a double-byte code maps to a 00 byte: the character (J: the rest of the text) is lost",
     "ESC ( B inside a J run does not end it: the run continues or is dropped",
-    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage)",
+    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage); with HOSTCODE, a code with no "
+    "code page 932 character, written as the mark 81 AC",
     "a digit half-byte above 9 ends the number",
     "a sign half-byte other than C, D or F (read as negative)",
     "the printed number differs from the digits (more than 17 significant digits print as zeros)",
