@@ -1,7 +1,8 @@
 # Installing and packaging: `cpack` in a build folder makes
 # rekmo-<version>-<system>-<processor> archives: a .tar.gz from a Linux build,
-# a .zip from a Windows one. They hold the program, the README, the license
-# and the bundled example.
+# a .zip from a Windows one. They hold the program, the README, the license,
+# the third-party notice (the host code tables' source and license) and the
+# bundled example.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}" REKMO_SYSTEM)
 string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" REKMO_PROCESSOR)
 if(REKMO_PROCESSOR STREQUAL "amd64")
@@ -21,7 +22,7 @@ else()
 endif()
 
 install(TARGETS rekmo rekmo-inspect RUNTIME DESTINATION ${REKMO_BIN_DIR})
-install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
+install(FILES README.md LICENSE THIRD_PARTY.md DESTINATION ${REKMO_DOC_DIR})
 install(FILES examples/customers.bin examples/customers.fmt tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
 
