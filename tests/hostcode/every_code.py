@@ -1,17 +1,8 @@
 #!/usr/bin/env python3
-"""Every code of each host code table through rekmo with its HOSTCODE line:
-every 2-byte code as an FN or KN item, every byte as an E item. Each text is
-checked against the table's character (tools/host_tables/) in Python's cp932
-codec, and against rekmo's default text for the same code:
-
-  - a character code page 932 encodes gives its code;
-  - otherwise, inside A1A1-FEFE, the default text when that is a code page 932
-    character; else a character whose compatibility decomposition is the
-    table's character, when code page 932 has one; else 〓 (81 AC);
-  - a code with no character gives 〓 (single bytes: a space, as control
-    characters do);
-  - no double-byte code gives a control byte or a comma, or bytes that are
-    not one code page 932 character.
+"""Every code of each host code table through rekmo with its HOSTCODE line
+(every 2-byte code as an FN or KN item, every byte as an E item), against the
+table's character (tools/host_tables/) in Python's cp932 codec and rekmo's
+default text of the same code, by the rules of the README's HOSTCODE section.
 """
 import argparse
 import os
@@ -52,17 +43,10 @@ def encoded(text, double):
         data = text.encode("cp932")
     except UnicodeEncodeError:
         return None
-    if len(data) == 1 and not (0x20 <= data[0] <= 0x7E or 0xA1 <= data[0] <= 0xDF):
+    printable = 0x20 <= data[0] <= 0x7E or 0xA1 <= data[0] <= 0xDF
+    if len(data) == 1 and (not printable or double and data == b","):
         return None
-    if double and data == b",":
-        return None
-    if len(data) == 2 and 0xF0 <= data[0] <= 0xF9:  # user-defined: no character of its own
-        return None
-    return data
-
-
-def has_compatibility_form(text, forms):
-    return text in forms
+    return None if 0xF0 <= data[0] <= 0xF9 else data  # user-defined: no character of its own
 
 
 def compatibility_forms():
@@ -112,7 +96,7 @@ def check(table, default, host, double, forms):
         elif double and 0xA1 <= code >> 8 <= 0xFE and 0xA1 <= code & 0xFF <= 0xFE and \
                 cp932_char(default[code]) is not None:
             expected, kind = default[code], "default"
-        elif has_compatibility_form(text, forms):
+        elif text in forms:
             char = cp932_char(out)
             expected, kind = out, "compatibility form"
             if char is None or unicodedata.normalize("NFKC", char) != text:
