@@ -66,28 +66,32 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, 
 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept {
-    // As above, eight bytes per step while each gives one byte: `narrow` is 0
-    // for a byte whose text takes two (£ gives ￡), and a zero byte in the word
-    // sends those eight bytes the slow way.
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
-    constexpr std::uint64_t HIGHS = 0x8080808080808080u;
+    // First as above, eight bytes per step through `narrow`, which is 0 for a
+    // byte whose text takes two (£ gives ￡); should any step meet one, the
+    // item is converted again byte by byte. Every one-byte text (20-7E,
+    // A1-DF) has bit 5 or bit 6 set and 0 has neither, so bit 6 of each byte
+    // of text | text << 1, ANDed over the steps, stays set until a 0 comes.
+    constexpr std::uint64_t BIT6 = 0x4040404040404040u;
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
     std::size_t i = 0;
-    std::size_t o = 0;
+    std::uint64_t narrow = BIT6;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, src + i, 8);
         std::uint64_t text = 0;
         for (unsigned k = 0; k < 64; k += 8) text |= std::uint64_t{page.narrow[(word >> k) & 0xFF]} << k;
-        if (((text - ONES) & ~text & HIGHS) == 0) {
-            std::memcpy(out + o, &text, 8);
-            o += 8;
-            continue;
-        }
-        for (std::size_t k = 0; k < 8; ++k) o += append_host_text(page.text[src[i + k]], out + o);
+        narrow &= text | text << 1;
+        std::memcpy(out + i, &text, 8);
     }
-    for (; i < n; ++i) o += append_host_text(page.text[src[i]], out + o);
+    bool wide = (narrow & BIT6) != BIT6;
+    for (; i < n; ++i) {
+        out[i] = page.narrow[src[i]];
+        wide = wide || out[i] == 0;
+    }
+    if (!wide) return n;
+    std::size_t o = 0;
+    for (i = 0; i < n; ++i) o += append_host_text(page.text[src[i]], out + o);
     return o;
 }
 

@@ -87,7 +87,8 @@ inline std::size_t append_host_pair(const HostDoubleByte& pairs, std::uint8_t a,
 }
 
 // Single-byte text through a page: every byte gives one or two bytes, so
-// `out` holds host_single_bound(in.size()) bytes. Returns the text's length.
+// `out` holds host_single_bound(in.size()) bytes and must not overlap `in`.
+// Returns the text's length.
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept;
 
