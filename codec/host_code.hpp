@@ -96,4 +96,8 @@ std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* 
 // a page: two bytes per byte (£ gives ￡).
 constexpr std::size_t host_single_bound(std::size_t n) noexcept { return 2 * n; }
 
+// Worst-case text of n bytes of double-byte-only text through a page: a pair
+// gives one or two bytes.
+constexpr std::size_t host_pairs_bound(std::size_t n) noexcept { return n; }
+
 }  // namespace rekmo

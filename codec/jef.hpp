@@ -30,7 +30,7 @@ constexpr std::size_t jef_bound(std::size_t n) noexcept { return n; }
 // The same conversions through a host code page (HOSTCODE=): its tables for
 // the double-byte characters and the single-byte stretches. An F item's text
 // may be twice as long as the item (host_single_bound), an FN item's is not
-// longer (jef_bound).
+// longer (host_pairs_bound).
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,

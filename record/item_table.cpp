@@ -80,7 +80,7 @@ template <const HostCodePage& PAGE, PageDecodeFn MIXED, PageReportFn MIXED_REPOR
 constexpr HostCodecs host_codecs() noexcept {
     return {{host_single<PAGE>, host_single<PAGE>, host_single_bound},
             host_codec<PAGE, MIXED, MIXED_REPORT, host_single_bound>(),
-            host_codec<PAGE, PAIRS, PAIRS_REPORT, jef_bound>()};
+            host_codec<PAGE, PAIRS, PAIRS_REPORT, host_pairs_bound>()};
 }
 
 constexpr HostCodecs JEF_CODECS =

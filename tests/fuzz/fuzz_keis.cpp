@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PageDecode decode = mixed ? PageDecode{decode_keis_field} : PageDecode{decode_keis_n_field};
     const PageReport noting = mixed ? PageReport{decode_keis_field} : PageReport{decode_keis_n_field};
     const std::vector<std::uint8_t> text = fuzz::check_decoder(
-        item, mixed ? host_single_bound(item.size()) : keis_bound(item.size()),
+        item, mixed ? host_single_bound(item.size()) : host_pairs_bound(item.size()),
         [&](auto in, auto* out) { return decode(in, out, page); },
         [&](auto in, auto* out, DecodeReport& report) { return noting(in, out, page, report); });
     if (!mixed) FUZZ_CHECK(fuzz::no_control_or_comma(text));
