@@ -1,7 +1,8 @@
 # Installing and packaging: `cpack` in a build folder makes
 # rekmo-<version>-<system>-<processor> archives: a .tar.gz from a Linux build,
-# a .zip from a Windows one. They hold the programs, the README, the license
-# and the bundled example, and on Linux the manual pages.
+# a .zip from a Windows one. They hold the programs, the README, the license,
+# the third-party notice (the host code tables' source and license) and the
+# bundled example, and on Linux the manual pages.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}" REKMO_SYSTEM)
 string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" REKMO_PROCESSOR)
 if(REKMO_PROCESSOR STREQUAL "amd64")
@@ -25,7 +26,7 @@ if(NOT WIN32)
   # Written from the README by tools/make_docs.py.
   install(FILES man/rekmo.1 man/rekmo-inspect.1 man/rekmo-copybook.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(FILES README.md LICENSE DESTINATION ${REKMO_DOC_DIR})
+install(FILES README.md LICENSE THIRD_PARTY.md DESTINATION ${REKMO_DOC_DIR})
 install(FILES examples/customers.bin examples/customers.fmt examples/customers.cpy tests/data/customers.csv
         DESTINATION ${REKMO_DOC_DIR}/examples)
 

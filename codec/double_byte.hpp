@@ -6,6 +6,8 @@
 #include <cstring>
 #include <span>
 
+#include "codec/ebcdic.hpp"
+#include "codec/host_code.hpp"
 #include "codec/report.hpp"
 
 namespace rekmo {
@@ -55,6 +57,38 @@ std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, 
     if (item.size() % 2 != 0) pair.report.note(FINDING_LONE_BYTE);
     return o;
 }
+
+// The single-byte stretches of the default decoders: the fixed table.
+template <class Report>
+struct DefaultSingle {
+    Report& report;
+    std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
+        note_host_spaces(in, report);
+        return ebcdic_to_jis8(in, out);
+    }
+};
+
+// Single-byte stretches and double-byte characters through a host code page.
+struct HostSingle {
+    const HostSingleByte& page;
+    std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
+        return host_single_to_sjis(in, out, page);
+    }
+};
+
+template <class Report>
+struct HostPair {
+    Report& report;
+    const HostDoubleByte& pairs;
+    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        const HostText text = pairs.rows[a][b];
+        // 〓 for a code with no character; A2AE is 〓 itself in both hosts' codes.
+        if constexpr (Report::ACTIVE) {
+            if (text == HOST_TEXT_GETA && !(a == 0xA2 && b == 0xAE)) report.note(FINDING_UNASSIGNED);
+        }
+        return append_host_text(text, out);
+    }
+};
 
 // The position of the first `byte` in [p, end), or end.
 inline const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {

@@ -17,6 +17,8 @@
 
 #include <cstring>
 
+#include "codec/host_code.hpp"
+
 namespace rekmo {
 
 // clang-format off
@@ -57,8 +59,40 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) 
     return n;
 }
 
-std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport&) noexcept {
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept {
+    note_host_spaces(in, report);
     return ebcdic_to_jis8(in, out);
+}
+
+std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
+                                const HostSingleByte& page) noexcept {
+    // First as above, eight bytes per step through `narrow`, which is 0 for a
+    // byte whose text takes two (£ gives ￡); should any step meet one, the
+    // item is converted again byte by byte. Every one-byte text (20-7E,
+    // A1-DF) has bit 5 or bit 6 set and 0 has neither, so bit 6 of each byte
+    // of text | text << 1, ANDed over the steps, stays set until a 0 comes.
+    constexpr std::uint64_t BIT6 = 0x4040404040404040u;
+    const std::uint8_t* src = in.data();
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+    std::uint64_t narrow = BIT6;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, src + i, 8);
+        std::uint64_t text = 0;
+        for (unsigned k = 0; k < 64; k += 8) text |= std::uint64_t{page.narrow[(word >> k) & 0xFF]} << k;
+        narrow &= text | text << 1;
+        std::memcpy(out + i, &text, 8);
+    }
+    bool wide = (narrow & BIT6) != BIT6;
+    for (; i < n; ++i) {
+        out[i] = page.narrow[src[i]];
+        wide = wide || out[i] == 0;
+    }
+    if (!wide) return n;
+    std::size_t o = 0;
+    for (i = 0; i < n; ++i) o += append_host_text(page.text[src[i]], out + o);
+    return o;
 }
 
 }  // namespace rekmo

@@ -15,6 +15,10 @@
 //   - a character whose Shift_JIS code holds a 00 byte contributes the bytes
 //     before it and the text goes on;
 //   - FN items are pairs from the start; an odd last byte is ignored.
+//
+// With a host code page (HOSTCODE=JEF) the shift codes and runs work the
+// same, but every pair and every single byte is looked up in the page's
+// tables: 40 40 is the page's space there, and a single byte may give two.
 #include "codec/jef.hpp"
 
 #include "codec/double_byte.hpp"
@@ -36,6 +40,11 @@ template <class Report>
 struct JefPair {
     Report& report;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        if constexpr (Report::ACTIVE) {
+            const unsigned code = unsigned{a} << 8 | b;
+            if (in_code_set(ORDERING_1978_JEF, code)) report.note(FINDING_JEF_1978);
+            if (in_code_set(JEF_EXTENDED, code)) report.note(FINDING_JEF_EXTENDED);
+        }
         if (a == JEF_SPACE && b == JEF_SPACE) {
             out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
             out[1] = SJIS_IDEOGRAPHIC_SPACE[1];
@@ -45,8 +54,9 @@ struct JefPair {
     }
 };
 
-template <class Report>
-std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+template <class Report, class Pair, class Single>
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report, Pair pair,
+                         Single single) noexcept {
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
@@ -57,12 +67,12 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
     std::size_t o = 0;
     std::size_t run_start = 0;
     bool run_has_bytes = false;  // only kept for a report
-    PairedRun run(JefPair<Report>{report});
+    PairedRun run(pair);
     while (p < end) {
         if (mode == Mode::SINGLE_BYTE) {
             const std::uint8_t* shift = find_byte(p, end, SHIFT_IN);
             const auto len = static_cast<std::size_t>(shift - p);
-            o += ebcdic_to_jis8({p, len}, out + o);
+            o += single({p, len}, out + o);
             if (shift == end) break;
             mode = Mode::DOUBLE_BYTE;
             run_start = o;
@@ -90,7 +100,7 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet);
+    return decode_mixed(item, out, quiet, JefPair<NoReport>{quiet}, DefaultSingle<NoReport>{quiet});
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
@@ -99,11 +109,31 @@ std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t*
 }
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report);
+    return decode_mixed(item, out, report, JefPair<DecodeReport>{report}, DefaultSingle<DecodeReport>{report});
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
     return decode_pairs(item, out, JefPair<DecodeReport>{report});
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+    NoReport quiet;
+    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single});
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, HostPair<NoReport>{quiet, page.pairs});
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                             DecodeReport& report) noexcept {
+    return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single});
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                               DecodeReport& report) noexcept {
+    return decode_pairs(item, out, HostPair<DecodeReport>{report, page.pairs});
 }
 
 }  // namespace rekmo

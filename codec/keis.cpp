@@ -14,6 +14,11 @@
 //   - a character whose Shift_JIS code holds a 00 byte contributes the bytes
 //     before it and the text goes on (B0 02 gives 88 alone);
 //   - KN items are pairs from the start; an odd last byte is ignored.
+//
+// With a host code page (HOSTCODE=KEIS78 or KEIS83) the shift codes and runs
+// work the same, but every pair and every single byte is looked up in the
+// page's tables: 40 40 is the ideographic space there, and a single byte may
+// give two.
 #include "codec/keis.hpp"
 
 #include "codec/double_byte.hpp"
@@ -26,6 +31,7 @@ namespace {
 constexpr std::uint8_t SHIFT_PREFIX = 0x0A;
 constexpr std::uint8_t SHIFT_IN = 0x42;   // after 0A: into double-byte
 constexpr std::uint8_t SHIFT_OUT = 0x41;  // after 0A: back to single-byte
+constexpr std::uint8_t KEIS_SPACE = 0x40;  // 40 40: the hosts' double-byte space, 10 3D here
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 
@@ -33,12 +39,17 @@ template <class Report>
 struct KeisPair {
     Report& report;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        if constexpr (Report::ACTIVE) {
+            if (in_code_set(ORDERING_1978_KEIS, unsigned{a} << 8 | b)) report.note(FINDING_KEIS_1978);
+            if (a == KEIS_SPACE && b == KEIS_SPACE) report.note(FINDING_KEIS_SPACE);
+        }
         return append_host_char(a, b, out, report);
     }
 };
 
-template <class Report>
-std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+template <class Report, class Pair, class Single>
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report, Pair pair,
+                         Single single) noexcept {
     // Stretches between 0A bytes are ordinary bytes of the current mode. The
     // run is converted as it grows, straight into `out`; run_start marks
     // where its text began, so that an unclosed run can be taken back.
@@ -48,10 +59,10 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
     std::size_t o = 0;
     std::size_t run_start = 0;
     bool run_has_bytes = false;  // only kept for a report
-    PairedRun run(KeisPair<Report>{report});
+    PairedRun run(pair);
     auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
         if (mode == Mode::SINGLE_BYTE) {
-            o += ebcdic_to_jis8({from, len}, out + o);
+            o += single({from, len}, out + o);
         } else {
             o = run.add(from, len, out, o);
             if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || len > 0;
@@ -86,7 +97,7 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet);
+    return decode_mixed(item, out, quiet, KeisPair<NoReport>{quiet}, DefaultSingle<NoReport>{quiet});
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
@@ -95,11 +106,31 @@ std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report);
+    return decode_mixed(item, out, report, KeisPair<DecodeReport>{report}, DefaultSingle<DecodeReport>{report});
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
     return decode_pairs(item, out, KeisPair<DecodeReport>{report});
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+    NoReport quiet;
+    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single});
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, HostPair<NoReport>{quiet, page.pairs});
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                             DecodeReport& report) noexcept {
+    return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single});
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                               DecodeReport& report) noexcept {
+    return decode_pairs(item, out, HostPair<DecodeReport>{report, page.pairs});
 }
 
 }  // namespace rekmo

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/host_code.hpp"
 #include "codec/report.hpp"
 
 namespace rekmo {
@@ -26,5 +27,16 @@ std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t
 
 // The text is never longer than the item.
 constexpr std::size_t keis_bound(std::size_t n) noexcept { return n; }
+
+// The same conversions through a host code page (HOSTCODE=): its tables for
+// the double-byte characters and the single-byte stretches. An K item's text
+// may be twice as long as the item (host_single_bound), an KN item's is not
+// longer (host_pairs_bound).
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                             DecodeReport& report) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
+                               DecodeReport& report) noexcept;
 
 }  // namespace rekmo

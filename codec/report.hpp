@@ -27,14 +27,21 @@ enum Finding : std::uint32_t {
     FINDING_NON_DIGIT = 1u << 9,     // P, Z: a digit half-byte above 9 ends the number
     FINDING_UNUSUAL_SIGN = 1u << 10, // P, Z: a sign half-byte other than C, D or F
     FINDING_PRECISION = 1u << 11,    // P, Z: the printed number differs from the item's digits
+    // What a real host's code page means otherwise (a HOSTCODE= line converts it).
+    FINDING_HOST_SPACE = 1u << 12,    // single-byte text: a character of both hosts' EBCDIK written as a space
+    FINDING_JEF_1978 = 1u << 13,      // F, FN: a code whose character differs between the 1978 and 1983 orderings
+    FINDING_KEIS_1978 = 1u << 14,     // K, KN: the same for KEIS in the 1978 ordering
+    FINDING_JEF_EXTENDED = 1u << 15,  // F, FN: a JEF extended kanji (rows 41-7F) written as raw bytes
+    FINDING_KEIS_SPACE = 1u << 16,    // K, KN: 40 40, the KEIS double-byte space, written as 10 3D
 };
 
-inline constexpr int FINDING_KINDS = 12;
+inline constexpr int FINDING_KINDS = 17;
 
 // The short name of each finding, by bit number, as reports and tests write it.
 inline constexpr const char* FINDING_NAMES[FINDING_KINDS] = {
     "comma",      "cr",         "lf",        "unclosed_run", "lone_byte",    "zero_byte",
     "mapping_zero", "esc_b",    "unassigned", "non_digit",   "unusual_sign", "precision",
+    "host_space",   "jef_1978", "keis_1978",  "jef_extended", "keis_space",
 };
 
 // The report the converter passes: notes nothing, costs nothing.

@@ -3,6 +3,7 @@
 //
 //   # customer master          comment: '#' after any leading spaces
 //   RECLEN=120                 record length; the last RECLEN line wins
+//   HOSTCODE=JEF               host code page (JEF, KEIS78, KEIS83); the last wins
 //   CUSTNO,1,8,E,1             name,position,length,type,output
 //   KANJI,14,40,KN,1
 //
@@ -22,6 +23,7 @@ constexpr std::uint8_t END_OF_FILE_MARK = 0x1A;  // text mode ends the file here
 constexpr std::size_t MAX_PIECE = 1023;          // bytes per line read
 constexpr std::size_t SHORT_LINE = 3;            // shorter lines are skipped
 constexpr std::string_view RECLEN_KEY = "RECLEN=";
+constexpr std::string_view HOST_CODE_KEY = "HOSTCODE=";
 constexpr std::size_t ITEM_FIELDS = 5;  // name,start,length,type,output
 
 constexpr bool is_blank(char c) noexcept {
@@ -115,6 +117,21 @@ ItemType item_type_of(std::string_view field) noexcept {
     }
 }
 
+// The value of a HOSTCODE line, without blanks around it.
+std::string_view trim_blanks(std::string_view value) noexcept {
+    while (!value.empty() && is_blank(value.front())) value.remove_prefix(1);
+    while (!value.empty() && is_blank(value.back())) value.remove_suffix(1);
+    return value;
+}
+
+// JEF, KEIS78 or KEIS83 (the line is upper-cased already); NONE for others.
+HostCode host_code_of(std::string_view value) noexcept {
+    if (value == "JEF") return HostCode::JEF;
+    if (value == "KEIS78") return HostCode::KEIS78;
+    if (value == "KEIS83") return HostCode::KEIS83;
+    return HostCode::NONE;
+}
+
 }  // namespace
 
 Result item_fault(const ItemDef& item) noexcept {
@@ -178,6 +195,20 @@ void FormatReader::handle_line(std::span<std::uint8_t> raw) {
         reclen_value_ = field_value(line.substr(RECLEN_KEY.size()));
         return;
     }
+    if (line.starts_with(HOST_CODE_KEY)) {
+        // Such a line was an item of length 0 before, refused: no format that
+        // converted changes meaning.
+        const std::string_view value = trim_blanks(line.substr(HOST_CODE_KEY.size()));
+        const HostCode code = host_code_of(value);
+        if (code != HostCode::NONE) {
+            host_code_ = code;
+        } else if (!def_.host_code_faulty) {
+            def_.host_code_faulty = true;
+            def_.host_code_fault.assign(value);
+            def_.host_code_fault_items = def_.items.size();
+        }
+        return;
+    }
 
     std::string_view fields[ITEM_FIELDS];
     split_fields(line, fields);
@@ -195,6 +226,7 @@ void FormatReader::finish() {
     if (pending_cr_) push(CARRIAGE_RETURN);
     pending_cr_ = false;
     if (piece_len_ > 0) end_piece();
+    def_.host_code = host_code_;
     if (reclen_value_ >= 1) {
         def_.record_length = reclen_value_;
         def_.record_length_given = true;
@@ -211,10 +243,22 @@ void FormatReader::finish() {
 // --- Checks ---------------------------------------------------------------
 
 FormatError check_format(const FormatDef& def) noexcept {
+    const auto host_code_fault = [&]() noexcept {
+        FormatError error{Result::HOST_CODE, 0, 0};
+        try {
+            error.value = def.host_code_fault;
+        } catch (const std::bad_alloc&) {
+            error.result = Result::OUT_OF_MEMORY;
+        }
+        return error;
+    };
     for (std::size_t i = 0; i < def.items.size(); ++i) {
+        if (def.host_code_faulty && def.host_code_fault_items == i) return host_code_fault();
         const Result fault = item_fault(def.items[i]);
         if (fault != Result::OK) return FormatError{fault, static_cast<std::int64_t>(i) + 1, 0};
     }
+    if (def.host_code_faulty) return host_code_fault();
+    if (def.host_code > HostCode::KEIS83) return FormatError{Result::HOST_CODE, 0, 0};
     if (def.record_length < 1 || def.record_length > MAX_RECORD_LENGTH) {
         return FormatError{Result::RECORD_LENGTH, 0, def.record_length};
     }

@@ -26,6 +26,16 @@ enum ItemType : std::int32_t {
     ITEM_KEIS_N = 8,  // KN: KEIS double-byte only
 };
 
+// The host code page a HOSTCODE= line names: which tables replace the fixed
+// arithmetic and single-byte table (see codec/host_code.hpp). NONE converts
+// as the format file's items always have.
+enum class HostCode : std::uint8_t {
+    NONE,    // no HOSTCODE line
+    JEF,     // F, FN, E and the single-byte stretches of F through the JEF tables
+    KEIS78,  // K, KN (1978 ordering), E and the single-byte stretches of K through the KEIS tables
+    KEIS83,  // the same in the 1983 ordering
+};
+
 struct ItemDef {
     std::string name;           // field 0 as normalised; never written out
     std::int64_t start = 0;     // 0-based offset: the 1-based position minus 1
@@ -38,6 +48,12 @@ struct FormatDef {
     std::vector<ItemDef> items;        // in the order of the item lines
     std::int32_t record_length = -1;   // after loading: RECLEN, else the largest end
     bool record_length_given = false;  // a RECLEN line with a value above 0 decided it
+    HostCode host_code = HostCode::NONE;  // the last HOSTCODE line's
+    // The first HOSTCODE line naming no host code page: its value, and how
+    // many item lines came before it (faults are told in line order).
+    bool host_code_faulty = false;
+    std::string host_code_fault;
+    std::size_t host_code_fault_items = 0;
 };
 
 // Limits beyond which a format is refused: records longer than 16 MiB are
@@ -49,13 +65,15 @@ inline constexpr std::int32_t MAX_PACKED_LENGTH = 150;
 
 // The outcome of reading or checking a format: OK, CANNOT_OPEN (the file
 // cannot be opened or read, also a directory), ITEM_SIZE, ITEM_TYPE,
-// ITEM_POSITION, RECORD_LENGTH or OUT_OF_MEMORY (the item table could not
-// grow). Only the first fault is told, in this order: the first faulty item
-// (its size, then its type, then its position), then the record length.
+// ITEM_POSITION, HOST_CODE, RECORD_LENGTH or OUT_OF_MEMORY (the item table
+// could not grow). Only the first fault is told, in this order: the first
+// faulty item or HOSTCODE line, in line order (of an item, its size, then its
+// type, then its position), then the record length.
 struct FormatError {
     Result result = Result::OK;
     std::int64_t item_number = 0;    // 1-based item line number, for the ITEM_ results
     std::int32_t record_length = 0;  // for RECORD_LENGTH
+    std::string value = {};          // for HOST_CODE: the value the line gave
 };
 
 // Reads and checks format-file bytes held in memory. `def` is replaced by
@@ -91,6 +109,7 @@ private:
     FormatDef& def_;
     std::int64_t largest_end_ = -1;
     std::int32_t reclen_value_ = -1;
+    HostCode host_code_ = HostCode::NONE;
     bool pending_cr_ = false;
     bool at_eof_ = false;  // a 0x1A byte was seen
     std::size_t piece_len_ = 0;

@@ -21,10 +21,20 @@ constexpr const char* FINDING_TEXTS[FINDING_KINDS] = {
     "a zero byte ends the J text before later data",
     "a double-byte code maps to a 00 byte: the character (J: the rest of the text) is lost",
     "ESC ( B inside a J run does not end it: the run continues or is dropped",
-    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage)",
+    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage); with HOSTCODE, a code with no "
+    "code page 932 character, written as the mark 81 AC",
     "a digit half-byte above 9 ends the number",
     "a sign half-byte other than C, D or F (read as negative)",
     "the printed number differs from the digits (more than 17 significant digits print as zeros)",
+    "a character of the hosts' single-byte code (katakana punctuation, small kana, the long-vowel mark, "
+    "the pound sign, the broken bar, ` ~ { } $) is written as a space: HOSTCODE=JEF on a JEF host, HOSTCODE=KEIS83 on a KEIS host "
+    "converts it",
+    "JEF keeps the 1978 ordering: this code is the other kanji of a swapped pair, or another form of it; "
+    "HOSTCODE=JEF converts it as the host meant",
+    "in the 1978 KEIS ordering this code is the other kanji of a swapped pair, or a box-drawing or other "
+    "changed character; HOSTCODE=KEIS78 converts it as the host meant",
+    "a JEF extended kanji (rows 41-7F) is written as two raw bytes; HOSTCODE=JEF converts it",
+    "40 40, the KEIS double-byte space, is written as 10 3D; HOSTCODE=KEIS83 (or KEIS78) writes the ideographic space",
 };
 
 }  // namespace

@@ -38,12 +38,31 @@ const char* type_letter(ItemType type) noexcept {
     return i < std::size(LETTERS) ? LETTERS[i] : "?";
 }
 
+const char* host_code_name(HostCode code) noexcept {
+    switch (code) {
+        case HostCode::JEF: return "JEF";
+        case HostCode::KEIS78: return "KEIS78";
+        case HostCode::KEIS83: return "KEIS83";
+        case HostCode::NONE: break;
+    }
+    return "";
+}
+
+// What a HOSTCODE line changes, in words.
+const char* host_code_scope(HostCode code) noexcept {
+    return code == HostCode::JEF ? "F and FN through the JEF tables, E and F's single bytes through JEF's EBCDIK"
+           : code == HostCode::KEIS78
+               ? "K and KN through the KEIS 1978 tables, E and K's single bytes through KEIS's EBCDIK"
+               : "K and KN through the KEIS 1983 tables, E and K's single bytes through KEIS's EBCDIK";
+}
+
 const char* fault_name(Result fault) noexcept {
     switch (fault) {
         case Result::ITEM_SIZE: return "size";
         case Result::ITEM_TYPE: return "type";
         case Result::ITEM_POSITION: return "position";
         case Result::RECORD_LENGTH: return "record_length";
+        case Result::HOST_CODE: return "host_code";
         case Result::CANNOT_OPEN: return "cannot_open";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
         default: break;
@@ -139,7 +158,12 @@ void text_layout(const Layout& layout, std::string& out) {
     out += "Format file: " + layout.path + "\n";
     if (!layout.message.empty()) out += "rekmo refuses this format: " + layout.message + "\n";
     out += "Record length: " + std::to_string(format.record_length) + " bytes (" +
-           (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n\n";
+           (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n";
+    if (format.host_code != HostCode::NONE) {
+        out += std::string("Host code: ") + host_code_name(format.host_code) + " (" + host_code_scope(format.host_code) +
+               ")\n";
+    }
+    out += "\n";
     Table table({"#", "Name", "Position", "Length", "End", "Type", "Output", "Refused"});
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
@@ -295,6 +319,7 @@ std::string json_layout(const Layout& layout) {
     out += ",\"message\":" + (layout.message.empty() ? std::string("null") : json_string(layout.message));
     out += ",\"record_length\":" + std::to_string(format.record_length);
     out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
+    if (format.host_code != HostCode::NONE) out += ",\"host_code\":" + json_string(host_code_name(format.host_code));
     out += ",\"items\":[";
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];

@@ -38,6 +38,7 @@ const char* result_name(Result result) noexcept {
         case Result::ITEM_TYPE: return "item_type";
         case Result::ITEM_POSITION: return "item_position";
         case Result::RECORD_LENGTH: return "record_length";
+        case Result::HOST_CODE: return "host_code";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
     }
     return "unknown";
@@ -335,7 +336,8 @@ py::tuple parse(py::bytes data) {
         error = parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, format->def);
     }
     if (error.result == Result::OUT_OF_MEMORY) throw std::bad_alloc();
-    const py::tuple fault = py::make_tuple(result_name(error.result), error.item_number, error.record_length);
+    const py::tuple fault =
+        py::make_tuple(result_name(error.result), error.item_number, error.record_length, py::bytes(error.value));
     if (error.result != Result::OK) return py::make_tuple(py::none(), fault);
     Converter converter;
     if (converter.open(format->def).result != Result::OK) throw std::bad_alloc();
@@ -363,6 +365,16 @@ PYBIND11_MODULE(_rekmo, m) {
 
     py::class_<Format>(m, "Format")
         .def_property_readonly("record_length", [](const Format& f) { return f.def.record_length; })
+        .def_property_readonly("host_code",
+                               [](const Format& f) -> py::object {
+                                   switch (f.def.host_code) {
+                                       case HostCode::JEF: return py::str("JEF");
+                                       case HostCode::KEIS78: return py::str("KEIS78");
+                                       case HostCode::KEIS83: return py::str("KEIS83");
+                                       case HostCode::NONE: break;
+                                   }
+                                   return py::none();
+                               })
         .def_property_readonly("items",
                                [](const Format& f) {
                                    py::list items;
@@ -385,13 +397,16 @@ PYBIND11_MODULE(_rekmo, m) {
         });
 
     m.def("parse", &parse, py::arg("data"),
-          "Reads format-file bytes: (Format, fault) where fault is (kind, item number, record length); "
+          "Reads format-file bytes: (Format, fault) where fault is (kind, item number, record length, "
+          "HOSTCODE value); "
           "Format is None when the format is refused.");
 
     m.def(
         "format_error_message",
-        [](const std::string& kind, std::int64_t item_number, std::int32_t record_length, const std::string& path) {
-            return message_pieces(format_error_message(FormatError{result_of(kind), item_number, record_length}, path));
+        [](const std::string& kind, std::int64_t item_number, std::int32_t record_length, const std::string& value,
+           const std::string& path) {
+            return message_pieces(
+                format_error_message(FormatError{result_of(kind), item_number, record_length, value}, path));
         },
         "rekmo's message for a refused format, as (bytes, from_template) pieces.");
     m.def(

@@ -6,6 +6,7 @@
 
 #include "codec/decimal.hpp"
 #include "codec/ebcdic.hpp"
+#include "codec/host_code.hpp"
 #include "codec/jef.hpp"
 #include "codec/jis.hpp"
 #include "codec/keis.hpp"
@@ -38,11 +39,88 @@ constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound},
 }};
 
+// The decoders through a host code page, one instance per page, so that a
+// plan step keeps a plain function and the default decoders pay nothing.
+template <const HostCodePage& PAGE>
+std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return host_single_to_sjis(item, out, PAGE.single);
+}
+
+template <const HostCodePage& PAGE>
+std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport&) noexcept {
+    return host_single_to_sjis(item, out, PAGE.single);
+}
+
+template <const HostCodePage& PAGE, auto DECODE>
+std::size_t host_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return DECODE(item, out, PAGE);
+}
+
+template <const HostCodePage& PAGE, auto DECODE>
+std::size_t host_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return DECODE(item, out, PAGE, report);
+}
+
+using PageDecodeFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&) noexcept;
+using PageReportFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&,
+                                     DecodeReport&) noexcept;
+
+template <const HostCodePage& PAGE, PageDecodeFn DECODE, PageReportFn REPORT, BoundFn BOUND>
+constexpr ItemCodec host_codec() noexcept {
+    return {host_field<PAGE, DECODE>, host_field<PAGE, REPORT>, BOUND};
+}
+
+// E, then the mixed type, then the double-byte-only type of each page.
+struct HostCodecs {
+    ItemCodec single, mixed, pairs;
+};
+
+template <const HostCodePage& PAGE, PageDecodeFn MIXED, PageReportFn MIXED_REPORT, PageDecodeFn PAIRS,
+          PageReportFn PAIRS_REPORT>
+constexpr HostCodecs host_codecs() noexcept {
+    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound},
+            host_codec<PAGE, MIXED, MIXED_REPORT, host_single_bound>(),
+            host_codec<PAGE, PAIRS, PAIRS_REPORT, host_pairs_bound>()};
+}
+
+constexpr HostCodecs JEF_CODECS =
+    host_codecs<HOST_PAGE_JEF, decode_jef_field, decode_jef_field, decode_jef_n_field, decode_jef_n_field>();
+constexpr HostCodecs KEIS78_CODECS =
+    host_codecs<HOST_PAGE_KEIS78, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
+constexpr HostCodecs KEIS83_CODECS =
+    host_codecs<HOST_PAGE_KEIS83, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
+
 }  // namespace
 
 const ItemCodec& item_codec(ItemType type) noexcept {
     const auto index = static_cast<std::size_t>(type);
     return index < ITEM_CODECS.size() ? ITEM_CODECS[index] : ITEM_CODECS[ITEM_NONE];
+}
+
+const ItemCodec& item_codec(ItemType type, HostCode host) noexcept {
+    const HostCodecs* codecs = nullptr;
+    ItemType mixed = ITEM_KEIS;
+    ItemType pairs = ITEM_KEIS_N;
+    switch (host) {
+        case HostCode::JEF:
+            codecs = &JEF_CODECS;
+            mixed = ITEM_JEF;
+            pairs = ITEM_JEF_N;
+            break;
+        case HostCode::KEIS78:
+            codecs = &KEIS78_CODECS;
+            break;
+        case HostCode::KEIS83:
+            codecs = &KEIS83_CODECS;
+            break;
+        case HostCode::NONE:
+            break;
+    }
+    if (codecs == nullptr) return item_codec(type);
+    if (type == ITEM_EBCDIC) return codecs->single;
+    if (type == mixed) return codecs->mixed;
+    if (type == pairs) return codecs->pairs;
+    return item_codec(type);
 }
 
 }  // namespace rekmo

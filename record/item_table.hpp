@@ -28,4 +28,8 @@ struct ItemCodec {
 // check refuses it); it maps to a row that writes the raw bytes.
 const ItemCodec& item_codec(ItemType type) noexcept;
 
+// The codec for an item type under a format's HOSTCODE: the host code page's
+// decoders for the types it covers, the default ones for the others.
+const ItemCodec& item_codec(ItemType type, HostCode host) noexcept;
+
 }  // namespace rekmo

@@ -24,7 +24,7 @@ ItemPlan make_plan(const FormatDef& format) {
     for (std::size_t index = 0; index < format.items.size(); ++index) {
         const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
-        const ItemCodec& codec = item_codec(item.type);
+        const ItemCodec& codec = item_codec(item.type, format.host_code);
         PlanStep step;
         step.length = item.length > 0 ? static_cast<std::size_t>(item.length) : 0;
         // A negative length reads nothing, wherever the item starts.

@@ -43,6 +43,10 @@ std::string_view message_template(Result result) noexcept {
         case Result::RECORD_LENGTH:
             // The record length is invalid. (length)
             return "\xDA\xBA\xB0\xC4\xDE\x92\xB7\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7\x81\x42\n(%d)";
+        case Result::HOST_CODE:
+            // The host code is specified wrongly. (value)
+            return "\xCE\xBD\xC4\xBA\xB0\xC4\xDE\x82\xCC\x8E\x77\x92\xE8\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7"
+                   "\x81\x42\n(%s)";
         case Result::OUT_OF_MEMORY:
             // Memory is insufficient.
             return "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
@@ -87,6 +91,8 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
             return format_message(error.result, {error.item_number});
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
+        case Result::HOST_CODE:
+            return format_message(error.result, {error.value});
         default:
             return format_message(error.result, {});
     }

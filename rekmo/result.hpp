@@ -18,6 +18,7 @@ enum class Result {
     ITEM_TYPE,      // an item's type field names no item type
     ITEM_POSITION,  // an item starts before position 1 or ends beyond 16 MiB
     RECORD_LENGTH,  // the record length is below 1 or above 16 MiB
+    HOST_CODE,      // a HOSTCODE line names no host code page
     OUT_OF_MEMORY,  // memory ran out
 };
 

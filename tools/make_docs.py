@@ -29,7 +29,8 @@ PAGES = {
         "name": "rekmo \\- convert fixed-length host records to Shift_JIS CSV",
         "synopsis": "\\fBrekmo\\fR \\fIHostFile\\fR \\fIWinFile\\fR \\fIFormatFile\\fR",
         "intro": True,
-        "sections": ["The command line", "The format file", "Item types", "Messages and exit status"],
+        "sections": ["The command line", "The format file", "Item types", "Real host code pages: `HOSTCODE=`",
+                     "Messages and exit status"],
         "see_also": "\\fBrekmo-inspect\\fR(1), \\fBrekmo-copybook\\fR(1)",
     },
     "rekmo-inspect.1": {
@@ -190,7 +191,7 @@ def man_page(name, page, readme):
     if description:
         out += [".SH DESCRIPTION"] + description
     for heading in page["sections"]:
-        heading, title = heading if isinstance(heading, tuple) else (heading, inline(heading).upper())
+        heading, title = heading if isinstance(heading, tuple) else (heading, inline(heading.upper()))
         if heading not in found:
             sys.exit("make_docs: README.md has no section '## %s'" % heading)
         out += [".SH " + title] + to_man(found[heading])

@@ -36,6 +36,7 @@ _ENGLISH = {
     "item_type": "the item type of row {item} is invalid",
     "item_position": "the item position of row {item} is invalid",
     "record_length": "the record length is invalid ({record_length})",
+    "host_code": "the host code is invalid ({value})",
     "out_of_memory": "memory ran out",
 }
 
@@ -89,15 +90,17 @@ class Error(Exception):
 
 
 class FormatError(Error):
-    """A format refused: `kind` is "item_size", "item_type", "item_position" or
-    "record_length"; `item_number` counts item lines from 1 (0 for the record
-    length), `record_length` is the length refused."""
+    """A format refused: `kind` is "item_size", "item_type", "item_position",
+    "record_length" or "host_code"; `item_number` counts item lines from 1 (0 for
+    the record length and the host code), `record_length` is the length refused,
+    `value` the HOSTCODE line's value that names no host code page."""
 
-    def __init__(self, kind, item_number, record_length, message):
-        english = _english(kind).format(item=item_number, record_length=record_length)
+    def __init__(self, kind, item_number, record_length, message, value=""):
+        english = _english(kind).format(item=item_number, record_length=record_length, value=value)
         super().__init__(kind, message, english)
         self.item_number = item_number
         self.record_length = record_length
+        self.value = value
 
 
 class ConversionError(Error):
@@ -131,10 +134,10 @@ class Layout:
         """Prefer Layout.load and Layout.parse."""
         self._data = bytes(data)
         self._path = path
-        fmt, (kind, item_number, record_length) = _rekmo.parse(self._data)
+        fmt, (kind, item_number, record_length, value) = _rekmo.parse(self._data)
         if fmt is None:
-            pieces = _rekmo.format_error_message(kind, item_number, record_length, os.fsencode(path or ""))
-            raise FormatError(kind, item_number, record_length, _message(pieces))
+            pieces = _rekmo.format_error_message(kind, item_number, record_length, value, os.fsencode(path or ""))
+            raise FormatError(kind, item_number, record_length, _message(pieces), _decode(value))
         self._format = fmt
         items = [Item(_decode(name), position, length, _TYPE_LETTERS[code], output != 0)
                  for name, position, length, code, output in fmt.items]
@@ -171,6 +174,12 @@ class Layout:
     @property
     def record_length(self):
         return self._format.record_length
+
+    @property
+    def host_code(self):
+        """The format's HOSTCODE line: "JEF", "KEIS78" or "KEIS83", or None without one
+        (the default tables)."""
+        return self._format.host_code
 
     @property
     def columns(self):

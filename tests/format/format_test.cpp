@@ -38,13 +38,15 @@ std::string parse_text(const std::string& source) {
 
 const char* const RESULTS[] = {"OK",           "USAGE",     "CANNOT_OPEN", "SIZE_MISMATCH", "READ_ERROR",
                                "WRITE_ERROR",  "ITEM_SIZE", "ITEM_TYPE",   "ITEM_POSITION", "RECORD_LENGTH",
-                               "OUT_OF_MEMORY"};
+                               "HOST_CODE",    "OUT_OF_MEMORY"};
+const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
 
 std::string outcome(const FormatError& error, const FormatDef& def) {
     std::string out = RESULTS[static_cast<int>(error.result)];
     if (error.item_number != 0) out += "#" + std::to_string(error.item_number);
-    out += " " + std::to_string(def.record_length);
+    if (error.result == Result::HOST_CODE) out += "(" + error.value + ")";
+    out += " " + std::to_string(def.record_length) + HOST_CODES[static_cast<int>(def.host_code)];
     for (const ItemDef& item : def.items) {
         out += " | ";
         for (const char c : item.name) {

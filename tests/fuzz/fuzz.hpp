@@ -31,6 +31,33 @@ inline bool has_no_zero(std::span<const std::uint8_t> text) {
     return true;
 }
 
+// Runs a decoder and its reporting form over `item`: the text stays within
+// `bound`, holds no 0x00, and reporting changes nothing in it. Returns it.
+template <class Decode, class Noting>
+std::vector<std::uint8_t> check_decoder(std::span<const std::uint8_t> item, std::size_t bound, Decode decode,
+                                        Noting noting) {
+    std::vector<std::uint8_t> out(bound + 1, 0xEE);
+    const std::size_t n = decode(item, out.data());
+    FUZZ_CHECK(n <= bound && out[bound] == 0xEE);  // nothing written past the bound
+    out.resize(n);
+    FUZZ_CHECK(has_no_zero(out));
+    DecodeReport report;
+    std::vector<std::uint8_t> noted(bound + 1, 0xEE);
+    const std::size_t m = noting(item, noted.data(), report);
+    FUZZ_CHECK(noted[bound] == 0xEE);
+    noted.resize(m);
+    FUZZ_CHECK(noted == out);
+    return out;
+}
+
+// Double-byte text through a host code page: no control byte, no comma, so
+// that no code can add a column or a line.
+inline bool no_control_or_comma(std::span<const std::uint8_t> text) {
+    for (const std::uint8_t b : text)
+        if (b < 0x20 || b == 0x7F || b == ',') return false;
+    return true;
+}
+
 // Host bytes from memory, lines into memory.
 using Source = test::MemorySource;
 using Sink = test::MemorySink;

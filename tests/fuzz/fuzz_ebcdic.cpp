@@ -1,7 +1,10 @@
 // E items: one text byte per host byte, never 0x00, each from the table.
+// Through each host code page: the texts of the page's table, byte by byte
+// (the eight-at-a-time path gives the same), within the bound.
 #include <vector>
 
 #include "codec/ebcdic.hpp"
+#include "codec/host_code.hpp"
 #include "fuzz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,5 +19,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> in_place(data, data + size);
     (void)ebcdic_to_jis8(in_place, in_place.data());
     FUZZ_CHECK(in_place == out);
+
+    for (const HostCodePage* page : {&HOST_PAGE_JEF, &HOST_PAGE_KEIS78}) {
+        const std::size_t bound = host_single_bound(size);
+        std::vector<std::uint8_t> text(bound + 1, 0xEE);
+        const std::size_t n = host_single_to_sjis({data, size}, text.data(), page->single);
+        FUZZ_CHECK(n <= bound && text[bound] == 0xEE);
+        text.resize(n);
+        std::vector<std::uint8_t> expected;
+        for (std::size_t i = 0; i < size; ++i) {
+            const HostText t = page->single.text[data[i]];
+            expected.push_back(static_cast<std::uint8_t>(t));
+            if (t > 0xFF) expected.push_back(static_cast<std::uint8_t>(t >> 8));
+        }
+        FUZZ_CHECK(text == expected);
+        FUZZ_CHECK(fuzz::has_no_zero(text));
+    }
     return 0;
 }

@@ -11,9 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (error.result == Result::OK) {
         FUZZ_CHECK(def.record_length >= 1 && def.record_length <= MAX_RECORD_LENGTH);
         for (const ItemDef& item : def.items) FUZZ_CHECK(item_fault(item) == Result::OK);
+    } else if (error.result == Result::HOST_CODE) {
+        FUZZ_CHECK(def.host_code_faulty && error.value == def.host_code_fault);
+        for (std::size_t i = 0; i < def.host_code_fault_items; ++i) FUZZ_CHECK(item_fault(def.items[i]) == Result::OK);
     } else if (error.result != Result::RECORD_LENGTH && error.result != Result::OUT_OF_MEMORY) {
         FUZZ_CHECK(error.item_number >= 1 && static_cast<std::size_t>(error.item_number) <= def.items.size());
         FUZZ_CHECK(item_fault(def.items[static_cast<std::size_t>(error.item_number - 1)]) == error.result);
+        // A faulty HOSTCODE line, if any, comes after the faulty item.
+        FUZZ_CHECK(!def.host_code_faulty || def.host_code_fault_items >= static_cast<std::size_t>(error.item_number));
     }
     // Reading is the same whatever the split of the bytes.
     FormatDef split;
@@ -22,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.feed({data + size / 2, size - size / 2});
     reader.finish();
     FUZZ_CHECK(split.items.size() == def.items.size() && split.record_length == def.record_length);
+    FUZZ_CHECK(split.host_code == def.host_code && split.host_code_faulty == def.host_code_faulty);
     return 0;
 }

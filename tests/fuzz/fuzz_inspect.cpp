@@ -1,7 +1,8 @@
 // rekmo-inspect on any format and host bytes (the same input form as the
-// conversion target). Its first refused item is the one rekmo reports; the
-// texts it shows, joined, are rekmo's lines; the scan counts exactly the
-// findings the records show; the JSON report is UTF-8 with no raw control.
+// conversion target). Its first refused item is the one rekmo reports (unless
+// a faulty HOSTCODE line stands before it); the texts it shows, joined, are
+// rekmo's lines; the scan counts exactly the findings the records show; the
+// JSON report is UTF-8 with no raw control.
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (is_item_fault(layout.error.result)) {
         FUZZ_CHECK(first_refused == static_cast<std::size_t>(layout.error.item_number));
+    } else if (layout.error.result == Result::HOST_CODE) {
+        // A faulty HOSTCODE line stands before every refused item.
+        FUZZ_CHECK(first_refused == 0 || first_refused > layout.format.host_code_fault_items);
     } else {
         FUZZ_CHECK(first_refused == 0);
     }

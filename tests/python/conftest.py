@@ -24,11 +24,14 @@ def run_rekmo(host, win, fmt):
 
 def format_text(layout, output=None):
     """The layout as a format file, every item written or only item `output`."""
-    lines = [f"RECLEN={layout.record_length}"]
+    lines = [f"RECLEN={layout.record_length}"] + [f"HOSTCODE={layout.host_code}"] * bool(layout.host_code)
     for i, item in enumerate(layout.items):
         written = item.output if output is None else i == output
         lines.append(f"I{i},{item.position},{item.length},{item.type},{int(written)}")
     return ("\n".join(lines) + "\n").encode()
+
+
+HOST_CODES = [None, None, "JEF", "KEIS78", "KEIS83"]  # without the line, or each host code page
 
 
 def random_case(seed, records=40):
@@ -37,7 +40,7 @@ def random_case(seed, records=40):
     the decoders treat specially."""
     rng = random.Random(seed)
     record_length = rng.randint(1, 120)
-    lines = [f"RECLEN={record_length}"]
+    lines = [f"RECLEN={record_length}"] + [f"HOSTCODE={code}" for code in [rng.choice(HOST_CODES)] if code]
     for i in range(rng.randint(1, 12)):
         kind = rng.choice(["E", "P", "Z", "J", "F", "FN", "K", "KN"])
         length = rng.choice([rng.randint(1, 12), rng.randint(1, 40), -rng.randint(1, 3)])

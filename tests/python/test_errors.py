@@ -12,7 +12,7 @@ import pytest
 import rekmo
 from conftest import run_rekmo, source
 
-CASE = re.compile(r'^((?:"(?:[^"\\]|\\.)*"(?:\*\d+)?\s*)+)=>\s*([A-Z_]+)(?:#(\d+))?\s+(-?\d+)')
+CASE = re.compile(r'^((?:"(?:[^"\\]|\\.)*"(?:\*\d+)?\s*)+)=>\s*([A-Z_]+)(?:#(\d+))?(?:\((.*?)\))?\s+(-?\d+)')
 
 
 def format_cases():
@@ -23,22 +23,22 @@ def format_cases():
             if match:
                 text = b"".join(ast.literal_eval("b" + literal) * int(times or 1) for literal, times in
                                 re.findall(r'("(?:[^"\\]|\\.)*")(?:\*(\d+))?', match.group(1)))
-                yield pytest.param(text, match.group(2).lower(), int(match.group(3) or 0), int(match.group(4)),
-                                   id=f"formats.txt:{number}")
+                yield pytest.param(text, match.group(2).lower(), int(match.group(3) or 0), match.group(4) or "",
+                                   int(match.group(5)), id=f"formats.txt:{number}")
 
 
-@pytest.mark.parametrize("text,kind,item,record_length", list(format_cases()))
-def test_formats_read_as_the_command_reads_them(text, kind, item, record_length, write, tmp_path):
+@pytest.mark.parametrize("text,kind,item,value,record_length", list(format_cases()))
+def test_formats_read_as_the_command_reads_them(text, kind, item, value, record_length, write, tmp_path):
     if kind == "ok":
         assert rekmo.Layout.parse(text).record_length == record_length
         return
     with pytest.raises(rekmo.FormatError) as raised:
         rekmo.Layout.load(write("bad.fmt", text))
     error = raised.value
-    assert (error.kind, error.item_number) == (kind, item)
+    assert (error.kind, error.item_number, error.value) == (kind, item, value)
     status, message = run_rekmo(tmp_path / "none.bin", tmp_path / "out.csv", tmp_path / "bad.fmt")
     assert error.message == message and status == 1
-    assert str(error).startswith(("the item", "the record length")) and error.message in str(error)
+    assert str(error).startswith(("the item", "the record length", "the host code")) and error.message in str(error)
 
 
 def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):

@@ -85,8 +85,11 @@ TEST(Items, ConvertAsTheTableSays) {
         const auto findings = bar == std::string::npos ? std::nullopt : parse_findings(line.substr(bar + 1));
         ++rows;
 
-        const std::string format =
-            "RECLEN=" + std::to_string(item.size()) + "\nX,1," + std::to_string(item.size()) + "," + type + ",1\n";
+        // TYPE/PAGE: the item under HOSTCODE=PAGE.
+        const std::size_t slash = type.find('/');
+        const std::string host_code = slash == std::string::npos ? "" : "HOSTCODE=" + type.substr(slash + 1) + "\n";
+        const std::string format = host_code + "RECLEN=" + std::to_string(item.size()) + "\nX,1," +
+                                   std::to_string(item.size()) + "," + type.substr(0, slash) + ",1\n";
         FormatDef def;
         Converter converter;
         ASSERT_EQ(parse_format({reinterpret_cast<const std::uint8_t*>(format.data()), format.size()}, def).result,
