@@ -12,6 +12,9 @@ namespace rekmo {
 
 // A Pair converts one double-byte character: `pair(a, b, out)` appends 0 to 2
 // bytes and returns how many; `pair.report` receives its findings.
+// `pair.bulk(p, pairs, out)` converts a prefix of many pairs at once with a
+// vector kernel, two bytes each, and returns how many it did (0 when it does
+// none, as in a report).
 
 // The double-byte run of a mixed item, converted as it grows. Its bytes pair
 // up from the start of the run, across shift codes that do not end it: a byte
@@ -27,6 +30,10 @@ public:
             --len;
             half_ = false;
         }
+        const std::size_t done = pair_.bulk(p, len / 2, out + o);
+        p += 2 * done;
+        len -= 2 * done;
+        o += 2 * done;
         for (; len >= 2; p += 2, len -= 2) o += pair_(p[0], p[1], out + o);
         if (len > 0) {
             first_ = *p;
@@ -50,8 +57,9 @@ private:
 // within the item; an odd last byte is ignored.
 template <class Pair>
 std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, Pair pair) noexcept {
-    std::size_t o = 0;
-    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
+    std::size_t j = 2 * pair.bulk(item.data(), item.size() / 2, out);
+    std::size_t o = j;
+    for (; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
     if (item.size() % 2 != 0) pair.report.note(FINDING_LONE_BYTE);
     return o;
 }

@@ -35,6 +35,7 @@ enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 template <class Report>
 struct JefPair {
     Report& report;
+    const VectorKernels& kernels;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         if (a == JEF_SPACE && b == JEF_SPACE) {
             out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
@@ -43,10 +44,14 @@ struct JefPair {
         }
         return append_host_char(a, b, out, report);
     }
+    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        return kernels.jef_pairs(p, pairs, out);
+    }
 };
 
 template <class Report>
-std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
+                         const VectorKernels& kernels) noexcept {
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
@@ -57,12 +62,12 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
     std::size_t o = 0;
     std::size_t run_start = 0;
     bool run_has_bytes = false;  // only kept for a report
-    PairedRun run(JefPair<Report>{report});
+    PairedRun run(JefPair<Report>{report, kernels});
     while (p < end) {
         if (mode == Mode::SINGLE_BYTE) {
             const std::uint8_t* shift = find_byte(p, end, SHIFT_IN);
             const auto len = static_cast<std::size_t>(shift - p);
-            o += ebcdic_to_jis8({p, len}, out + o);
+            o += ebcdic_to_jis8({p, len}, out + o, kernels);
             if (shift == end) break;
             mode = Mode::DOUBLE_BYTE;
             run_start = o;
@@ -70,8 +75,7 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
             p = shift + 1;
             continue;
         }
-        const std::uint8_t* shift = p;
-        while (shift < end && (*shift & 0xFE) != SHIFT_IN) ++shift;  // 28 or 29
+        const std::uint8_t* shift = p + kernels.find_jef_shift(p, static_cast<std::size_t>(end - p));  // 28 or 29
         o = run.add(p, static_cast<std::size_t>(shift - p), out, o);
         if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || shift > p;
         if (shift == end) break;
@@ -88,22 +92,30 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 }  // namespace
 
-std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet);
+    return decode_mixed(item, out, quiet, kernels);
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, JefPair<NoReport>{quiet, kernels});
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decode_jef_field(item, out, active_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, JefPair<NoReport>{quiet});
+    return decode_jef_n_field(item, out, active_kernels());
 }
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report);
+    return decode_mixed(item, out, report, scalar_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_pairs(item, out, JefPair<DecodeReport>{report});
+    return decode_pairs(item, out, JefPair<DecodeReport>{report, scalar_kernels()});
 }
 
 }  // namespace rekmo

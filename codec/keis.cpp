@@ -32,13 +32,18 @@ enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 template <class Report>
 struct KeisPair {
     Report& report;
+    const VectorKernels& kernels;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         return append_host_char(a, b, out, report);
+    }
+    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        return kernels.keis_pairs(p, pairs, out);
     }
 };
 
 template <class Report>
-std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
+                         const VectorKernels& kernels) noexcept {
     // Stretches between 0A bytes are ordinary bytes of the current mode. The
     // run is converted as it grows, straight into `out`; run_start marks
     // where its text began, so that an unclosed run can be taken back.
@@ -48,10 +53,10 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
     std::size_t o = 0;
     std::size_t run_start = 0;
     bool run_has_bytes = false;  // only kept for a report
-    PairedRun run(KeisPair<Report>{report});
+    PairedRun run(KeisPair<Report>{report, kernels});
     auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
         if (mode == Mode::SINGLE_BYTE) {
-            o += ebcdic_to_jis8({from, len}, out + o);
+            o += ebcdic_to_jis8({from, len}, out + o, kernels);
         } else {
             o = run.add(from, len, out, o);
             if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || len > 0;
@@ -84,22 +89,30 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 }  // namespace
 
-std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet);
+    return decode_mixed(item, out, quiet, kernels);
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, KeisPair<NoReport>{quiet, kernels});
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decode_keis_field(item, out, active_kernels());
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, KeisPair<NoReport>{quiet});
+    return decode_keis_n_field(item, out, active_kernels());
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report);
+    return decode_mixed(item, out, report, scalar_kernels());
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_pairs(item, out, KeisPair<DecodeReport>{report});
+    return decode_pairs(item, out, KeisPair<DecodeReport>{report, scalar_kernels()});
 }
 
 }  // namespace rekmo

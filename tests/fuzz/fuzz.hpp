@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "codec/vector.hpp"
 #include "rekmo/rekmo.hpp"
 #include "support/memory_io.hpp"
 
@@ -29,6 +31,15 @@ inline bool has_no_zero(std::span<const std::uint8_t> text) {
     for (const std::uint8_t b : text)
         if (b == 0) return false;
     return true;
+}
+
+// Calls f(kernels) for every level of vector kernels this build and this
+// processor have, the scalar level included.
+template <class F>
+void for_each_vector_level(F&& f) {
+    for (const VectorLevel level : {VectorLevel::SCALAR, VectorLevel::SSE41, VectorLevel::AVX2}) {
+        if (const VectorKernels* kernels = vector_kernels(level)) f(*kernels);
+    }
 }
 
 // Host bytes from memory, lines into memory.
