@@ -288,12 +288,15 @@ std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t*
     return decimal_text(DECIMAL_ZONED, item, out, quiet, kernels);
 }
 
+// Most items are short: straight to the kernel, which does them whole.
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decode_packed_field(item, out, active_kernels());
+    const std::size_t len = active_kernels().packed_text(item.data(), item.size(), out);
+    return len != 0 ? len : decode_packed_field(item, out, scalar_kernels());
 }
 
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decode_zoned_field(item, out, active_kernels());
+    const std::size_t len = active_kernels().zoned_text(item.data(), item.size(), out);
+    return len != 0 ? len : decode_zoned_field(item, out, scalar_kernels());
 }
 
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {

@@ -26,6 +26,45 @@ static inline unsigned zero_lanes(__m128i v) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
 }
 
+// in[0, n) for 1 <= n <= 16 in the low lanes, zeros above; reads nothing
+// past in + n.
+static inline __m128i load_upto16(const std::uint8_t* in, std::size_t n) noexcept {
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    if (n == 16) return load16(in);
+    if (n >= 8) {  // two overlapping halves; the high one moved up to lane n - 8
+        const __m128i high = _mm_shuffle_epi8(load8(in + n - 8), _mm_sub_epi8(lanes, bytes(static_cast<int>(n) - 8)));
+        return _mm_or_si128(load8(in), high);
+    }
+    if (n >= 4) {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::memcpy(&low, in, 4);
+        std::memcpy(&high, in + n - 4, 4);
+        return _mm_cvtsi64_si128(static_cast<long long>(low | std::uint64_t{high} << (8 * (n - 4))));
+    }
+    std::uint32_t word = in[0];
+    if (n > 1) word |= std::uint32_t{in[1]} << 8;
+    if (n > 2) word |= std::uint32_t{in[2]} << 16;
+    return _mm_cvtsi32_si128(static_cast<int>(word));
+}
+
+// Writes count bytes (at most 16) of `text` exactly: overlapping stores.
+static inline void store_upto16(std::uint8_t* out, __m128i text, std::size_t count) noexcept {
+    alignas(16) std::uint8_t bytes16[16];
+    store16(bytes16, text);
+    if (count >= 8) {
+        std::memcpy(out, bytes16, 8);
+        std::memcpy(out + count - 8, bytes16 + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(out, bytes16, 4);
+        std::memcpy(out + count - 4, bytes16 + count - 4, 4);
+    } else {
+        out[0] = bytes16[0];
+        if (count > 1) out[1] = bytes16[1];
+        if (count > 2) out[2] = bytes16[2];
+    }
+}
+
 // --- Host single-byte text ---
 //
 // The 256-entry table as 16 rows of 16: one shuffle per row on the low half
@@ -99,11 +138,20 @@ static inline __m128i pairs128(__m128i w) noexcept {
     return _mm_blendv_epi8(text, words(0x4081), _mm_cmpeq_epi16(w, words(0x4040)));  // JEF 40 40: 81 40
 }
 
-// 8 or more pairs, 8 at a time, the last 8 overlapping those before; stops
-// before a step whose text holds a 00 byte.
+// Pairs i to `pairs`, 8 at a time, the last 8 overlapping those before, or
+// all at once when fewer than 8 (but more than 2, which the scalar code does
+// as quickly); stops before a step whose text holds a 00 byte. Returns the
+// pairs done.
 template <PairKind KIND>
 static inline std::size_t pairs_from(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out, std::size_t i) noexcept {
-    if (pairs < 8) return i;
+    if (pairs < 8) {
+        const std::size_t len = 2 * (pairs - i);
+        if (pairs - i < 3) return i;
+        const __m128i text = pairs128<KIND>(load_upto16(in + 2 * i, len));
+        if ((zero_lanes(text) & ((1u << len) - 1)) != 0) return i;
+        store_upto16(out + 2 * i, text, len);
+        return pairs;
+    }
     const __m128i last = load16(in + 2 * (pairs - 8));
     for (; i + 8 <= pairs; i += 8) {
         const __m128i text = pairs128<KIND>(load16(in + 2 * i));
@@ -133,45 +181,6 @@ static inline std::size_t find_jef_shift_from(const std::uint8_t* in, std::size_
 }
 
 // --- Zoned and packed decimal, up to 15 digits ---
-
-// in[0, n) for 1 <= n <= 16 in the low lanes, zeros above; reads nothing
-// past in + n.
-static inline __m128i load_upto16(const std::uint8_t* in, std::size_t n) noexcept {
-    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    if (n == 16) return load16(in);
-    if (n >= 8) {  // two overlapping halves; the high one moved up to lane n - 8
-        const __m128i high = _mm_shuffle_epi8(load8(in + n - 8), _mm_sub_epi8(lanes, bytes(static_cast<int>(n) - 8)));
-        return _mm_or_si128(load8(in), high);
-    }
-    if (n >= 4) {
-        std::uint32_t low;
-        std::uint32_t high;
-        std::memcpy(&low, in, 4);
-        std::memcpy(&high, in + n - 4, 4);
-        return _mm_cvtsi64_si128(static_cast<long long>(low | std::uint64_t{high} << (8 * (n - 4))));
-    }
-    std::uint32_t word = in[0];
-    if (n > 1) word |= std::uint32_t{in[1]} << 8;
-    if (n > 2) word |= std::uint32_t{in[2]} << 16;
-    return _mm_cvtsi32_si128(static_cast<int>(word));
-}
-
-// Writes count bytes (at most 16) of `text` exactly: overlapping stores.
-static inline void store_upto16(std::uint8_t* out, __m128i text, std::size_t count) noexcept {
-    alignas(16) std::uint8_t bytes16[16];
-    store16(bytes16, text);
-    if (count >= 8) {
-        std::memcpy(out, bytes16, 8);
-        std::memcpy(out + count - 8, bytes16 + count - 8, 8);
-    } else if (count >= 4) {
-        std::memcpy(out, bytes16, 4);
-        std::memcpy(out + count - 4, bytes16 + count - 4, 4);
-    } else {
-        out[0] = bytes16[0];
-        if (count > 1) out[1] = bytes16[1];
-        if (count > 2) out[2] = bytes16[2];
-    }
-}
 
 // The text of `count` digit half-bytes (one per lane, count <= 16): leading
 // zeros skipped, ended by the first half-byte above 9, '-' before a negative
