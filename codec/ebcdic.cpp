@@ -63,9 +63,8 @@ alignas(32) constexpr auto HOST_SB_ROWS = [] {
     return rows;
 }();
 
-}  // namespace
-
-std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+// Inline in each form below: E items are many and short.
+inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
     std::size_t i = kernels.host_text(src, n, out, HOST_SB_ROWS.data());
@@ -82,12 +81,18 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, 
     return n;
 }
 
+}  // namespace
+
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    return host_text(in, out, kernels);
+}
+
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
-    return ebcdic_to_jis8(in, out, active_kernels());
+    return host_text(in, out, active_kernels());
 }
 
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport&) noexcept {
-    return ebcdic_to_jis8(in, out, scalar_kernels());
+    return host_text(in, out, scalar_kernels());
 }
 
 }  // namespace rekmo

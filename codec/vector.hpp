@@ -2,7 +2,8 @@
 // processor supports. The scalar code of each decoder is the reference: a
 // kernel converts a prefix of its input exactly as the scalar code would and
 // says how much it did, and the scalar code does the rest. A kernel writes
-// only within the bytes its text takes, so every decoder keeps its bound.
+// only within the bytes its text takes (a number: within its item's bound),
+// so every decoder keeps its bound.
 //
 // The kernels themselves (vector_x86.hpp) are built with instruction-set
 // options of their own and share no inline code with the rest of the program.
@@ -29,7 +30,8 @@ struct VectorKernels {
     std::size_t (*jis_pairs)(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
     // A packed item of 1 to 8 bytes or a zoned item of 1 to 15 (at most 15
     // digits: exact): writes its text and returns its length; 0 for other
-    // lengths, which the kernel leaves to the scalar code.
+    // lengths, which the kernel leaves to the scalar code. It may write
+    // anywhere within packed_bound(n) or zoned_bound(n).
     std::size_t (*packed_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
     std::size_t (*zoned_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
     // The first byte of in[0, n) that is 28 or 29 (JEF shift codes), or n.

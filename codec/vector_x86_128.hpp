@@ -184,8 +184,10 @@ static inline std::size_t find_jef_shift_from(const std::uint8_t* in, std::size_
 
 // The text of `count` digit half-bytes (one per lane, count <= 16): leading
 // zeros skipped, ended by the first half-byte above 9, '-' before a negative
-// number, and 0 for a number without a significant digit.
-static inline std::size_t number_text(__m128i digits, unsigned count, bool negative, std::uint8_t* out) noexcept {
+// number, and 0 for a number without a significant digit. `room` is the
+// item's bound: with room for 16 bytes the text is one store.
+static inline std::size_t number_text(__m128i digits, unsigned count, bool negative, std::uint8_t* out,
+                                      std::size_t room) noexcept {
     const unsigned lanes = (1u << count) - 1;
     const auto above9 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(digits, bytes(9))));
     const auto stop = static_cast<unsigned>(__builtin_ctz((above9 & lanes) | (1u << count)));
@@ -201,7 +203,11 @@ static inline std::size_t number_text(__m128i digits, unsigned count, bool negat
                                     _mm_add_epi8(lanes16, bytes(static_cast<int>(first) - static_cast<int>(sign))));
     if (negative) text = _mm_insert_epi8(text, '-', 0);
     const std::size_t len = sign + stop - first;
-    store_upto16(out, text, len);
+    if (room >= 16) {
+        store16(out, text);
+    } else {
+        store_upto16(out, text, len);
+    }
     return len;
 }
 
@@ -212,7 +218,7 @@ static inline std::size_t packed_text128(const std::uint8_t* in, std::size_t n, 
     const __m128i x = load_upto16(in, n);
     const __m128i digits = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), bytes(0x0F)), _mm_and_si128(x, bytes(0x0F)));
     const unsigned sign = in[n - 1] & 0x0Fu;
-    return number_text(digits, static_cast<unsigned>(2 * n - 1), sign != 0xC && sign != 0xF, out);
+    return number_text(digits, static_cast<unsigned>(2 * n - 1), sign != 0xC && sign != 0xF, out, 2 * n + 1);
 }
 
 // Zoned, 1 to 15 bytes: the low half of each byte a digit; the high half of
@@ -221,7 +227,7 @@ static inline std::size_t zoned_text128(const std::uint8_t* in, std::size_t n, s
     if (n == 0 || n > 15) return 0;
     const __m128i digits = _mm_and_si128(load_upto16(in, n), bytes(0x0F));
     const unsigned sign = in[n - 1] >> 4u;
-    return number_text(digits, static_cast<unsigned>(n), sign != 0xC && sign != 0xF, out);
+    return number_text(digits, static_cast<unsigned>(n), sign != 0xC && sign != 0xF, out, n + 2);
 }
 
 }  // namespace x86
