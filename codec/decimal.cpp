@@ -278,12 +278,14 @@ std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, s
 
 }  // namespace
 
-std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept {
     NoReport quiet;
     return decimal_text(DECIMAL_PACKED, item, out, quiet, kernels);
 }
 
-std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const VectorKernels& kernels) noexcept {
     NoReport quiet;
     return decimal_text(DECIMAL_ZONED, item, out, quiet, kernels);
 }

@@ -44,8 +44,10 @@ std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t*
 
 // With the kernels of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
-std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept;
-std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept;
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept;
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const VectorKernels& kernels) noexcept;
 
 // The same conversions, noting in `report` non-digit half-bytes, a sign other
 // than C, D or F, and a printed text that differs from the item's digits.

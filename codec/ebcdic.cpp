@@ -64,7 +64,8 @@ alignas(32) constexpr auto HOST_SB_ROWS = [] {
 }();
 
 // Inline in each form below: E items are many and short.
-inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept {
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
     std::size_t i = kernels.host_text(src, n, out, HOST_SB_ROWS.data());

@@ -22,8 +22,10 @@ std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t*
 
 // With the kernels of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
-std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept;
-std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept;
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept;
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const VectorKernels& kernels) noexcept;
 
 // The same conversions, noting in `report` what they drop or find unusual.
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;

@@ -100,7 +100,8 @@ std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Re
 
 }  // namespace
 
-std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept {
     NoReport quiet;
     return decode_jis(item, out, quiet, kernels);
 }

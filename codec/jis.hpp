@@ -19,7 +19,8 @@ std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* o
 
 // With the kernels of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
-std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept;
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept;
 
 // The same conversion, noting in `report` what it dropped or found unusual.
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;

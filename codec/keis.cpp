@@ -89,12 +89,14 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 }  // namespace
 
-std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                              const VectorKernels& kernels) noexcept {
     NoReport quiet;
     return decode_mixed(item, out, quiet, kernels);
 }
 
-std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept {
     NoReport quiet;
     return decode_pairs(item, out, KeisPair<NoReport>{quiet, kernels});
 }

@@ -19,7 +19,8 @@ enum class VectorLevel { SCALAR, SSE41, AVX2 };
 struct VectorKernels {
     // Host single-byte text through `table` (256 bytes): converts a prefix of
     // in[0, n) into out (which may be `in`) and returns its length.
-    std::size_t (*host_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out, const std::uint8_t* table) noexcept;
+    std::size_t (*host_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                             const std::uint8_t* table) noexcept;
     // Double-byte characters to Shift_JIS, two bytes each: converts a prefix
     // of the `pairs` pairs at `in` whose Shift_JIS codes hold no 00 byte,
     // writing two bytes per pair, and returns how many pairs it converted.
@@ -39,8 +40,8 @@ struct VectorKernels {
 };
 
 // The kernels of a level, or nullptr when this build or this processor lacks
-// it. SCALAR kernels do nothing (they return 0, or n for the search done the
-// plain way).
+// it. SCALAR kernels do nothing (they return 0; the JEF search is the plain
+// loop).
 const VectorKernels* vector_kernels(VectorLevel level) noexcept;
 
 // The kernels that do nothing: each decoder's scalar code alone.

@@ -86,7 +86,8 @@ std::size_t pairs_avx2(const std::uint8_t* in, std::size_t pairs, std::uint8_t* 
 
 }  // namespace
 
-std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out, const std::uint8_t* rows) noexcept {
+std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                           const std::uint8_t* rows) noexcept {
     if (n < 8) return 0;
     if (n < 16) return host_text_short(in, n, out, rows);
     if (n < 32) {  // two overlapping halves of 16, both read first

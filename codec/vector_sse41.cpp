@@ -9,7 +9,8 @@ namespace rekmo {
 
 using namespace x86;
 
-std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out, const std::uint8_t* rows) noexcept {
+std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                            const std::uint8_t* rows) noexcept {
     if (n < 8) return 0;
     if (n < 16) return host_text_short(in, n, out, rows);
     const __m128i last = load16(in + n - 16);  // read before any write: out may be in

@@ -143,7 +143,8 @@ static inline __m128i pairs128(__m128i w) noexcept {
 // as quickly); stops before a step whose text holds a 00 byte. Returns the
 // pairs done.
 template <PairKind KIND>
-static inline std::size_t pairs_from(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out, std::size_t i) noexcept {
+static inline std::size_t pairs_from(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out,
+                                     std::size_t i) noexcept {
     if (pairs < 8) {
         const std::size_t len = 2 * (pairs - i);
         if (pairs - i < 3) return i;
@@ -216,7 +217,8 @@ static inline std::size_t number_text(__m128i digits, unsigned count, bool negat
 static inline std::size_t packed_text128(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
     if (n == 0 || n > 8) return 0;
     const __m128i x = load_upto16(in, n);
-    const __m128i digits = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), bytes(0x0F)), _mm_and_si128(x, bytes(0x0F)));
+    const __m128i digits =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), bytes(0x0F)), _mm_and_si128(x, bytes(0x0F)));
     const unsigned sign = in[n - 1] & 0x0Fu;
     return number_text(digits, static_cast<unsigned>(2 * n - 1), sign != 0xC && sign != 0xF, out, 2 * n + 1);
 }
