@@ -7,6 +7,7 @@
 #include <span>
 
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 
 namespace rekmo {
 
@@ -40,6 +41,13 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 // hold more than 308 significant digits, as "%.0lf" prints infinity.
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// With the kernels of a given level (the plain forms take the best this
+// processor has; SCALAR is the reference, and what a report uses).
+std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept;
+std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const VectorKernels& kernels) noexcept;
 
 // The same conversions, noting in `report` non-digit half-bytes, a sign other
 // than C, D or F, and a printed text that differs from the item's digits.

@@ -14,6 +14,18 @@ namespace rekmo {
 
 // A Pair converts one double-byte character: `pair(a, b, out)` appends 0 to 2
 // bytes and returns how many; `pair.report` receives its findings.
+// A Pair may also have `pair.bulk(p, pairs, out)`, which converts a prefix of
+// many pairs at once with a vector kernel, two bytes each, and returns how
+// many it did (0 when it does none, as in a report).
+
+template <class Pair>
+std::size_t bulk_pairs(const Pair& pair, const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) noexcept {
+    if constexpr (requires { pair.bulk(p, pairs, out); }) {
+        return pair.bulk(p, pairs, out);
+    } else {
+        return 0;
+    }
+}
 
 // The double-byte run of a mixed item, converted as it grows. Its bytes pair
 // up from the start of the run, across shift codes that do not end it: a byte
@@ -29,6 +41,10 @@ public:
             --len;
             half_ = false;
         }
+        const std::size_t done = bulk_pairs(pair_, p, len / 2, out + o);
+        p += 2 * done;
+        len -= 2 * done;
+        o += 2 * done;
         for (; len >= 2; p += 2, len -= 2) o += pair_(p[0], p[1], out + o);
         if (len > 0) {
             first_ = *p;
@@ -52,8 +68,9 @@ private:
 // within the item; an odd last byte is ignored.
 template <class Pair>
 std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, Pair pair) noexcept {
-    std::size_t o = 0;
-    for (std::size_t j = 0; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
+    std::size_t j = 2 * bulk_pairs(pair, item.data(), item.size() / 2, out);
+    std::size_t o = j;
+    for (; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
     if (item.size() % 2 != 0) pair.report.note(FINDING_LONE_BYTE);
     return o;
 }
@@ -62,9 +79,10 @@ std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, 
 template <class Report>
 struct DefaultSingle {
     Report& report;
+    const VectorKernels& kernels;
     std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
         note_host_spaces(in, report);
-        return ebcdic_to_jis8(in, out);
+        return ebcdic_to_jis8(in, out, kernels);
     }
 };
 

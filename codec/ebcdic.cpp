@@ -42,10 +42,35 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 };
 // clang-format on
 
-std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
+namespace {
+
+// The vector kernels look the table up a row of sixteen entries at a time,
+// the rows kept XOR 20: host 00-3F give 20 throughout, so those rows are all
+// zero and left out.
+constexpr bool controls_are_spaces() {
+    for (std::size_t i = 0; i < 0x40; ++i) {
+        if (HOST_SB_TABLE[i] != 0x20) return false;
+    }
+    return true;
+}
+static_assert(controls_are_spaces(), "the vector kernels assume host 00-3F give a space");
+
+// Rows 4-F (host 40-FF) XOR 20, each row twice: one for each 128-bit half of
+// a 256-bit register.
+alignas(32) constexpr auto HOST_SB_ROWS = [] {
+    std::array<std::uint8_t, 12 * 32> rows{};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = static_cast<std::uint8_t>(HOST_SB_TABLE[0x40 + 16 * (i / 32) + i % 16] ^ 0x20);
+    }
+    return rows;
+}();
+
+// Inline in each form below: E items are many and short.
+inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept {
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
-    std::size_t i = 0;
+    std::size_t i = kernels.host_text(src, n, out, HOST_SB_ROWS.data());
     // Eight bytes per step through one 64-bit load and store: compilers turn
     // the plain loop into slow byte-by-byte vector inserts instead.
     for (; i + 8 <= n; i += 8) {
@@ -59,9 +84,19 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) 
     return n;
 }
 
+}  // namespace
+
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    return host_text(in, out, kernels);
+}
+
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
+    return host_text(in, out, active_kernels());
+}
+
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept {
     note_host_spaces(in, report);
-    return ebcdic_to_jis8(in, out);
+    return host_text(in, out, scalar_kernels());
 }
 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 
 namespace rekmo {
 
@@ -20,6 +21,10 @@ extern const std::array<std::uint8_t, 256> HOST_SB_TABLE;
 // space. Returns the text's length, always in.size().
 //   C1 C2 C3 40 F1 F2  ->  "ABC 12"
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept;
+
+// The same conversion with the kernels of a given level (the plain form
+// takes the best this processor has); SCALAR is the reference.
+std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept;
 
 // The same conversion for a report: single-byte text drops nothing.
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept;

@@ -39,6 +39,7 @@ enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 template <class Report>
 struct JefPair {
     Report& report;
+    const VectorKernels& kernels;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         if constexpr (Report::ACTIVE) {
             const unsigned code = unsigned{a} << 8 | b;
@@ -52,11 +53,14 @@ struct JefPair {
         }
         return append_host_char(a, b, out, report);
     }
+    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        return kernels.jef_pairs(p, pairs, out);
+    }
 };
 
 template <class Report, class Pair, class Single>
 std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report, Pair pair,
-                         Single single) noexcept {
+                         Single single, const VectorKernels& kernels) noexcept {
     // In single-byte mode only 28 is a shift code; in double-byte mode 28 and
     // 29 are. The run is converted as it grows, straight into `out`;
     // run_start marks where its text began, so that an unclosed run can be
@@ -80,8 +84,7 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
             p = shift + 1;
             continue;
         }
-        const std::uint8_t* shift = p;
-        while (shift < end && (*shift & 0xFE) != SHIFT_IN) ++shift;  // 28 or 29
+        const std::uint8_t* shift = p + kernels.find_jef_shift(p, static_cast<std::size_t>(end - p));  // 28 or 29
         o = run.add(p, static_cast<std::size_t>(shift - p), out, o);
         if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || shift > p;
         if (shift == end) break;
@@ -98,27 +101,39 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 }  // namespace
 
-std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet, JefPair<NoReport>{quiet}, DefaultSingle<NoReport>{quiet});
+    return decode_mixed(item, out, quiet, JefPair<NoReport>{quiet, kernels}, DefaultSingle<NoReport>{quiet, kernels},
+                        kernels);
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const VectorKernels& kernels) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, JefPair<NoReport>{quiet, kernels});
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decode_jef_field(item, out, active_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, JefPair<NoReport>{quiet});
+    return decode_jef_n_field(item, out, active_kernels());
 }
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report, JefPair<DecodeReport>{report}, DefaultSingle<DecodeReport>{report});
+    return decode_mixed(item, out, report, JefPair<DecodeReport>{report, scalar_kernels()},
+                        DefaultSingle<DecodeReport>{report, scalar_kernels()}, scalar_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_pairs(item, out, JefPair<DecodeReport>{report});
+    return decode_pairs(item, out, JefPair<DecodeReport>{report, scalar_kernels()});
 }
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single});
+    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single}, active_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
@@ -128,7 +143,8 @@ std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t*
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                              DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single});
+    return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single},
+                        scalar_kernels());
 }
 
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,

@@ -46,7 +46,8 @@ bool data_after(const std::uint8_t* from, const std::uint8_t* end) noexcept {
 }
 
 template <class Report>
-std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
+                       const VectorKernels& kernels) noexcept {
     const std::uint8_t* const begin = item.data();
     const std::uint8_t* const end = find_byte(begin, begin + item.size(), 0);  // the text ends at a zero byte
     if constexpr (Report::ACTIVE) {
@@ -75,7 +76,9 @@ std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Re
             p = run = esc + 3;
         } else if (esc[1] == OPEN_PAREN && (esc[2] == FINAL_H || esc[2] == FINAL_J)) {
             if (mode == Mode::DOUBLE_BYTE) {
-                for (const std::uint8_t* pair = run; pair + 1 < esc; pair += 2) {
+                const std::size_t done = kernels.jis_pairs(run, static_cast<std::size_t>(esc - run) / 2, out + o);
+                o += 2 * done;
+                for (const std::uint8_t* pair = run + 2 * done; pair + 1 < esc; pair += 2) {
                     const std::size_t added = append_sjis(pair[0], pair[1], out + o);
                     note_jis_char(report, pair[0], pair[1], added);
                     o += added;
@@ -97,13 +100,18 @@ std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Re
 
 }  // namespace
 
-std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept {
     NoReport quiet;
-    return decode_jis(item, out, quiet);
+    return decode_jis(item, out, quiet, kernels);
+}
+
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decode_jis_field(item, out, active_kernels());
 }
 
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_jis(item, out, report);
+    return decode_jis(item, out, report, scalar_kernels());
 }
 
 }  // namespace rekmo

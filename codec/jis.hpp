@@ -6,6 +6,7 @@
 #include <span>
 
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 
 namespace rekmo {
 
@@ -15,6 +16,11 @@ namespace rekmo {
 // Returns the text's length.
 //   1B 24 42 24 22 24 24 1B 28 4A 41  ->  82 A0 82 A2 41
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// With the kernels of a given level (the plain forms take the best this
+// processor has; SCALAR is the reference, and what a report uses).
+std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                             const VectorKernels& kernels) noexcept;
 
 // The same conversion, noting in `report` what it dropped or found unusual.
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;

@@ -38,12 +38,16 @@ enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
 template <class Report>
 struct KeisPair {
     Report& report;
+    const VectorKernels& kernels;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         if constexpr (Report::ACTIVE) {
             if (in_code_set(ORDERING_1978_KEIS, unsigned{a} << 8 | b)) report.note(FINDING_KEIS_1978);
             if (a == KEIS_SPACE && b == KEIS_SPACE) report.note(FINDING_KEIS_SPACE);
         }
         return append_host_char(a, b, out, report);
+    }
+    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        return kernels.keis_pairs(p, pairs, out);
     }
 };
 
@@ -95,22 +99,33 @@ std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, 
 
 }  // namespace
 
-std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                              const VectorKernels& kernels) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet, KeisPair<NoReport>{quiet}, DefaultSingle<NoReport>{quiet});
+    return decode_mixed(item, out, quiet, KeisPair<NoReport>{quiet, kernels}, DefaultSingle<NoReport>{quiet, kernels});
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept {
+    NoReport quiet;
+    return decode_pairs(item, out, KeisPair<NoReport>{quiet, kernels});
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return decode_keis_field(item, out, active_kernels());
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, KeisPair<NoReport>{quiet});
+    return decode_keis_n_field(item, out, active_kernels());
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report, KeisPair<DecodeReport>{report}, DefaultSingle<DecodeReport>{report});
+    return decode_mixed(item, out, report, KeisPair<DecodeReport>{report, scalar_kernels()},
+                        DefaultSingle<DecodeReport>{report, scalar_kernels()});
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_pairs(item, out, KeisPair<DecodeReport>{report});
+    return decode_pairs(item, out, KeisPair<DecodeReport>{report, scalar_kernels()});
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {

@@ -7,6 +7,7 @@
 
 #include "codec/host_code.hpp"
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 
 namespace rekmo {
 
@@ -20,6 +21,13 @@ std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* 
 // Converts a KN item: double-byte characters only, no shift codes.
 //   A4 A2 A4 A4  ->  82 A0 82 A2
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+// With the kernels of a given level (the plain forms take the best this
+// processor has; SCALAR is the reference, and what a report uses).
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                              const VectorKernels& kernels) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const VectorKernels& kernels) noexcept;
 
 // The same conversions, noting in `report` what they drop or find unusual.
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "codec/vector.hpp"
 #include "rekmo/rekmo.hpp"
 #include "support/memory_io.hpp"
 
@@ -56,6 +58,29 @@ inline bool no_control_or_comma(std::span<const std::uint8_t> text) {
     for (const std::uint8_t b : text)
         if (b < 0x20 || b == 0x7F || b == ',') return false;
     return true;
+}
+
+// Calls f(kernels) for every level of vector kernels this build and this
+// processor have, the scalar level included.
+template <class F>
+void for_each_vector_level(F&& f) {
+    for (const VectorLevel level : {VectorLevel::SCALAR, VectorLevel::SSE41, VectorLevel::AVX2}) {
+        if (const VectorKernels* kernels = vector_kernels(level)) f(*kernels);
+    }
+}
+
+// Every level of vector kernels gives `expected`, the scalar code's text,
+// within `bound`.
+template <class Level>
+void check_levels(std::span<const std::uint8_t> item, std::size_t bound, Level decode_level,
+                  const std::vector<std::uint8_t>& expected) {
+    for_each_vector_level([&](const VectorKernels& kernels) {
+        std::vector<std::uint8_t> level(bound + 1, 0xEE);
+        const std::size_t len = decode_level(item, level.data(), kernels);
+        FUZZ_CHECK(len <= bound && level[bound] == 0xEE);
+        level.resize(len);
+        FUZZ_CHECK(level == expected);
+    });
 }
 
 // Host bytes from memory, lines into memory.

@@ -1,7 +1,8 @@
 // P and Z items of any length: an integer text within the bound (or infinity,
 // beyond 308 significant digits, which the format check keeps rekmo from),
 // the fast path equal to the plain path through a double, reporting equal to
-// not reporting. The first byte picks the form.
+// not reporting, and every level of vector kernels equal to the scalar code.
+// The first byte picks the form.
 #include <string_view>
 #include <vector>
 
@@ -48,5 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> noted(bound);
     noted.resize(decode(noted.data(), &report));
     FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(noted.data()), noted.size()) == s);
+    fuzz::for_each_vector_level([&](const VectorKernels& kernels) {
+        std::vector<std::uint8_t> level(bound + 1, 0xEE);
+        const std::size_t len = mode == DECIMAL_ZONED ? decode_zoned_field(item, level.data(), kernels)
+                                                      : decode_packed_field(item, level.data(), kernels);
+        FUZZ_CHECK(len <= bound && level[bound] == 0xEE);
+        FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(level.data()), len) == s);
+    });
     return 0;
 }

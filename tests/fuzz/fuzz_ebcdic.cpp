@@ -1,6 +1,7 @@
-// E items: one text byte per host byte, never 0x00, each from the table.
-// Through each host code page: the texts of the page's table, byte by byte
-// (the eight-at-a-time path gives the same), within the bound.
+// E items: one text byte per host byte, never 0x00, each from the table, on
+// every level of vector kernels. Through each host code page: the texts of
+// the page's table, byte by byte (the eight-at-a-time path gives the same),
+// within the bound.
 #include <vector>
 
 #include "codec/ebcdic.hpp"
@@ -19,6 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> in_place(data, data + size);
     (void)ebcdic_to_jis8(in_place, in_place.data());
     FUZZ_CHECK(in_place == out);
+    fuzz::for_each_vector_level([&](const VectorKernels& kernels) {
+        std::vector<std::uint8_t> level(size + 1, 0xEE);
+        FUZZ_CHECK(ebcdic_to_jis8({data, size}, level.data(), kernels) == size && level[size] == 0xEE);
+        level.resize(size);
+        FUZZ_CHECK(level == out);
+        std::vector<std::uint8_t> level_in_place(data, data + size);
+        (void)ebcdic_to_jis8(level_in_place, level_in_place.data(), kernels);
+        FUZZ_CHECK(level_in_place == out);
+    });
 
     for (const HostCodePage* page : {&HOST_PAGE_JEF, &HOST_PAGE_KEIS78}) {
         const std::size_t bound = host_single_bound(size);

@@ -1,5 +1,6 @@
 // F and FN items: never longer than their bound, never 0x00, reporting
-// changes nothing. The first byte picks the mixed or the double-byte-only
+// changes nothing, every level of vector kernels gives the scalar code's
+// text. The first byte picks the mixed or the double-byte-only
 // form (bit 0) and the default decoders or a host code page (bits 1, 2);
 // through a page, FN text holds no control byte or comma.
 #include <vector>
@@ -12,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     using Decode = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*) noexcept;
     using Report = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, DecodeReport&) noexcept;
+    using Level = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const VectorKernels&) noexcept;
     using PageDecode = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&) noexcept;
     using PageReport = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&,
                                        DecodeReport&) noexcept;
@@ -20,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((data[0] & 2) == 0) {
         const Decode decode = mixed ? Decode{decode_jef_field} : Decode{decode_jef_n_field};
         const Report noting = mixed ? Report{decode_jef_field} : Report{decode_jef_n_field};
-        (void)fuzz::check_decoder(item, jef_bound(item.size()), decode, noting);
+        const Level decode_level = mixed ? Level{decode_jef_field} : Level{decode_jef_n_field};
+        const std::size_t bound = jef_bound(item.size());
+        fuzz::check_levels(item, bound, decode_level, fuzz::check_decoder(item, bound, decode, noting));
         return 0;
     }
     const HostCodePage& page = HOST_PAGE_JEF;

@@ -1,0 +1,60 @@
+// Vector kernels for the hot loops of the decoders, chosen once by what the
+// processor supports. The scalar code of each decoder is the reference: a
+// kernel converts a prefix of its input exactly as the scalar code would and
+// says how much it did, and the scalar code does the rest. A kernel writes
+// only within the bytes its text takes (a number: within its item's bound),
+// so every decoder keeps its bound.
+//
+// The kernels themselves (vector_x86.hpp) are built with instruction-set
+// options of their own and share no inline code with the rest of the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rekmo {
+
+enum class VectorLevel { SCALAR, SSE41, AVX2 };
+
+struct VectorKernels {
+    // Host single-byte text through `table` (256 bytes): converts a prefix of
+    // in[0, n) into out (which may be `in`) and returns its length.
+    std::size_t (*host_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                             const std::uint8_t* table) noexcept;
+    // Double-byte characters to Shift_JIS, two bytes each: converts a prefix
+    // of the `pairs` pairs at `in` whose Shift_JIS codes hold no 00 byte,
+    // writing two bytes per pair, and returns how many pairs it converted.
+    // keis: row and cell with the high bit set; jef: the same, and 40 40 the
+    // ideographic space 81 40; jis: row and cell as they are.
+    std::size_t (*keis_pairs)(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
+    std::size_t (*jef_pairs)(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
+    std::size_t (*jis_pairs)(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
+    // A packed item of 1 to 8 bytes or a zoned item of 1 to 15 (at most 15
+    // digits: exact): writes its text and returns its length; 0 for other
+    // lengths, which the kernel leaves to the scalar code. It may write
+    // anywhere within packed_bound(n) or zoned_bound(n).
+    std::size_t (*packed_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
+    std::size_t (*zoned_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
+    // The first byte of in[0, n) that is 28 or 29 (JEF shift codes), or n.
+    std::size_t (*find_jef_shift)(const std::uint8_t* in, std::size_t n) noexcept;
+};
+
+// The kernels of a level, or nullptr when this build or this processor lacks
+// it. SCALAR kernels do nothing (they return 0; the JEF search is the plain
+// loop).
+const VectorKernels* vector_kernels(VectorLevel level) noexcept;
+
+// The kernels that do nothing: each decoder's scalar code alone.
+const VectorKernels& scalar_kernels() noexcept;
+
+// The best level this processor supports, chosen at the first call; SCALAR in
+// a build without vector kernels (REKMO_VECTOR off, or not x86-64).
+VectorLevel best_vector_level() noexcept;
+
+// The kernels of the best level, found at the first call.
+inline const VectorKernels& active_kernels() noexcept {
+    static const VectorKernels& active = *vector_kernels(best_vector_level());
+    return active;
+}
+
+}  // namespace rekmo

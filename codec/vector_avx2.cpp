@@ -1,0 +1,131 @@
+// The AVX2 kernels: 32 bytes at a time, and the 128-bit steps (built here
+// with the AVX encoding) for what is left. Built with -mavx2; called only on
+// processors that have it.
+#include "codec/vector_x86.hpp"
+
+#if REKMO_VECTOR_X86
+#include "codec/vector_x86_128.hpp"
+
+namespace rekmo {
+
+using namespace x86;
+
+namespace {
+
+__m256i load32(const std::uint8_t* p) noexcept { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+void store32(std::uint8_t* p, __m256i v) noexcept { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+__m256i bytes32(int b) noexcept { return _mm256_set1_epi8(static_cast<char>(b)); }
+__m256i words32(int w) noexcept { return _mm256_set1_epi16(static_cast<short>(w)); }
+unsigned zero_lanes32(__m256i v) noexcept {
+    return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+}
+
+// host_text128, 32 bytes at a time (a shuffle works within each 128-bit
+// half: every row is in both halves).
+__m256i host_row256(const std::uint8_t* rows, int row, __m256i low) noexcept {
+    return _mm256_shuffle_epi8(load32(rows + HOST_ROW_STRIDE * (row - 4)), low);
+}
+
+__m256i host_text256(__m256i x, const std::uint8_t* rows) noexcept {
+    const __m256i low = _mm256_and_si256(x, bytes32(0x0F));
+    const __m256i bit4 = _mm256_slli_epi16(x, 3);
+    const __m256i bit5 = _mm256_slli_epi16(x, 2);
+    const __m256i bit6 = _mm256_add_epi8(x, x);
+    auto pick = [&](int row) {
+        return _mm256_blendv_epi8(host_row256(rows, row, low), host_row256(rows, row + 1, low), bit4);
+    };
+    const __m256i r4_7 = _mm256_blendv_epi8(pick(4), pick(6), bit5);
+    const __m256i r8_b = _mm256_blendv_epi8(pick(8), pick(10), bit5);
+    const __m256i rc_f = _mm256_blendv_epi8(pick(12), pick(14), bit5);
+    const __m256i r0_7 = _mm256_blendv_epi8(_mm256_setzero_si256(), r4_7, bit6);
+    const __m256i r8_f = _mm256_blendv_epi8(r8_b, rc_f, bit6);
+    return _mm256_xor_si256(_mm256_blendv_epi8(r0_7, r8_f, x), bytes32(0x20));
+}
+
+// sjis128, sixteen characters at once.
+__m256i sjis256(__m256i w) noexcept {
+    const __m256i ff = words32(0xFF);
+    const __m256i j1 = _mm256_and_si256(w, ff);
+    const __m256i j2 = _mm256_srli_epi16(w, 8);
+    __m256i m = _mm256_sub_epi16(j1, words32(0x21));
+    m = _mm256_sub_epi16(m, _mm256_cmpgt_epi16(_mm256_setzero_si256(), m));
+    __m256i lead = _mm256_and_si256(_mm256_add_epi16(_mm256_srai_epi16(m, 1), words32(0x81)), ff);
+    lead = _mm256_and_si256(
+        _mm256_add_epi16(lead, _mm256_and_si256(_mm256_cmpgt_epi16(lead, words32(0x9F)), words32(0x40))), ff);
+    const __m256i odd = _mm256_cmpeq_epi16(_mm256_and_si256(j1, words32(1)), words32(1));
+    __m256i trail = _mm256_and_si256(_mm256_add_epi16(j2, _mm256_blendv_epi8(words32(0x7D), words32(0x1F), odd)), ff);
+    trail = _mm256_and_si256(_mm256_sub_epi16(trail, _mm256_cmpgt_epi16(trail, words32(0x7E))), ff);
+    return _mm256_or_si256(lead, _mm256_slli_epi16(trail, 8));
+}
+
+template <PairKind KIND>
+__m256i pairs256(__m256i w) noexcept {
+    if constexpr (KIND == PairKind::JIS) return sjis256(w);
+    const __m256i text = sjis256(_mm256_xor_si256(w, words32(0x8080)));
+    if constexpr (KIND == PairKind::KEIS) return text;
+    return _mm256_blendv_epi8(text, words32(0x4081), _mm256_cmpeq_epi16(w, words32(0x4040)));
+}
+
+// As pairs_from, 16 pairs a step; fewer than 16 go 8 at a time.
+template <PairKind KIND>
+std::size_t pairs_avx2(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    if (pairs < 16) return pairs_from<KIND>(in, pairs, out, 0);
+    const __m256i last = load32(in + 2 * (pairs - 16));
+    std::size_t i = 0;
+    for (; i + 16 <= pairs; i += 16) {
+        const __m256i text = pairs256<KIND>(load32(in + 2 * i));
+        if (zero_lanes32(text) != 0) return pairs_from<KIND>(in, pairs, out, i);
+        store32(out + 2 * i, text);
+    }
+    if (i == pairs) return i;
+    const __m256i text = pairs256<KIND>(last);
+    if (zero_lanes32(text) != 0) return pairs_from<KIND>(in, pairs, out, i);
+    store32(out + 2 * (pairs - 16), text);
+    return pairs;
+}
+
+}  // namespace
+
+std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                           const std::uint8_t* rows) noexcept {
+    if (n < 8) return 0;
+    if (n < 16) return host_text_short(in, n, out, rows);
+    if (n < 32) {  // two overlapping halves of 16, both read first
+        const __m128i low = load16(in);
+        const __m128i high = load16(in + n - 16);
+        store16(out, host_text128(low, rows));
+        store16(out + n - 16, host_text128(high, rows));
+        return n;
+    }
+    const __m256i last = load32(in + n - 32);  // read before any write: out may be in
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) store32(out + i, host_text256(load32(in + i), rows));
+    if (i < n) store32(out + n - 32, host_text256(last, rows));
+    return n;
+}
+
+std::size_t avx2_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_avx2<PairKind::KEIS>(in, pairs, out);
+}
+
+std::size_t avx2_jef_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_avx2<PairKind::JEF>(in, pairs, out);
+}
+
+std::size_t avx2_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_avx2<PairKind::JIS>(in, pairs, out);
+}
+
+std::size_t avx2_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = load32(in + i);
+        const auto hits = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(x, bytes32(0xFE)), bytes32(0x28))));
+        if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits));
+    }
+    return find_jef_shift_from(in, n, i);
+}
+
+}  // namespace rekmo
+#endif

@@ -1,0 +1,48 @@
+// The SSE4.1 kernels: 16 bytes at a time. Built with -msse4.1; called only
+// on processors that have it.
+#include "codec/vector_x86.hpp"
+
+#if REKMO_VECTOR_X86
+#include "codec/vector_x86_128.hpp"
+
+namespace rekmo {
+
+using namespace x86;
+
+std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                            const std::uint8_t* rows) noexcept {
+    if (n < 8) return 0;
+    if (n < 16) return host_text_short(in, n, out, rows);
+    const __m128i last = load16(in + n - 16);  // read before any write: out may be in
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) store16(out + i, host_text128(load16(in + i), rows));
+    if (i < n) store16(out + n - 16, host_text128(last, rows));
+    return n;
+}
+
+std::size_t sse41_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_from<PairKind::KEIS>(in, pairs, out, 0);
+}
+
+std::size_t sse41_jef_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_from<PairKind::JEF>(in, pairs, out, 0);
+}
+
+std::size_t sse41_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+    return pairs_from<PairKind::JIS>(in, pairs, out, 0);
+}
+
+std::size_t sse41_packed_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    return packed_text128(in, n, out);
+}
+
+std::size_t sse41_zoned_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    return zoned_text128(in, n, out);
+}
+
+std::size_t sse41_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept {
+    return find_jef_shift_from(in, n, 0);
+}
+
+}  // namespace rekmo
+#endif

@@ -1,0 +1,236 @@
+// The 128-bit steps of the x86-64 kernels. Included only by vector_sse41.cpp
+// and vector_avx2.cpp: every function here has internal linkage, so each of
+// them compiles its own copy with its own instruction set.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rekmo {
+namespace x86 {
+
+static inline __m128i load16(const std::uint8_t* p) noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+static inline void store16(std::uint8_t* p, __m128i v) noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+static inline __m128i load8(const std::uint8_t* p) noexcept {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+static inline void store8(std::uint8_t* p, __m128i v) noexcept { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v); }
+static inline __m128i bytes(int b) noexcept { return _mm_set1_epi8(static_cast<char>(b)); }
+static inline __m128i words(int w) noexcept { return _mm_set1_epi16(static_cast<short>(w)); }
+static inline unsigned zero_lanes(__m128i v) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+}
+
+// in[0, n) for 1 <= n <= 16 in the low lanes, zeros above; reads nothing
+// past in + n.
+static inline __m128i load_upto16(const std::uint8_t* in, std::size_t n) noexcept {
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    if (n == 16) return load16(in);
+    if (n >= 8) {  // two overlapping halves; the high one moved up to lane n - 8
+        const __m128i high = _mm_shuffle_epi8(load8(in + n - 8), _mm_sub_epi8(lanes, bytes(static_cast<int>(n) - 8)));
+        return _mm_or_si128(load8(in), high);
+    }
+    if (n >= 4) {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::memcpy(&low, in, 4);
+        std::memcpy(&high, in + n - 4, 4);
+        return _mm_cvtsi64_si128(static_cast<long long>(low | std::uint64_t{high} << (8 * (n - 4))));
+    }
+    std::uint32_t word = in[0];
+    if (n > 1) word |= std::uint32_t{in[1]} << 8;
+    if (n > 2) word |= std::uint32_t{in[2]} << 16;
+    return _mm_cvtsi32_si128(static_cast<int>(word));
+}
+
+// Writes count bytes (at most 16) of `text` exactly: overlapping stores.
+static inline void store_upto16(std::uint8_t* out, __m128i text, std::size_t count) noexcept {
+    alignas(16) std::uint8_t bytes16[16];
+    store16(bytes16, text);
+    if (count >= 8) {
+        std::memcpy(out, bytes16, 8);
+        std::memcpy(out + count - 8, bytes16 + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(out, bytes16, 4);
+        std::memcpy(out + count - 4, bytes16 + count - 4, 4);
+    } else {
+        out[0] = bytes16[0];
+        if (count > 1) out[1] = bytes16[1];
+        if (count > 2) out[2] = bytes16[2];
+    }
+}
+
+// --- Host single-byte text ---
+//
+// The 256-entry table as 16 rows of 16: one shuffle per row on the low half
+// of each byte, then the high half picks the row, a bit at a time, through a
+// tree of blends (a blend takes the top bit of each byte of its mask, so the
+// mask is the byte shifted to bring that bit to the top). Rows 0-3 (host
+// 00-3F) give 20 throughout, which the caller checks when it is compiled: the
+// rows are kept XOR 20, so rows 0-3 are zero and need no shuffle.
+//
+// `rows` holds rows 4-F (host 40-FF), XOR 20, 32 bytes apart: each row twice,
+// for the two 128-bit halves of an AVX2 register.
+constexpr int HOST_ROW_STRIDE = 32;
+
+static inline __m128i host_row128(const std::uint8_t* rows, int row, __m128i low) noexcept {
+    return _mm_shuffle_epi8(load16(rows + HOST_ROW_STRIDE * (row - 4)), low);
+}
+
+static inline __m128i host_text128(__m128i x, const std::uint8_t* rows) noexcept {
+    const __m128i low = _mm_and_si128(x, bytes(0x0F));
+    const __m128i bit4 = _mm_slli_epi16(x, 3);
+    const __m128i bit5 = _mm_slli_epi16(x, 2);
+    const __m128i bit6 = _mm_add_epi8(x, x);
+    auto pick = [&](int row) {  // rows row and row + 1 by bit 4
+        return _mm_blendv_epi8(host_row128(rows, row, low), host_row128(rows, row + 1, low), bit4);
+    };
+    const __m128i r4_7 = _mm_blendv_epi8(pick(4), pick(6), bit5);
+    const __m128i r8_b = _mm_blendv_epi8(pick(8), pick(10), bit5);
+    const __m128i rc_f = _mm_blendv_epi8(pick(12), pick(14), bit5);
+    const __m128i r0_7 = _mm_blendv_epi8(_mm_setzero_si128(), r4_7, bit6);
+    const __m128i r8_f = _mm_blendv_epi8(r8_b, rc_f, bit6);
+    return _mm_xor_si128(_mm_blendv_epi8(r0_7, r8_f, x), bytes(0x20));
+}
+
+// 8 to 15 bytes: two overlapping halves, both read before either is written
+// (the text may replace its input).
+static inline std::size_t host_text_short(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                          const std::uint8_t* rows) noexcept {
+    const __m128i text = host_text128(_mm_unpacklo_epi64(load8(in), load8(in + n - 8)), rows);
+    store8(out, text);
+    store8(out + n - 8, _mm_unpackhi_epi64(text, text));
+    return n;
+}
+
+// --- JIS X 0208 to Shift_JIS ---
+//
+// Eight characters at once in 16-bit lanes, row byte low, cell byte high:
+// the scalar arithmetic lane by lane. Row bytes below 21 halve toward zero
+// (m + 1 for negative m, then an arithmetic shift), and every byte is reduced
+// modulo 256 as in the scalar code.
+enum class PairKind { KEIS, JEF, JIS };
+
+static inline __m128i sjis128(__m128i w) noexcept {
+    const __m128i ff = words(0xFF);
+    const __m128i j1 = _mm_and_si128(w, ff);
+    const __m128i j2 = _mm_srli_epi16(w, 8);
+    __m128i m = _mm_sub_epi16(j1, words(0x21));
+    m = _mm_sub_epi16(m, _mm_cmpgt_epi16(_mm_setzero_si128(), m));
+    __m128i lead = _mm_and_si128(_mm_add_epi16(_mm_srai_epi16(m, 1), words(0x81)), ff);
+    lead = _mm_and_si128(_mm_add_epi16(lead, _mm_and_si128(_mm_cmpgt_epi16(lead, words(0x9F)), words(0x40))), ff);
+    const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(j1, words(1)), words(1));
+    __m128i trail = _mm_and_si128(_mm_add_epi16(j2, _mm_blendv_epi8(words(0x7D), words(0x1F), odd)), ff);
+    trail = _mm_and_si128(_mm_sub_epi16(trail, _mm_cmpgt_epi16(trail, words(0x7E))), ff);
+    return _mm_or_si128(lead, _mm_slli_epi16(trail, 8));
+}
+
+template <PairKind KIND>
+static inline __m128i pairs128(__m128i w) noexcept {
+    if constexpr (KIND == PairKind::JIS) return sjis128(w);
+    const __m128i text = sjis128(_mm_xor_si128(w, words(0x8080)));  // host codes: the high bit set
+    if constexpr (KIND == PairKind::KEIS) return text;
+    return _mm_blendv_epi8(text, words(0x4081), _mm_cmpeq_epi16(w, words(0x4040)));  // JEF 40 40: 81 40
+}
+
+// Pairs i to `pairs`, 8 at a time, the last 8 overlapping those before, or
+// all at once when fewer than 8 (but more than 2, which the scalar code does
+// as quickly); stops before a step whose text holds a 00 byte. Returns the
+// pairs done.
+template <PairKind KIND>
+static inline std::size_t pairs_from(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out,
+                                     std::size_t i) noexcept {
+    if (pairs < 8) {
+        const std::size_t len = 2 * (pairs - i);
+        if (pairs - i < 3) return i;
+        const __m128i text = pairs128<KIND>(load_upto16(in + 2 * i, len));
+        if ((zero_lanes(text) & ((1u << len) - 1)) != 0) return i;
+        store_upto16(out + 2 * i, text, len);
+        return pairs;
+    }
+    const __m128i last = load16(in + 2 * (pairs - 8));
+    for (; i + 8 <= pairs; i += 8) {
+        const __m128i text = pairs128<KIND>(load16(in + 2 * i));
+        if (zero_lanes(text) != 0) return i;
+        store16(out + 2 * i, text);
+    }
+    if (i == pairs) return i;
+    const __m128i text = pairs128<KIND>(last);
+    if (zero_lanes(text) != 0) return i;
+    store16(out + 2 * (pairs - 8), text);
+    return pairs;
+}
+
+// --- The JEF shift codes 28 and 29 ---
+
+static inline unsigned jef_shifts128(__m128i x) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(x, bytes(0xFE)), bytes(0x28))));
+}
+
+static inline std::size_t find_jef_shift_from(const std::uint8_t* in, std::size_t n, std::size_t i) noexcept {
+    for (; i + 16 <= n; i += 16) {
+        const unsigned hits = jef_shifts128(load16(in + i));
+        if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits));
+    }
+    while (i < n && (in[i] & 0xFE) != 0x28) ++i;
+    return i;
+}
+
+// --- Zoned and packed decimal, up to 15 digits ---
+
+// The text of `count` digit half-bytes (one per lane, count <= 16): leading
+// zeros skipped, ended by the first half-byte above 9, '-' before a negative
+// number, and 0 for a number without a significant digit. `room` is the
+// item's bound: with room for 16 bytes the text is one store.
+static inline std::size_t number_text(__m128i digits, unsigned count, bool negative, std::uint8_t* out,
+                                      std::size_t room) noexcept {
+    const unsigned lanes = (1u << count) - 1;
+    const auto above9 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(digits, bytes(9))));
+    const auto stop = static_cast<unsigned>(__builtin_ctz((above9 & lanes) | (1u << count)));
+    const unsigned significant = ~zero_lanes(digits) & ((1u << stop) - 1);
+    if (significant == 0) {
+        out[0] = '0';
+        return 1;
+    }
+    const auto first = static_cast<unsigned>(__builtin_ctz(significant));
+    const unsigned sign = negative ? 1 : 0;
+    const __m128i lanes16 = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i text = _mm_shuffle_epi8(_mm_add_epi8(digits, bytes('0')),
+                                    _mm_add_epi8(lanes16, bytes(static_cast<int>(first) - static_cast<int>(sign))));
+    if (negative) text = _mm_insert_epi8(text, '-', 0);
+    const std::size_t len = sign + stop - first;
+    if (room >= 16) {
+        store16(out, text);
+    } else {
+        store_upto16(out, text, len);
+    }
+    return len;
+}
+
+// Packed, 1 to 8 bytes: two digits a byte, high half first; the low half of
+// the last byte is the sign.
+static inline std::size_t packed_text128(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    if (n == 0 || n > 8) return 0;
+    const __m128i x = load_upto16(in, n);
+    const __m128i digits =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), bytes(0x0F)), _mm_and_si128(x, bytes(0x0F)));
+    const unsigned sign = in[n - 1] & 0x0Fu;
+    return number_text(digits, static_cast<unsigned>(2 * n - 1), sign != 0xC && sign != 0xF, out, 2 * n + 1);
+}
+
+// Zoned, 1 to 15 bytes: the low half of each byte a digit; the high half of
+// the last byte is the sign.
+static inline std::size_t zoned_text128(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    if (n == 0 || n > 15) return 0;
+    const __m128i digits = _mm_and_si128(load_upto16(in, n), bytes(0x0F));
+    const unsigned sign = in[n - 1] >> 4u;
+    return number_text(digits, static_cast<unsigned>(n), sign != 0xC && sign != 0xF, out, n + 2);
+}
+
+}  // namespace x86
+}  // namespace rekmo
