@@ -44,26 +44,7 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 
 namespace {
 
-// The vector kernels look the table up a row of sixteen entries at a time,
-// the rows kept XOR 20: host 00-3F give 20 throughout, so those rows are all
-// zero and left out.
-constexpr bool controls_are_spaces() {
-    for (std::size_t i = 0; i < 0x40; ++i) {
-        if (HOST_SB_TABLE[i] != 0x20) return false;
-    }
-    return true;
-}
-static_assert(controls_are_spaces(), "the vector kernels assume host 00-3F give a space");
-
-// Rows 4-F (host 40-FF) XOR 20, each row twice: one for each 128-bit half of
-// a 256-bit register.
-alignas(32) constexpr auto HOST_SB_ROWS = [] {
-    std::array<std::uint8_t, 12 * 32> rows{};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i] = static_cast<std::uint8_t>(HOST_SB_TABLE[0x40 + 16 * (i / 32) + i % 16] ^ 0x20);
-    }
-    return rows;
-}();
+alignas(32) constexpr HostTextRows HOST_SB_ROWS = host_text_rows(HOST_SB_TABLE.data());
 
 // Inline in each form below: E items are many and short.
 inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out,
@@ -99,17 +80,19 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, 
     return host_text(in, out, scalar_kernels());
 }
 
-std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
-                                const HostSingleByte& page) noexcept {
-    // First as above, eight bytes per step through `narrow`, which is 0 for a
-    // byte whose text takes two (£ gives ￡); should any step meet one, the
-    // item is converted again byte by byte. Every one-byte text (20-7E,
-    // A1-DF) has bit 5 or bit 6 set and 0 has neither, so bit 6 of each byte
-    // of text | text << 1, ANDed over the steps, stays set until a 0 comes.
+namespace {
+
+// The scalar part of host_single_to_sjis, from in[i] on, after the kernels
+// have converted in[0, i) with no byte widened. Eight bytes per step through
+// `narrow`, which is 0 for a byte whose text takes two (£ gives ￡). Every
+// one-byte text (20-7E, A1-DF) has bit 5 or bit 6 set and 0 has neither, so
+// bit 6 of each byte of text | text << 1, ANDed over the steps, stays set
+// until a 0 comes. Should one come, the item is converted again byte by byte.
+inline std::size_t page_text_from(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
+                                  std::size_t i) noexcept {
     constexpr std::uint64_t BIT6 = 0x4040404040404040u;
     const std::uint8_t* src = in.data();
     const std::size_t n = in.size();
-    std::size_t i = 0;
     std::uint64_t narrow = BIT6;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t word;
@@ -128,6 +111,21 @@ std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* 
     std::size_t o = 0;
     for (i = 0; i < n; ++i) o += append_host_text(page.text[src[i]], out + o);
     return o;
+}
+
+}  // namespace
+
+std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
+                                const VectorKernels& kernels) noexcept {
+    return page_text_from(in, out, page, kernels.host_page_text(in.data(), in.size(), out, page.rows.data()));
+}
+
+std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
+                                const HostSingleByte& page) noexcept {
+    // Mixed text has many short stretches, which the kernels leave alone: the
+    // call to them stays off their path (a tail call from here).
+    if (in.size() < 8) return page_text_from(in, out, page, 0);
+    return host_single_to_sjis(in, out, page, active_kernels());
 }
 
 }  // namespace rekmo

@@ -15,12 +15,14 @@
 // comma; single-byte control positions give a space.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 
 namespace rekmo {
 
@@ -34,9 +36,15 @@ using HostText = std::uint16_t;
 inline constexpr HostText HOST_TEXT_GETA = 0xAC81;  // 81 AC: 〓
 
 struct HostSingleByte {
-    std::uint8_t narrow[256];  // the single-byte text, or 0 when the text takes two bytes
-    HostText text[256];
+    std::array<std::uint8_t, 256> narrow;  // the single-byte text, or 0 when the text takes two bytes
+    std::array<HostText, 256> text;
+    alignas(32) HostTextRows rows;  // `narrow` for the vector kernels
 };
+
+constexpr HostSingleByte make_host_single(const std::array<std::uint8_t, 256>& narrow,
+                                          const std::array<HostText, 256>& text) {
+    return {narrow, text, host_text_rows(narrow.data())};
+}
 
 struct HostDoubleByte {
     const HostText* rows[256];  // by lead byte: 256 texts by trail byte
@@ -91,6 +99,10 @@ inline std::size_t append_host_pair(const HostDoubleByte& pairs, std::uint8_t a,
 // Returns the text's length.
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept;
+
+// The same with the kernels of a given level, as for ebcdic_to_jis8.
+std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
+                                const VectorKernels& kernels) noexcept;
 
 // Worst-case text of n bytes of single-byte text, or of a mixed item, through
 // a page: two bytes per byte (£ gives ￡).

@@ -17,15 +17,15 @@ std::size_t plain_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept
     return i;
 }
 
-constexpr VectorKernels SCALAR_KERNELS = {
-    no_text, no_pairs, no_pairs, no_pairs, no_number, no_number, plain_find_jef_shift};
+constexpr VectorKernels SCALAR_KERNELS = {no_text,  no_text,   no_pairs,  no_pairs,
+                                          no_pairs, no_number, no_number, plain_find_jef_shift};
 
 #if REKMO_VECTOR_X86
-constexpr VectorKernels SSE41_KERNELS = {sse41_host_text,   sse41_keis_pairs, sse41_jef_pairs,     sse41_jis_pairs,
-                                         sse41_packed_text, sse41_zoned_text, sse41_find_jef_shift};
+constexpr VectorKernels SSE41_KERNELS = {sse41_host_text, sse41_host_page_text, sse41_keis_pairs, sse41_jef_pairs,
+                                         sse41_jis_pairs, sse41_packed_text,    sse41_zoned_text, sse41_find_jef_shift};
 // The numbers fit one 128-bit register: the AVX2 level keeps the SSE4.1 code.
-constexpr VectorKernels AVX2_KERNELS = {avx2_host_text,    avx2_keis_pairs,  avx2_jef_pairs,     avx2_jis_pairs,
-                                        sse41_packed_text, sse41_zoned_text, avx2_find_jef_shift};
+constexpr VectorKernels AVX2_KERNELS = {avx2_host_text, avx2_host_page_text, avx2_keis_pairs,  avx2_jef_pairs,
+                                        avx2_jis_pairs, sse41_packed_text,   sse41_zoned_text, avx2_find_jef_shift};
 
 bool supports(VectorLevel level) noexcept {
     __builtin_cpu_init();

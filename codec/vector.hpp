@@ -9,18 +9,43 @@
 // options of their own and share no inline code with the rest of the program.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace rekmo {
 
 enum class VectorLevel { SCALAR, SSE41, AVX2 };
 
+// A host single-byte table as the vector kernels read it: rows 4-F (host
+// 40-FF) of 16 entries, XOR 20, each row twice (once for each 128-bit half of
+// a 256-bit register). Host 00-3F must all give 20, so their rows are zero
+// and left out: a table where they do not cannot be made (it does not
+// compile).
+using HostTextRows = std::array<std::uint8_t, 12 * 32>;
+
+constexpr HostTextRows host_text_rows(const std::uint8_t* table) {
+    for (std::size_t i = 0; i < 0x40; ++i) {
+        if (table[i] != 0x20) std::abort();
+    }
+    HostTextRows rows{};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = static_cast<std::uint8_t>(table[0x40 + 16 * (i / 32) + i % 16] ^ 0x20);
+    }
+    return rows;
+}
+
 struct VectorKernels {
-    // Host single-byte text through `table` (256 bytes): converts a prefix of
-    // in[0, n) into out (which may be `in`) and returns its length.
+    // Host single-byte text through `rows` (from host_text_rows): converts a
+    // prefix of in[0, n) into out (which may be `in`) and returns its length.
     std::size_t (*host_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
-                             const std::uint8_t* table) noexcept;
+                             const std::uint8_t* rows) noexcept;
+    // The same for a host code page's table, which gives 00 for a byte whose
+    // text takes two: stops before a step whose text holds a 00 byte, and
+    // leaves the rest to the scalar code.
+    std::size_t (*host_page_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                  const std::uint8_t* rows) noexcept;
     // Double-byte characters to Shift_JIS, two bytes each: converts a prefix
     // of the `pairs` pairs at `in` whose Shift_JIS codes hold no 00 byte,
     // writing two bytes per pair, and returns how many pairs it converted.

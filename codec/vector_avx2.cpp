@@ -26,7 +26,9 @@ __m256i host_row256(const std::uint8_t* rows, int row, __m256i low) noexcept {
     return _mm256_shuffle_epi8(load32(rows + HOST_ROW_STRIDE * (row - 4)), low);
 }
 
-__m256i host_text256(__m256i x, const std::uint8_t* rows) noexcept {
+// Always inline: out of line, a kernel pays a call and a realigned stack
+// frame for each step (gcc stops inlining it once four steps call it).
+[[gnu::always_inline]] inline __m256i host_text256(__m256i x, const std::uint8_t* rows) noexcept {
     const __m256i low = _mm256_and_si256(x, bytes32(0x0F));
     const __m256i bit4 = _mm256_slli_epi16(x, 3);
     const __m256i bit5 = _mm256_slli_epi16(x, 2);
@@ -84,24 +86,45 @@ std::size_t pairs_avx2(const std::uint8_t* in, std::size_t pairs, std::uint8_t* 
     return pairs;
 }
 
-}  // namespace
-
-std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+template <HostZero ZERO>
+std::size_t host_text_avx2(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                            const std::uint8_t* rows) noexcept {
+    constexpr bool STOP = ZERO == HostZero::STOP;
     if (n < 8) return 0;
-    if (n < 16) return host_text_short(in, n, out, rows);
-    if (n < 32) {  // two overlapping halves of 16, both read first
-        const __m128i low = load16(in);
-        const __m128i high = load16(in + n - 16);
-        store16(out, host_text128(low, rows));
-        store16(out + n - 16, host_text128(high, rows));
+    if (n < 16) return host_text_short<ZERO>(in, n, out, rows);
+    if (n < 32) {  // two overlapping halves of 16, both converted before either is written
+        const __m128i low = host_text128(load16(in), rows);
+        const __m128i high = host_text128(load16(in + n - 16), rows);
+        if (STOP && (zero_lanes(low) | zero_lanes(high)) != 0) return 0;
+        store16(out, low);
+        store16(out + n - 16, high);
         return n;
     }
     const __m256i last = load32(in + n - 32);  // read before any write: out may be in
     std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) store32(out + i, host_text256(load32(in + i), rows));
-    if (i < n) store32(out + n - 32, host_text256(last, rows));
+    for (; i + 32 <= n; i += 32) {
+        const __m256i text = host_text256(load32(in + i), rows);
+        if (STOP && zero_lanes32(text) != 0) return i;
+        store32(out + i, text);
+    }
+    if (i < n) {
+        const __m256i tail = host_text256(last, rows);
+        if (STOP && zero_lanes32(tail) != 0) return i;
+        store32(out + n - 32, tail);
+    }
     return n;
+}
+
+}  // namespace
+
+std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                           const std::uint8_t* rows) noexcept {
+    return host_text_avx2<HostZero::NEVER>(in, n, out, rows);
+}
+
+std::size_t avx2_host_page_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                const std::uint8_t* rows) noexcept {
+    return host_text_avx2<HostZero::STOP>(in, n, out, rows);
 }
 
 std::size_t avx2_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {

@@ -9,15 +9,39 @@ namespace rekmo {
 
 using namespace x86;
 
-std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+namespace {
+
+template <HostZero ZERO>
+std::size_t host_text_sse41(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                             const std::uint8_t* rows) noexcept {
+    constexpr bool STOP = ZERO == HostZero::STOP;
     if (n < 8) return 0;
-    if (n < 16) return host_text_short(in, n, out, rows);
+    if (n < 16) return host_text_short<ZERO>(in, n, out, rows);
     const __m128i last = load16(in + n - 16);  // read before any write: out may be in
     std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) store16(out + i, host_text128(load16(in + i), rows));
-    if (i < n) store16(out + n - 16, host_text128(last, rows));
+    for (; i + 16 <= n; i += 16) {
+        const __m128i text = host_text128(load16(in + i), rows);
+        if (STOP && zero_lanes(text) != 0) return i;
+        store16(out + i, text);
+    }
+    if (i < n) {
+        const __m128i tail = host_text128(last, rows);
+        if (STOP && zero_lanes(tail) != 0) return i;
+        store16(out + n - 16, tail);
+    }
     return n;
+}
+
+}  // namespace
+
+std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                            const std::uint8_t* rows) noexcept {
+    return host_text_sse41<HostZero::NEVER>(in, n, out, rows);
+}
+
+std::size_t sse41_host_page_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                 const std::uint8_t* rows) noexcept {
+    return host_text_sse41<HostZero::STOP>(in, n, out, rows);
 }
 
 std::size_t sse41_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {

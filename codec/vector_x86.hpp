@@ -17,6 +17,8 @@ namespace rekmo {
 
 std::size_t sse41_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                             const std::uint8_t* table) noexcept;
+std::size_t sse41_host_page_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                 const std::uint8_t* rows) noexcept;
 std::size_t sse41_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t sse41_jef_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t sse41_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
@@ -26,6 +28,8 @@ std::size_t sse41_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept
 
 std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                            const std::uint8_t* table) noexcept;
+std::size_t avx2_host_page_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                const std::uint8_t* rows) noexcept;
 std::size_t avx2_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t avx2_jef_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t avx2_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;

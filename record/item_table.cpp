@@ -48,7 +48,7 @@ std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out) n
 
 template <const HostCodePage& PAGE>
 std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport&) noexcept {
-    return host_single_to_sjis(item, out, PAGE.single);
+    return host_single_to_sjis(item, out, PAGE.single, scalar_kernels());
 }
 
 template <const HostCodePage& PAGE, auto DECODE>

@@ -217,14 +217,13 @@ def generate():
     for name, result in singles.items():
         ident = name.upper().replace("-", "_")
         lines.append("")
-        lines.append(f"constexpr HostSingleByte {ident} = {{")
-        lines.append("    {")
+        lines.append(f"constexpr HostSingleByte {ident} = make_host_single(")
+        lines.append("    {{")
         lines += ["    " + l for l in cells([v if v < 0x100 else 0 for v in result], 16, lambda v: f"0x{v:02X}")]
-        lines.append("    },")
-        lines.append("    {")
+        lines.append("    }},")
+        lines.append("    {{")
         lines += ["    " + l for l in cells([entry(v) for v in result], 16, lambda v: f"0x{v:04X}")]
-        lines.append("    },")
-        lines.append("};")
+        lines.append("    }});")
     lines += ["// clang-format on", "", "}  // namespace", ""]
     lines += [
         "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS};",

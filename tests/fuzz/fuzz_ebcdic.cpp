@@ -1,7 +1,7 @@
 // E items: one text byte per host byte, never 0x00, each from the table, on
 // every level of vector kernels. Through each host code page: the texts of
-// the page's table, byte by byte (the eight-at-a-time path gives the same),
-// within the bound.
+// the page's table, byte by byte (the kernels and the eight-at-a-time path
+// give the same on every level), within the bound.
 #include <vector>
 
 #include "codec/ebcdic.hpp"
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const HostCodePage* page : {&HOST_PAGE_JEF, &HOST_PAGE_KEIS78}) {
         const std::size_t bound = host_single_bound(size);
         std::vector<std::uint8_t> text(bound + 1, 0xEE);
-        const std::size_t n = host_single_to_sjis({data, size}, text.data(), page->single);
+        const std::size_t n = host_single_to_sjis({data, size}, text.data(), page->single, active_kernels());
         FUZZ_CHECK(n <= bound && text[bound] == 0xEE);
         text.resize(n);
         std::vector<std::uint8_t> expected;
@@ -44,6 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(text == expected);
         FUZZ_CHECK(fuzz::has_no_zero(text));
+        fuzz::check_levels(
+            {data, size}, bound,
+            [&](auto in, std::uint8_t* dest, const VectorKernels& kernels) {
+                return host_single_to_sjis(in, dest, page->single, kernels);
+            },
+            expected);
     }
     return 0;
 }
