@@ -6,6 +6,10 @@
 #include <cstring>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/ebcdic.hpp"
 #include "codec/host_code.hpp"
 #include "codec/report.hpp"
@@ -81,6 +85,7 @@ struct DefaultSingle {
     Report& report;
     const VectorKernels& kernels;
     std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
+        if (in.empty()) return 0;  // a shift code right after another
         note_host_spaces(in, report);
         return ebcdic_to_jis8(in, out, kernels);
     }
@@ -90,7 +95,7 @@ struct DefaultSingle {
 struct HostSingle {
     const HostSingleByte& page;
     std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
-        return host_single_to_sjis(in, out, page);
+        return in.empty() ? 0 : host_single_to_sjis(in, out, page);
     }
 };
 
@@ -108,10 +113,28 @@ struct HostPair {
     }
 };
 
-// The position of the first `byte` in [p, end), or end.
+// The position of the first `byte` in [p, end), or end. Shift codes come
+// every few bytes, so this runs inline: 16 bytes a step where the processor
+// has SSE2 (every x86-64 has), the last step overlapping the one before.
 inline const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {
-    const void* hit = p < end ? std::memchr(p, byte, static_cast<std::size_t>(end - p)) : nullptr;
-    return hit != nullptr ? static_cast<const std::uint8_t*>(hit) : end;
+#if defined(__SSE2__)
+    if (end - p >= 16) {
+        const __m128i wanted = _mm_set1_epi8(static_cast<char>(byte));
+        auto hits = [&](const std::uint8_t* at) {
+            return static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), wanted)));
+        };
+        for (; end - p >= 16; p += 16) {
+            if (const unsigned found = hits(p)) return p + __builtin_ctz(found);
+        }
+        if (p == end) return end;
+        // The last 16 bytes, of which those before p were looked at already.
+        const unsigned found = hits(end - 16) >> (16 - (end - p));
+        return found != 0 ? p + __builtin_ctz(found) : end;
+    }
+#endif
+    while (p < end && *p != byte) ++p;
+    return p;
 }
 
 }  // namespace rekmo
