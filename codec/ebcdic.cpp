@@ -42,9 +42,9 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 };
 // clang-format on
 
-namespace {
-
 alignas(32) constexpr HostTextRows HOST_SB_ROWS = host_text_rows(HOST_SB_TABLE.data());
+
+namespace {
 
 // Inline in each form below: E items are many and short.
 inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out,

@@ -14,6 +14,8 @@ namespace rekmo {
 // Host byte -> JIS X 0201 byte (ASCII plus half-width katakana 0xA1-0xDF,
 // the single-byte half of Shift_JIS). No position gives 0x00.
 extern const std::array<std::uint8_t, 256> HOST_SB_TABLE;
+// The same table as the vector kernels read it.
+extern const HostTextRows HOST_SB_ROWS;
 
 // Converts an E item: every byte of `in` through HOST_SB_TABLE into `out`,
 // which holds ebcdic_bound(in.size()) bytes; `out` may be in.data()

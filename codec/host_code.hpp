@@ -50,9 +50,21 @@ struct HostDoubleByte {
     const HostText* rows[256];  // by lead byte: 256 texts by trail byte
 };
 
+// The same texts in one table by code (lead << 8 | trail), for the vector
+// kernels, which gather four bytes at a time: one entry more, so that the
+// last code's four bytes lie inside it too.
+using HostPairTable = std::array<HostText, 0x10000 + 1>;
+
+constexpr HostPairTable host_pair_table(const HostDoubleByte& pairs) {
+    HostPairTable table{};
+    for (std::size_t code = 0; code < 0x10000; ++code) table[code] = pairs.rows[code >> 8][code & 0xFF];
+    return table;
+}
+
 struct HostCodePage {
     const HostSingleByte& single;
     const HostDoubleByte& pairs;
+    const HostPairTable& table;  // `pairs` by code
 };
 
 extern const HostCodePage HOST_PAGE_JEF;

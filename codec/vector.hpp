@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 
 namespace rekmo {
 
@@ -35,6 +36,42 @@ constexpr HostTextRows host_text_rows(const std::uint8_t* table) {
     }
     return rows;
 }
+
+// One output item of a record, for the line kernels. `call` is the item's
+// decoder and what every op gives; the other ops are the common short items,
+// which the kernels convert inline instead.
+using FieldFn = std::size_t (*)(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+
+enum class FieldOp : std::uint8_t {
+    CALL,        // through `call`
+    HOST_TEXT,   // host single-byte text through `table` and `rows` (a table that never gives 00)
+    PAGE_TEXT,   // the same through a host code page's; `call` when a byte's text takes two
+    PACKED,      // packed decimal of 1 to 8 bytes
+    ZONED,       // zoned decimal of 1 to 15 bytes
+    JIS,         // 7-bit JIS text (the common shapes; `call` for the rest)
+    KEIS_PAIRS,  // KEIS double-byte text (KN); `call` when a character's code holds 00
+    JEF_PAIRS,   // JEF double-byte text (FN); the same
+    PAGE_PAIRS,  // double-byte text through a host code page's `pairs`; `call` for a one-byte text
+};
+
+struct FieldStep {
+    std::size_t start = 0;   // offset in the record; the item lies within it
+    std::size_t length = 0;  // at least 1 for every op but CALL
+    FieldOp op = FieldOp::CALL;
+    const std::uint8_t* table = nullptr;   // HOST_TEXT, PAGE_TEXT: host byte -> text byte (0: two bytes)
+    const std::uint8_t* rows = nullptr;    // the same table from host_text_rows
+    const std::uint16_t* pairs = nullptr;  // PAGE_PAIRS: the page's texts by code (a HostPairTable)
+    FieldFn call = nullptr;
+};
+
+// How far the line kernels may read past the last record they are given,
+// and write past the last line.
+constexpr std::size_t LINE_SLACK = 64;
+
+// A CALL field's text: field.call over its bytes in `record`. Out of line,
+// so that the kernels, built with instruction sets of their own, share no
+// inline code with the rest of the program.
+std::size_t call_field(const FieldStep& field, const std::uint8_t* record, std::uint8_t* out) noexcept;
 
 struct VectorKernels {
     // Host single-byte text through `rows` (from host_text_rows): converts a
@@ -62,11 +99,18 @@ struct VectorKernels {
     std::size_t (*zoned_text)(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
     // The first byte of in[0, n) that is 28 or 29 (JEF shift codes), or n.
     std::size_t (*find_jef_shift)(const std::uint8_t* in, std::size_t n) noexcept;
+    // The lines of `count` records of `record_length` bytes: each field's
+    // text, a ',' after each but the last, a '\n' at the end of each line.
+    // Returns the end of the lines. Each line holds at most the sum of its
+    // fields' bounds plus one byte per field (one byte for no field); past
+    // that, and past the last record, the kernel may reach LINE_SLACK bytes.
+    std::uint8_t* (*lines)(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records,
+                           std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
 };
 
 // The kernels of a level, or nullptr when this build or this processor lacks
 // it. SCALAR kernels do nothing (they return 0; the JEF search is the plain
-// loop).
+// loop, and the lines call each field's decoder).
 const VectorKernels* vector_kernels(VectorLevel level) noexcept;
 
 // The kernels that do nothing: each decoder's scalar code alone.

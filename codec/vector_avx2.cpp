@@ -115,6 +115,52 @@ std::size_t host_text_avx2(const std::uint8_t* in, std::size_t n, std::uint8_t* 
     return n;
 }
 
+// The 256-bit step of host text for the lines.
+struct HostText256 {
+    static constexpr std::size_t WIDTH = 32;
+    template <HostZero ZERO>
+    [[gnu::always_inline]] static inline unsigned step(const std::uint8_t* in, std::uint8_t* out,
+                                                       const std::uint8_t* rows) noexcept {
+        const __m256i text = host_text256(load32(in), rows);
+        store32(out, text);
+        return ZERO == HostZero::STOP ? zero_lanes32(text) : 0;
+    }
+};
+
+// Pairs, 16 a step.
+struct Pairs256 {
+    static constexpr std::size_t PAIRS = 16;
+    template <PairKind KIND>
+    [[gnu::always_inline]] static inline unsigned step(const std::uint8_t* in, std::uint8_t* out) noexcept {
+        const __m256i text = pairs256<KIND>(load32(in));
+        store32(out, text);
+        return zero_lanes32(text);
+    }
+};
+
+// A host page's pairs, 16 a step: each code (lead << 8 | trail) gathers four
+// bytes from the page's table at twice the code, of which the low two are
+// its text, first byte low. Every character of both hosts' pages is two
+// bytes there, neither of them 00; a text of one byte (its second byte 00)
+// shows as a 00 lane, as does a code without a text.
+struct PagePairs256 {
+    static constexpr std::size_t PAIRS = 16;
+    [[gnu::always_inline]] static inline unsigned step(const std::uint8_t* in, std::uint8_t* out,
+                                                       const std::uint16_t* table) noexcept {
+        const __m256i w = load32(in);
+        const __m256i codes = _mm256_or_si256(_mm256_slli_epi16(w, 8), _mm256_srli_epi16(w, 8));
+        const auto* base = reinterpret_cast<const int*>(table);
+        const __m256i low = _mm256_i32gather_epi32(base, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(codes)), 2);
+        const __m256i high = _mm256_i32gather_epi32(base, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(codes, 1)), 2);
+        const __m256i mask = _mm256_set1_epi32(0xFFFF);
+        // Eight texts of each half, packed per 128-bit lane and then put in order.
+        const __m256i packed = _mm256_packus_epi32(_mm256_and_si256(low, mask), _mm256_and_si256(high, mask));
+        const __m256i text = _mm256_permute4x64_epi64(packed, 0xD8);
+        store32(out, text);
+        return zero_lanes32(text);
+    }
+};
+
 }  // namespace
 
 std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
@@ -148,6 +194,12 @@ std::size_t avx2_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept 
         if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits));
     }
     return find_jef_shift_from(in, n, i);
+}
+
+std::uint8_t* avx2_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records,
+                         std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+    return field_lines<HostText128, HostText256, Pairs256, PagePairs256>(fields, field_count, records, record_length,
+                                                                         count, out);
 }
 
 }  // namespace rekmo

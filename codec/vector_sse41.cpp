@@ -68,5 +68,11 @@ std::size_t sse41_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept
     return find_jef_shift_from(in, n, 0);
 }
 
+std::uint8_t* sse41_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records,
+                          std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+    return field_lines<HostText128, HostText128, Pairs128, NoPagePairs>(fields, field_count, records, record_length,
+                                                                        count, out);
+}
+
 }  // namespace rekmo
 #endif

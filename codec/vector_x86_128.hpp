@@ -5,9 +5,12 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "codec/vector.hpp"
 
 namespace rekmo {
 namespace x86 {
@@ -236,6 +239,249 @@ static inline std::size_t zoned_text128(const std::uint8_t* in, std::size_t n, s
     const __m128i digits = _mm_and_si128(load_upto16(in, n), bytes(0x0F));
     const unsigned sign = in[n - 1] >> 4u;
     return number_text(digits, static_cast<unsigned>(n), sign != 0xC && sign != 0xF, out, n + 2);
+}
+
+// --- Whole lines ---
+//
+// The fields of each record one after another, the common short ones
+// inline. The caller lets a line reach LINE_SLACK bytes past the last record
+// and the last line, so a field is whole loads and stores: a text of up to 16
+// bytes is one load, one conversion and one store, and the bytes stored past
+// a field's text are overwritten by the separator and the fields after it.
+
+// A 128-bit step of host text: converts in[0, 16) into out[0, 16). With
+// STOP, returns the lanes whose text is 00 (a byte whose text takes two).
+struct HostText128 {
+    static constexpr std::size_t WIDTH = 16;
+    template <HostZero ZERO>
+    [[gnu::always_inline]] static inline unsigned step(const std::uint8_t* in, std::uint8_t* out,
+                                                       const std::uint8_t* rows) noexcept {
+        const __m128i text = host_text128(load16(in), rows);
+        store16(out, text);
+        return ZERO == HostZero::STOP ? zero_lanes(text) : 0;
+    }
+};
+
+// A host text field of n bytes in steps of Step::WIDTH. False (and nothing
+// to keep) when STOP finds a byte whose text takes two: the caller converts
+// the field again through its decoder.
+template <class Step, HostZero ZERO>
+static inline bool host_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                              const std::uint8_t* rows) noexcept {
+    for (std::size_t i = 0; i < n; i += Step::WIDTH) {
+        const unsigned zero = Step::template step<ZERO>(in + i, out + i, rows);
+        if (ZERO == HostZero::STOP && zero != 0) {
+            const std::size_t left = n - i;
+            const unsigned valid = left >= 32 ? ~0u : (1u << left) - 1;
+            if ((zero & valid) != 0) return false;
+        }
+    }
+    return true;
+}
+
+// Host text of up to 8 bytes: a byte at a time through `table`, WIDTH bytes
+// (4 or 8) whatever n is. With STOP, false when one of the first n texts is
+// 00 (it takes two).
+template <unsigned WIDTH, HostZero ZERO>
+static inline bool host_field_bytes(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                    const std::uint8_t* table) noexcept {
+    std::uint64_t text = 0;
+    for (unsigned k = 0; k < WIDTH; ++k) text |= std::uint64_t{table[in[k]]} << (8 * k);
+    std::memcpy(out, &text, 8);
+    if (ZERO == HostZero::STOP) {
+        // A 00 byte among the first n: its high bit set by the borrow, its own clear.
+        const std::uint64_t zero = (text - 0x0101010101010101u) & ~text & 0x8080808080808080u;
+        if ((zero & (~std::uint64_t{0} >> (64 - 8 * n))) != 0) return false;
+    }
+    return true;
+}
+
+template <HostZero ZERO>
+static inline bool host_field_upto8(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                    const std::uint8_t* table) noexcept {
+    return n <= 4 ? host_field_bytes<4, ZERO>(in, n, out, table) : host_field_bytes<8, ZERO>(in, n, out, table);
+}
+
+// Packed decimal of 1 to 8 bytes, read as 8.
+static inline std::size_t packed_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    const __m128i x = load8(in);
+    const __m128i digits =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), bytes(0x0F)), _mm_and_si128(x, bytes(0x0F)));
+    const unsigned sign = in[n - 1] & 0x0Fu;
+    return number_text(digits, static_cast<unsigned>(2 * n - 1), sign != 0xC && sign != 0xF, out, 16);
+}
+
+// Zoned decimal of 1 to 15 bytes, read as 16.
+static inline std::size_t zoned_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    const __m128i digits = _mm_and_si128(load16(in), bytes(0x0F));
+    const unsigned sign = in[n - 1] >> 4u;
+    return number_text(digits, static_cast<unsigned>(n), sign != 0xC && sign != 0xF, out, 16);
+}
+
+// The first byte at or after p that is `byte`, or `end` when none comes before
+// it; reads 16 bytes at a time.
+static inline std::size_t next_byte(const std::uint8_t* in, std::size_t p, std::size_t end,
+                                    std::uint8_t byte) noexcept {
+    for (; p < end; p += 16) {
+        const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load16(in + p), bytes(byte))));
+        if (hits != 0) return std::min(end, p + static_cast<std::size_t>(__builtin_ctz(hits)));
+    }
+    return end;
+}
+
+// A J field in its common shapes: text between ESC $ B and ESC ( J or
+// ESC ( H, characters copied between them. NOT_INLINE for what the decoder
+// itself must do: an ESC that starts no sequence or lies too near the end,
+// ESC ( B, a run of odd length, a character whose Shift_JIS code holds 00.
+constexpr std::size_t NOT_INLINE = SIZE_MAX;
+
+static inline std::size_t jis_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    constexpr std::uint8_t ESC = 0x1B;
+    const std::size_t end = next_byte(in, 0, n, 0);  // the text ends at a zero byte
+    std::size_t o = 0;
+    std::size_t p = 0;
+    std::size_t run = 0;
+    bool double_byte = false;
+    while (true) {
+        const std::size_t esc = next_byte(in, p, end, ESC);
+        if (!double_byte) {
+            for (std::size_t i = 0; i < esc - p; i += 16) store16(out + o + i, load16(in + p + i));
+            o += esc - p;
+        }
+        if (esc == end) return o;  // an unclosed run is dropped
+        if (end - esc < 3) return NOT_INLINE;
+        const std::uint8_t a = in[esc + 1];
+        const std::uint8_t b = in[esc + 2];
+        p = esc + 3;
+        if (a == 0x24 && b == 0x42) {  // ESC $ B: a new run
+            double_byte = true;
+            run = p;
+        } else if (a == 0x28 && (b == 0x4A || b == 0x48) && double_byte) {  // ESC ( J, ESC ( H
+            const std::size_t len = esc - run;
+            if (len % 2 != 0) return NOT_INLINE;
+            for (std::size_t i = 0; i < len; i += 16) {
+                const __m128i text = pairs128<PairKind::JIS>(load16(in + run + i));
+                store16(out + o + i, text);
+                const std::size_t left = len - i;
+                if ((zero_lanes(text) & (left >= 16 ? 0xFFFFu : (1u << left) - 1)) != 0) return NOT_INLINE;
+            }
+            o += len;
+            double_byte = false;
+        } else if (!(a == 0x28 && (b == 0x4A || b == 0x48))) {
+            return NOT_INLINE;
+        }
+    }
+}
+
+// Double-byte text (KN, FN): the pairs from the start, an odd last byte
+// ignored, Step::PAIRS a step. False when a character's text holds 00 (or,
+// through a page, takes one byte): the caller converts the field again
+// through its decoder.
+struct Pairs128 {
+    static constexpr std::size_t PAIRS = 8;
+    template <PairKind KIND>
+    [[gnu::always_inline]] static inline unsigned step(const std::uint8_t* in, std::uint8_t* out) noexcept {
+        const __m128i text = pairs128<KIND>(load16(in));
+        store16(out, text);
+        return zero_lanes(text);
+    }
+};
+
+template <std::size_t PAIRS, class Step>
+static inline bool pairs_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out, Step step) noexcept {
+    const std::size_t bytes = n & ~std::size_t{1};
+    for (std::size_t i = 0; i < bytes; i += 2 * PAIRS) {
+        const unsigned zero = step(in + i, out + i);
+        const std::size_t left = bytes - i;
+        if ((zero & (left >= 32 ? ~0u : (1u << left) - 1)) != 0) return false;
+    }
+    return true;
+}
+
+// No vector form for a host page's pairs (the 128-bit kernels have no
+// gather): their fields are calls.
+struct NoPagePairs {
+    static constexpr std::size_t PAIRS = 0;
+};
+
+// `Short` converts host text of up to 16 bytes, `Long` longer text; `Pairs`
+// and `PagePairs` double-byte text.
+template <class Short, class Long, class Pairs, class PagePairs>
+static inline std::uint8_t* field_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* record,
+                                        std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+    const FieldStep* const end = fields + field_count;
+    for (std::size_t r = 0; r < count; ++r, record += record_length) {
+        for (const FieldStep* field = fields; field != end; ++field) {
+            const std::uint8_t* in = record + field->start;
+            const std::size_t n = field->length;
+            switch (field->op) {
+                case FieldOp::HOST_TEXT:
+                    if (n <= 8) {
+                        (void)host_field_upto8<HostZero::NEVER>(in, n, out, field->table);
+                    } else if (n <= 16) {
+                        (void)host_field<Short, HostZero::NEVER>(in, n, out, field->rows);
+                    } else {
+                        (void)host_field<Long, HostZero::NEVER>(in, n, out, field->rows);
+                    }
+                    out += n;
+                    break;
+                case FieldOp::PAGE_TEXT:
+                    if (n <= 8    ? host_field_upto8<HostZero::STOP>(in, n, out, field->table)
+                        : n <= 16 ? host_field<Short, HostZero::STOP>(in, n, out, field->rows)
+                                  : host_field<Long, HostZero::STOP>(in, n, out, field->rows)) {
+                        out += n;
+                    } else {
+                        out += call_field(*field, record, out);
+                    }
+                    break;
+                case FieldOp::PACKED:
+                    out += packed_field(in, n, out);
+                    break;
+                case FieldOp::ZONED:
+                    out += zoned_field(in, n, out);
+                    break;
+                case FieldOp::JIS: {
+                    const std::size_t len = jis_field(in, n, out);
+                    out += len != NOT_INLINE ? len : call_field(*field, record, out);
+                    break;
+                }
+                case FieldOp::KEIS_PAIRS:
+                case FieldOp::JEF_PAIRS: {
+                    const bool done =
+                        field->op == FieldOp::KEIS_PAIRS
+                            ? pairs_field<Pairs::PAIRS>(in, n, out,
+                                                        [](const std::uint8_t* a, std::uint8_t* o) {
+                                                            return Pairs::template step<PairKind::KEIS>(a, o);
+                                                        })
+                            : pairs_field<Pairs::PAIRS>(in, n, out, [](const std::uint8_t* a, std::uint8_t* o) {
+                                  return Pairs::template step<PairKind::JEF>(a, o);
+                              });
+                    out += done ? n & ~std::size_t{1} : call_field(*field, record, out);
+                    break;
+                }
+                case FieldOp::PAGE_PAIRS: {
+                    bool done = false;
+                    if constexpr (PagePairs::PAIRS != 0) {
+                        const std::uint16_t* const table = field->pairs;
+                        done = pairs_field<PagePairs::PAIRS>(
+                            in, n, out,
+                            [table](const std::uint8_t* a, std::uint8_t* o) { return PagePairs::step(a, o, table); });
+                    }
+                    out += done ? n & ~std::size_t{1} : call_field(*field, record, out);
+                    break;
+                }
+                case FieldOp::CALL:
+                    out += call_field(*field, record, out);
+                    break;
+                default:
+                    __builtin_unreachable();  // the plan makes no other op
+            }
+            *out++ = ',';
+        }
+        if (field_count > 0) --out;
+        *out++ = '\n';
+    }
+    return out;
 }
 
 }  // namespace x86

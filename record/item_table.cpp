@@ -29,14 +29,15 @@ std::size_t decode_raw(std::span<const std::uint8_t> item, std::uint8_t* out, De
 // Indexed by ItemType: the decoder, its reporting form and its bound.
 constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_NONE   */ {decode_raw, decode_raw, ebcdic_bound},
-    /* ITEM_EBCDIC */ {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound},
-    /* ITEM_PACKED */ {decode_packed_field, decode_packed_field, packed_bound},
-    /* ITEM_ZONED  */ {decode_zoned_field, decode_zoned_field, zoned_bound},
-    /* ITEM_JIS    */ {decode_jis_field, decode_jis_field, jis_bound},
+    /* ITEM_EBCDIC */ {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound, FieldOp::HOST_TEXT,
+                      HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
+    /* ITEM_PACKED */ {decode_packed_field, decode_packed_field, packed_bound, FieldOp::PACKED},
+    /* ITEM_ZONED  */ {decode_zoned_field, decode_zoned_field, zoned_bound, FieldOp::ZONED},
+    /* ITEM_JIS    */ {decode_jis_field, decode_jis_field, jis_bound, FieldOp::JIS},
     /* ITEM_JEF    */ {decode_jef_field, decode_jef_field, jef_bound},
-    /* ITEM_JEF_N  */ {decode_jef_n_field, decode_jef_n_field, jef_bound},
+    /* ITEM_JEF_N  */ {decode_jef_n_field, decode_jef_n_field, jef_bound, FieldOp::JEF_PAIRS},
     /* ITEM_KEIS   */ {decode_keis_field, decode_keis_field, keis_bound},
-    /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound},
+    /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound, FieldOp::KEIS_PAIRS},
 }};
 
 // The decoders through a host code page, one instance per page, so that a
@@ -78,19 +79,34 @@ struct HostCodecs {
 template <const HostCodePage& PAGE, PageDecodeFn MIXED, PageReportFn MIXED_REPORT, PageDecodeFn PAIRS,
           PageReportFn PAIRS_REPORT>
 constexpr HostCodecs host_codecs() noexcept {
-    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound},
+    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound, FieldOp::PAGE_TEXT,
+             PAGE.single.narrow.data(), PAGE.single.rows.data()},
             host_codec<PAGE, MIXED, MIXED_REPORT, host_single_bound>(),
-            host_codec<PAGE, PAIRS, PAIRS_REPORT, host_pairs_bound>()};
+            {host_field<PAGE, PAIRS>, host_field<PAGE, PAIRS_REPORT>, host_pairs_bound, FieldOp::PAGE_PAIRS, nullptr,
+             nullptr, PAGE.table.data()}};
 }
 
-constexpr HostCodecs JEF_CODECS =
+// (Initialised when the program starts, after the pages, which are constants.)
+const HostCodecs JEF_CODECS =
     host_codecs<HOST_PAGE_JEF, decode_jef_field, decode_jef_field, decode_jef_n_field, decode_jef_n_field>();
-constexpr HostCodecs KEIS78_CODECS =
+const HostCodecs KEIS78_CODECS =
     host_codecs<HOST_PAGE_KEIS78, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
-constexpr HostCodecs KEIS83_CODECS =
+const HostCodecs KEIS83_CODECS =
     host_codecs<HOST_PAGE_KEIS83, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
 
 }  // namespace
+
+FieldOp field_op(const ItemCodec& codec, std::size_t length) noexcept {
+    if (length == 0) return FieldOp::CALL;  // a negative length: nothing to read
+    switch (codec.field) {
+        case FieldOp::PACKED:
+            return length <= 8 ? FieldOp::PACKED : FieldOp::CALL;
+        case FieldOp::ZONED:
+            return length <= 15 ? FieldOp::ZONED : FieldOp::CALL;
+        default:
+            return codec.field;
+    }
+}
 
 const ItemCodec& item_codec(ItemType type) noexcept {
     const auto index = static_cast<std::size_t>(type);

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "codec/report.hpp"
+#include "codec/vector.hpp"
 #include "format/format.hpp"
 
 namespace rekmo {
@@ -22,6 +23,13 @@ struct ItemCodec {
     DecodeFn decode;
     ReportFn report;
     BoundFn bound;
+    // How the line kernels convert it when it is short enough (see
+    // field_op), the single-byte table they read, as bytes and as rows, and
+    // a host page's double-byte texts by code.
+    FieldOp field = FieldOp::CALL;
+    const std::uint8_t* table = nullptr;
+    const std::uint8_t* rows = nullptr;
+    const std::uint16_t* pairs = nullptr;
 };
 
 // The codec for an item type. ITEM_NONE never reaches conversion (the format
@@ -31,5 +39,9 @@ const ItemCodec& item_codec(ItemType type) noexcept;
 // The codec for an item type under a format's HOSTCODE: the host code page's
 // decoders for the types it covers, the default ones for the others.
 const ItemCodec& item_codec(ItemType type, HostCode host) noexcept;
+
+// The line kernels' op for an item of `length` bytes of this codec: its
+// field op where the kernels take that length (never 0), CALL otherwise.
+FieldOp field_op(const ItemCodec& codec, std::size_t length) noexcept;
 
 }  // namespace rekmo

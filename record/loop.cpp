@@ -36,8 +36,13 @@ ItemPlan make_plan(const FormatDef& format) {
         step.item = index;
         plan.largest_bound = std::max(plan.largest_bound, step.bound);
         plan.line_bound += step.bound + 1;  // the text and a separator
-        if (step.in_record < step.length) plan.scratch_size = std::max(plan.scratch_size, step.length);
+        if (step.in_record < step.length) {
+            plan.scratch_size = std::max(plan.scratch_size, step.length);
+            plan.fields_in_record = false;
+        }
         plan.steps.push_back(step);
+        plan.fields.push_back({step.start, step.length, field_op(codec, step.length), codec.table, codec.rows,
+                               codec.pairs, codec.decode});
     }
     plan.line_bound += 1;  // the line end
     return plan;
@@ -65,8 +70,8 @@ Result OutputBuffer::make_room(std::size_t n, ByteSink* spill) {
     return Result::OK;
 }
 
-RecordConverter::RecordConverter(const ItemPlan& plan)
-    : plan_(plan), scratch_(new std::uint8_t[std::max<std::size_t>(plan.scratch_size, 1)]) {}
+RecordConverter::RecordConverter(const ItemPlan& plan, const VectorKernels& kernels)
+    : plan_(plan), kernels_(kernels), scratch_(new std::uint8_t[std::max<std::size_t>(plan.scratch_size, 1)]) {}
 
 std::span<const std::uint8_t> RecordConverter::item_bytes(const PlanStep& step, const std::uint8_t* record) noexcept {
     if (step.in_record == step.length) return {record + step.start, step.length};
@@ -89,26 +94,45 @@ std::uint8_t* RecordConverter::convert_line(const std::uint8_t* record, std::uin
 
 Result RecordConverter::convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill) {
     const std::size_t record_length = plan_.record_length;
+    const std::size_t line_bound = plan_.line_bound;
     const std::size_t count = records.size() / record_length;
+    // The line kernels may read LINE_SLACK bytes past a record: not past the
+    // end of `records`, so the last records take the plain path.
+    const std::size_t last = (LINE_SLACK + record_length - 1) / record_length;
+    const std::size_t kernel_records = plan_.fields_in_record && count > last ? count - last : 0;
     const std::uint8_t* record = records.data();
-    for (std::size_t r = 0; r < count; ++r, record += record_length) {
-        if (out.room() >= plan_.line_bound) {
-            out.advance(static_cast<std::size_t>(convert_line(record, out.tail()) - out.tail()));
+    std::size_t r = 0;
+    while (r < count) {
+        // As many lines as the buffer holds at their worst, and the slack.
+        const std::size_t fit = out.room() > LINE_SLACK ? (out.room() - LINE_SLACK) / line_bound : 0;
+        if (r < kernel_records && fit > 0) {
+            const std::size_t batch = std::min(kernel_records - r, fit);
+            std::uint8_t* const end =
+                kernels_.lines(plan_.fields.data(), plan_.fields.size(), record, record_length, batch, out.tail());
+            out.advance(static_cast<std::size_t>(end - out.tail()));
+            r += batch;
+            record += batch * record_length;
             continue;
         }
-        // Near the end of the buffer, or lines longer than it: item by item,
-        // making room (writing out or growing) as needed.
-        bool first = true;
-        for (const PlanStep& step : plan_.steps) {
-            if (out.room() <= step.bound && out.make_room(step.bound + 1, spill) != Result::OK) {
-                return Result::WRITE_ERROR;
+        if (out.room() >= line_bound) {
+            out.advance(static_cast<std::size_t>(convert_line(record, out.tail()) - out.tail()));
+        } else {
+            // Near the end of the buffer, or lines longer than it: item by
+            // item, making room (writing out or growing) as needed.
+            bool first = true;
+            for (const PlanStep& step : plan_.steps) {
+                if (out.room() <= step.bound && out.make_room(step.bound + 1, spill) != Result::OK) {
+                    return Result::WRITE_ERROR;
+                }
+                if (!first) out.put(SEPARATOR);
+                first = false;
+                out.advance(step.decode(item_bytes(step, record), out.tail()));
             }
-            if (!first) out.put(SEPARATOR);
-            first = false;
-            out.advance(step.decode(item_bytes(step, record), out.tail()));
+            if (out.room() == 0 && out.make_room(1, spill) != Result::OK) return Result::WRITE_ERROR;
+            out.put(LINE_END);
         }
-        if (out.room() == 0 && out.make_room(1, spill) != Result::OK) return Result::WRITE_ERROR;
-        out.put(LINE_END);
+        ++r;
+        record += record_length;
     }
     return Result::OK;
 }
@@ -173,7 +197,8 @@ std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const Convert
     // Every slot of the parallel loop holds a chunk and its worst-case lines
     // (a line bound can be huge when long items overlap), and every thread a
     // scratch item: as many threads as asked for while all of that fits.
-    const std::size_t slot = saturated_product(chunk_records, plan.record_length + plan.line_bound);
+    const std::size_t lines = saturated_product(chunk_records, plan.record_length + plan.line_bound);
+    const std::size_t slot = lines > SIZE_MAX - LINE_SLACK ? SIZE_MAX : lines + LINE_SLACK;  // and the kernels' slack
     // (Each thread needs two slots at least: that bounds the search.)
     auto threads = static_cast<unsigned>(std::min<std::size_t>(options.threads, options.memory / slot / 2));
     auto memory = [&](unsigned n) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "codec/vector.hpp"
 #include "format/format.hpp"
 #include "record/item_table.hpp"
 #include "rekmo/rekmo.hpp"
@@ -28,6 +29,8 @@ struct PlanStep {
 // The format compiled for conversion: only output items with a length.
 struct ItemPlan {
     std::vector<PlanStep> steps;
+    std::vector<FieldStep> fields;  // the same steps for the line kernels
+    bool fields_in_record = true;   // every step lies within the record: the line kernels can take it
     std::size_t record_length = 0;
     std::size_t largest_bound = 0;  // largest step bound
     std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included
@@ -66,7 +69,8 @@ private:
 // joined by ',' and each line ended by one 0x0A.
 class RecordConverter {
 public:
-    explicit RecordConverter(const ItemPlan& plan);  // may throw std::bad_alloc
+    // Lines through the given kernels. May throw std::bad_alloc.
+    explicit RecordConverter(const ItemPlan& plan, const VectorKernels& kernels = active_kernels());
     // Converts records.size() / record_length records (whole records only).
     // WRITE_ERROR when a spill write failed: the lines before it are in the
     // sink. Without a spill the buffer grows, which may throw std::bad_alloc.
@@ -79,6 +83,7 @@ private:
     std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
 
     const ItemPlan& plan_;
+    const VectorKernels& kernels_;
     std::unique_ptr<std::uint8_t[]> scratch_;
 };
 

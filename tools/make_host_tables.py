@@ -214,6 +214,7 @@ def generate():
         rows = [f"{ident}_{lead:02X}" if lead in leads else "UNDEFINED_ROW" for lead in range(256)]
         lines += cells(rows, 8, str)
         lines.append("}};")
+        lines.append(f"alignas(32) constexpr HostPairTable {ident}_TABLE = host_pair_table({ident}_PAIRS);")
     for name, result in singles.items():
         ident = name.upper().replace("-", "_")
         lines.append("")
@@ -226,9 +227,9 @@ def generate():
         lines.append("    }});")
     lines += ["// clang-format on", "", "}  // namespace", ""]
     lines += [
-        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS};",
-        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS};",
-        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS};",
+        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS, JEF_TABLE};",
+        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, KEIS78_TABLE};",
+        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, KEIS83_TABLE};",
         "",
     ]
     # What the default decoders' reports look for.

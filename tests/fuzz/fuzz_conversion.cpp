@@ -1,11 +1,13 @@
 // A whole conversion in memory: format text and host bytes from one input
 // (the first two bytes give the format's length). The record loop, the
 // in-memory conversion and each record converted alone, lines joined, must
-// all give the same bytes.
+// all give the same bytes, and so do the line kernels of every level.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fuzz.hpp"
+#include "record/plan.hpp"
 
 using namespace rekmo;
 
@@ -36,5 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(joined.size() > before && joined.back() == '\n');
     }
     FUZZ_CHECK(joined == in_memory);
+
+    const ItemPlan plan = make_plan(def);
+    fuzz::for_each_vector_level([&](const VectorKernels& kernels) {
+        RecordConverter level(plan, kernels);
+        OutputBuffer out(records * plan.line_bound + LINE_SLACK + 1);
+        FUZZ_CHECK(level.convert(host, out, nullptr) == Result::OK);
+        FUZZ_CHECK(std::equal(out.bytes().begin(), out.bytes().end(), in_memory.begin(), in_memory.end()));
+    });
     return 0;
 }

@@ -103,6 +103,14 @@ TEST(Items, ConvertAsTheTableSays) {
         const std::span<const std::uint8_t> text = texts.text(0);
         EXPECT_EQ(hex(text), hex(expected)) << "items.txt:" << number;
         EXPECT_EQ(hex(lines), hex(expected) + "0A ") << "items.txt:" << number << ", as a line";
+        // Among many records: the line kernels take all but the last few.
+        Bytes records, many_lines, expected_lines;
+        for (int r = 0; r < 80; ++r) {
+            records.insert(records.end(), item.begin(), item.end());
+            expected_lines.insert(expected_lines.end(), lines.begin(), lines.end());
+        }
+        ASSERT_EQ(converter.convert(records, many_lines), Result::OK);
+        EXPECT_TRUE(many_lines == expected_lines) << "items.txt:" << number << ", among 80 records";
         if (findings) {
             std::string names;
             for (int k = 0; k < FINDING_KINDS; ++k) {
