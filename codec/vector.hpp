@@ -52,6 +52,8 @@ enum class FieldOp : std::uint8_t {
     KEIS_PAIRS,  // KEIS double-byte text (KN); `call` when a character's code holds 00
     JEF_PAIRS,   // JEF double-byte text (FN); the same
     PAGE_PAIRS,  // double-byte text through a host code page's `pairs`; `call` for a one-byte text
+    KEIS_MIXED,  // K: single-byte text, KEIS between 0A 42 and 0A 41 (through a page when `pairs` is set)
+    JEF_MIXED,   // F: single-byte text, JEF between 28 and 29 (the same)
 };
 
 struct FieldStep {

@@ -404,14 +404,134 @@ struct NoPagePairs {
     static constexpr std::size_t PAIRS = 0;
 };
 
+// The first JEF shift code (28 or 29) at or after p, or `end`.
+static inline std::size_t next_jef_shift(const std::uint8_t* in, std::size_t p, std::size_t end) noexcept {
+    for (; p < end; p += 16) {
+        const unsigned hits = jef_shifts128(load16(in + p));
+        if (hits != 0) return std::min(end, p + static_cast<std::size_t>(__builtin_ctz(hits)));
+    }
+    return end;
+}
+
+// The steps a field of mixed text is made of: single-byte stretches through
+// the field's table (a host page's stops at a byte whose text takes two) and
+// double-byte runs (through the page's texts by code when `pairs` is set).
+template <class Short, class Long, class Pairs, class PagePairs>
+struct MixedSteps {
+    const FieldStep& field;
+    bool single(const std::uint8_t* in, std::size_t n, std::uint8_t* out) const noexcept {
+        const bool page = field.pairs != nullptr;
+        if (n == 0) return true;
+        if (n <= 8) {
+            return page ? host_field_upto8<HostZero::STOP>(in, n, out, field.table)
+                        : host_field_upto8<HostZero::NEVER>(in, n, out, field.table);
+        }
+        if (n <= 16) {
+            return page ? host_field<Short, HostZero::STOP>(in, n, out, field.rows)
+                        : host_field<Short, HostZero::NEVER>(in, n, out, field.rows);
+        }
+        return page ? host_field<Long, HostZero::STOP>(in, n, out, field.rows)
+                    : host_field<Long, HostZero::NEVER>(in, n, out, field.rows);
+    }
+    template <PairKind KIND>
+    bool pairs(const std::uint8_t* in, std::size_t n, std::uint8_t* out) const noexcept {
+        if (field.pairs != nullptr) {
+            if constexpr (PagePairs::PAIRS != 0) {
+                const std::uint16_t* const table = field.pairs;
+                return pairs_field<PagePairs::PAIRS>(in, n, out, [table](const std::uint8_t* a, std::uint8_t* o) {
+                    return PagePairs::step(a, o, table);
+                });
+            }
+            return false;
+        }
+        return pairs_field<Pairs::PAIRS>(
+            in, n, out, [](const std::uint8_t* a, std::uint8_t* o) { return Pairs::template step<KIND>(a, o); });
+    }
+};
+
+// A K field in its common shapes: single-byte stretches, and KEIS runs of
+// whole pairs between 0A 42 and 0A 41; a run never closed is dropped. A 0A
+// that is no shift code, a run stretch of odd length, a character whose code
+// holds 00 or a page text of another length: NOT_INLINE.
+template <class Steps>
+static inline std::size_t keis_mixed(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                     const Steps& steps) noexcept {
+    std::size_t o = 0;
+    std::size_t p = 0;
+    std::size_t run_start = 0;
+    bool double_byte = false;
+    while (true) {
+        const std::size_t shift = next_byte(in, p, n, 0x0A);
+        const std::size_t len = shift - p;
+        if (double_byte ? len % 2 != 0 || !steps.template pairs<PairKind::KEIS>(in + p, len, out + o)
+                        : !steps.single(in + p, len, out + o)) {
+            return NOT_INLINE;
+        }
+        o += len;
+        if (shift == n) return double_byte ? run_start : o;
+        if (shift + 1 == n) return NOT_INLINE;
+        if (in[shift + 1] == 0x42) {
+            if (!double_byte) run_start = o;
+            double_byte = true;
+        } else if (in[shift + 1] == 0x41) {
+            double_byte = false;
+        } else {
+            return NOT_INLINE;
+        }
+        p = shift + 2;
+    }
+}
+
+// An F field in its common shapes: single-byte stretches, and JEF runs of
+// whole pairs after 28, up to 29 (a 28 within a run goes on with it); a run
+// never closed is dropped. Otherwise as keis_mixed.
+template <class Steps>
+static inline std::size_t jef_mixed(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                    const Steps& steps) noexcept {
+    std::size_t o = 0;
+    std::size_t p = 0;
+    std::size_t run_start = 0;
+    while (true) {
+        const std::size_t shift_in = next_byte(in, p, n, 0x28);
+        if (!steps.single(in + p, shift_in - p, out + o)) return NOT_INLINE;
+        o += shift_in - p;
+        if (shift_in == n) return o;
+        run_start = o;
+        p = shift_in + 1;
+        while (true) {
+            const std::size_t shift = next_jef_shift(in, p, n);
+            const std::size_t len = shift - p;
+            if (len % 2 != 0 || !steps.template pairs<PairKind::JEF>(in + p, len, out + o)) return NOT_INLINE;
+            o += len;
+            if (shift == n) return run_start;
+            p = shift + 1;
+            if (in[shift] == 0x29) break;
+        }
+    }
+}
+
 // `Short` converts host text of up to 16 bytes, `Long` longer text; `Pairs`
 // and `PagePairs` double-byte text.
 template <class Short, class Long, class Pairs, class PagePairs>
 static inline std::uint8_t* field_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* record,
                                         std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+    if (count == 0) return out;
+    if (field_count == 0) {
+        std::memset(out, '\n', count);
+        return out + count;
+    }
+    // One loop over every field of every record: nested loops cost a
+    // shuffle of registers per record.
     const FieldStep* const end = fields + field_count;
-    for (std::size_t r = 0; r < count; ++r, record += record_length) {
-        for (const FieldStep* field = fields; field != end; ++field) {
+    const std::uint8_t* const last = record + (count - 1) * record_length;
+    for (const FieldStep* field = fields;; ++field) {
+        if (field == end) {
+            out[-1] = '\n';  // the last separator ends the line
+            if (record == last) return out;
+            record += record_length;
+            field = fields;
+        }
+        {
             const std::uint8_t* in = record + field->start;
             const std::size_t n = field->length;
             switch (field->op) {
@@ -470,6 +590,14 @@ static inline std::uint8_t* field_lines(const FieldStep* fields, std::size_t fie
                     out += done ? n & ~std::size_t{1} : call_field(*field, record, out);
                     break;
                 }
+                case FieldOp::KEIS_MIXED:
+                case FieldOp::JEF_MIXED: {
+                    const MixedSteps<Short, Long, Pairs, PagePairs> steps{*field};
+                    const std::size_t len =
+                        field->op == FieldOp::KEIS_MIXED ? keis_mixed(in, n, out, steps) : jef_mixed(in, n, out, steps);
+                    out += len != NOT_INLINE ? len : call_field(*field, record, out);
+                    break;
+                }
                 case FieldOp::CALL:
                     out += call_field(*field, record, out);
                     break;
@@ -478,10 +606,7 @@ static inline std::uint8_t* field_lines(const FieldStep* fields, std::size_t fie
             }
             *out++ = ',';
         }
-        if (field_count > 0) --out;
-        *out++ = '\n';
     }
-    return out;
 }
 
 }  // namespace x86
