@@ -1,7 +1,8 @@
 // The record loops against the plain reading of the output rules: each
 // record's item texts joined by commas, a line feed after each record. On
 // one thread and on several, with chunks of one record, of a few and of the
-// default size; early ends leave the same bytes on every path.
+// default size, so through the line kernels and the per-item path; early
+// ends leave the same bytes on every path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,9 +75,15 @@ TEST(Loops, WriteTheLinesOfTheItemTexts) {
     std::mt19937 rng(20261206);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     const char* types[] = {"E", "P", "Z", "J", "F", "FN", "K", "KN"};
+    const char* host_codes[] = {"", "HOSTCODE=JEF\n", "HOSTCODE=KEIS78\n"};
+    // Besides any byte: shift codes, escape sequences, double-byte codes,
+    // digits and the host pages' bytes whose texts differ in length, so that
+    // fields take the line kernels' inline forms as well as their fallbacks.
+    const std::uint8_t shaped[] = {0x0A, 0x42, 0x41, 0x28, 0x29, 0x1B, 0x24, 0x4A, 0x48, 0xB0, 0xC9, 0xA4,
+                                   0x40, 0x7B, 0xD4, 0x30, 0x21, 0xC1, 0xF1, 0x0C, 0x00, 0x02};
     for (int trial = 0; trial < 32; ++trial) {
         const int record_length = trial % 4 == 0 ? 4096 : pick(1, 700);
-        std::string text = "RECLEN=" + std::to_string(record_length) + "\n";
+        std::string text = host_codes[trial % 3] + std::string("RECLEN=") + std::to_string(record_length) + "\n";
         for (int i = pick(0, 12); i > 0; --i) {
             const int length = pick(0, 9) == 0 ? -pick(1, 5) : pick(1, 150);
             text += "I," + std::to_string(pick(1, record_length + 20)) + "," + std::to_string(length) + "," +
@@ -87,7 +94,9 @@ TEST(Loops, WriteTheLinesOfTheItemTexts) {
         const std::size_t per_chunk = std::max<std::size_t>(1, (256u << 10) / length);
         const std::size_t counts[] = {0, 1, per_chunk - 1, per_chunk, per_chunk + 1, 5 * per_chunk + 3};
         Bytes host(counts[trial % 6] * length);
-        for (std::uint8_t& b : host) b = static_cast<std::uint8_t>(pick(0, 255));
+        for (std::uint8_t& b : host) {
+            b = trial % 2 == 0 ? static_cast<std::uint8_t>(pick(0, 255)) : shaped[pick(0, sizeof shaped - 1)];
+        }
         const std::string expected = reference(def, host);
         for (const ConvertOptions& options : variants(length)) {
             const Outcome r = run(def, host, options);
