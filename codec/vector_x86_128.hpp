@@ -413,6 +413,16 @@ static inline std::size_t next_jef_shift(const std::uint8_t* in, std::size_t p, 
     return end;
 }
 
+// Host text of n >= 1 bytes through a field's table: up to 8 a byte at a
+// time, up to 16 in one `Short` step, longer in `Long` steps.
+template <class Short, class Long, HostZero ZERO>
+static inline bool host_text_field(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                                   const FieldStep& field) noexcept {
+    if (n <= 8) return host_field_upto8<ZERO>(in, n, out, field.table);
+    if (n <= 16) return host_field<Short, ZERO>(in, n, out, field.rows);
+    return host_field<Long, ZERO>(in, n, out, field.rows);
+}
+
 // The steps a field of mixed text is made of: single-byte stretches through
 // the field's table (a host page's stops at a byte whose text takes two) and
 // double-byte runs (through the page's texts by code when `pairs` is set).
@@ -420,18 +430,9 @@ template <class Short, class Long, class Pairs, class PagePairs>
 struct MixedSteps {
     const FieldStep& field;
     bool single(const std::uint8_t* in, std::size_t n, std::uint8_t* out) const noexcept {
-        const bool page = field.pairs != nullptr;
         if (n == 0) return true;
-        if (n <= 8) {
-            return page ? host_field_upto8<HostZero::STOP>(in, n, out, field.table)
-                        : host_field_upto8<HostZero::NEVER>(in, n, out, field.table);
-        }
-        if (n <= 16) {
-            return page ? host_field<Short, HostZero::STOP>(in, n, out, field.rows)
-                        : host_field<Short, HostZero::NEVER>(in, n, out, field.rows);
-        }
-        return page ? host_field<Long, HostZero::STOP>(in, n, out, field.rows)
-                    : host_field<Long, HostZero::NEVER>(in, n, out, field.rows);
+        return field.pairs != nullptr ? host_text_field<Short, Long, HostZero::STOP>(in, n, out, field)
+                                      : host_text_field<Short, Long, HostZero::NEVER>(in, n, out, field);
     }
     template <PairKind KIND>
     bool pairs(const std::uint8_t* in, std::size_t n, std::uint8_t* out) const noexcept {
@@ -536,23 +537,13 @@ static inline std::uint8_t* field_lines(const FieldStep* fields, std::size_t fie
             const std::size_t n = field->length;
             switch (field->op) {
                 case FieldOp::HOST_TEXT:
-                    if (n <= 8) {
-                        (void)host_field_upto8<HostZero::NEVER>(in, n, out, field->table);
-                    } else if (n <= 16) {
-                        (void)host_field<Short, HostZero::NEVER>(in, n, out, field->rows);
-                    } else {
-                        (void)host_field<Long, HostZero::NEVER>(in, n, out, field->rows);
-                    }
+                    (void)host_text_field<Short, Long, HostZero::NEVER>(in, n, out, *field);
                     out += n;
                     break;
                 case FieldOp::PAGE_TEXT:
-                    if (n <= 8    ? host_field_upto8<HostZero::STOP>(in, n, out, field->table)
-                        : n <= 16 ? host_field<Short, HostZero::STOP>(in, n, out, field->rows)
-                                  : host_field<Long, HostZero::STOP>(in, n, out, field->rows)) {
-                        out += n;
-                    } else {
-                        out += call_field(*field, record, out);
-                    }
+                    out += host_text_field<Short, Long, HostZero::STOP>(in, n, out, *field)
+                               ? n
+                               : call_field(*field, record, out);
                     break;
                 case FieldOp::PACKED:
                     out += packed_field(in, n, out);
