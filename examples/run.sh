@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds rekmo and rekmo-inspect (nothing else: no tests, no benchmarks),
-# converts the bundled customer master and shows the CSV, converted from
-# Shift_JIS to UTF-8 for the terminal.
+# Builds rekmo, rekmo-inspect and rekmo-copybook (nothing else: no tests, no
+# benchmarks), converts the bundled customer master and shows the CSV,
+# converted from Shift_JIS to UTF-8 for the terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +12,7 @@ if ! log=$(cmake --preset example 2>&1); then
     printf '%s\n' "$log" >&2
     exit 1
 fi
-step "Building rekmo and rekmo-inspect"
+step "Building rekmo, rekmo-inspect and rekmo-copybook"
 cmake --build --preset example
 
 step "Converting examples/customers.bin with examples/customers.fmt"

@@ -6,13 +6,17 @@
 - the manual pages man/rekmo.1, man/rekmo-inspect.1 and man/rekmo-copybook.1,
   from README.md's
   sections, so the two cannot say different things;
-- with --check: that both are current, and that every relative link, every
-  #anchor and every source path named in README.md and docs/*.md exists.
+- with --check: that both are current, that every relative link, every
+  #anchor and every source path named in README.md and docs/*.md exists,
+  and that every build path a README command names (`build/<preset>/...`,
+  `cmake --install build/<preset>`) is made by a step the README itself
+  shows, with the program it names among what that step builds.
 
     tools/make_docs.py            # rewrite the table and the manual pages
     tools/make_docs.py --check    # exit 1, naming what is stale or broken
 """
 import argparse
+import json
 import pathlib
 import re
 import sys
@@ -232,6 +236,90 @@ def broken_references(path):
     return problems
 
 
+# --- Build paths the README's commands name ---
+
+PROGRAMS = {"rekmo", "rekmo-inspect", "rekmo-copybook", "convert_in_memory"}
+
+
+def preset_builds():
+    """Per workflow and build preset: (build folder, targets built; None for all)."""
+    presets = json.loads((ROOT / "CMakePresets.json").read_text(encoding="utf-8"))
+    configure = {p["name"]: p for p in presets.get("configurePresets", [])}
+
+    def binary_dir(name):
+        preset = configure[name]
+        while "binaryDir" not in preset and preset.get("inherits"):
+            parent = preset["inherits"]
+            preset = configure[parent if isinstance(parent, str) else parent[0]]
+        folder = preset.get("binaryDir", "")
+        folder = folder.replace("${sourceDir}/", "").replace("${presetName}", name)
+        return folder
+
+    builds = {}
+    for preset in presets.get("buildPresets", []):
+        builds[preset["name"]] = (binary_dir(preset["configurePreset"]), preset.get("targets"))
+    workflows = {}
+    for flow in presets.get("workflowPresets", []):
+        made = []
+        for step in flow.get("steps", []):
+            if step["type"] == "build":
+                made.append(builds[step["name"]])
+        workflows[flow["name"]] = made
+    return builds, workflows
+
+
+def made_by_steps(commands):
+    """The build folders the README's commands make, with the targets each builds."""
+    builds, workflows = preset_builds()
+    made = {}
+
+    def add(folder, targets):
+        if folder in made and (made[folder] is None or targets is None):
+            made[folder] = None
+        else:
+            made[folder] = None if targets is None else set(targets) | made.get(folder, set())
+
+    scripts = set(re.findall(r"(?:^|\s)([\w./-]+\.sh)\b", commands))
+    for script in scripts:
+        path = ROOT / script
+        if path.is_file():
+            commands += "\n" + path.read_text(encoding="utf-8")
+    for name in re.findall(r"--workflow --preset[ =]([\w-]+)", commands):
+        for folder, targets in workflows.get(name, []):
+            add(folder, targets)
+    for name in re.findall(r"--build --preset[ =]([\w-]+)", commands):
+        if name in builds:
+            add(*builds[name])
+    return made
+
+
+def unmade_build_paths(readme):
+    """README commands that name a build folder, or a program in one, that no
+    step the README shows makes."""
+    blocks = "\n".join(re.findall(r"```\w*\n(.*?)```", readme, flags=re.S))
+    spans = "\n".join(re.sub(r"\s+", " ", span)
+                      for span in re.findall(r"`([^`]+)`", re.sub(r"```.*?```", "", readme, flags=re.S)))
+    commands = blocks + "\n" + spans
+    made = made_by_steps(commands)
+    problems = []
+    for path in sorted(set(re.findall(r"\bbuild/[\w./-]+", commands))):
+        parts = path.rstrip("/.").split("/")
+        folder = "/".join(parts[:2])
+        if folder not in made:
+            problems.append("README.md: names %s, but no step the README shows makes %s" % (path, folder))
+        elif made[folder] is not None and parts[-1] in PROGRAMS and parts[-1] not in made[folder]:
+            problems.append("README.md: names %s, but the README's step for %s does not build %s" %
+                            (path, folder, parts[-1]))
+    for folder in sorted(set(re.findall(r"cmake --install (build/[\w-]+)", commands))):
+        built = made.get(folder)
+        wanted = set(re.findall(r"install\(TARGETS ([\w -]+?) RUNTIME",
+                                (ROOT / "cmake/release.cmake").read_text(encoding="utf-8"))[0].split())
+        if folder in made and built is not None and not wanted <= built:
+            problems.append("README.md: cmake --install %s installs %s, which its step does not build" %
+                            (folder, ", ".join(sorted(wanted - built))))
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--check", action="store_true", help="change nothing; exit 1 when anything is stale or broken")
@@ -253,6 +341,7 @@ def main():
             path.write_text(text, encoding="utf-8")
     for doc in [readme_path] + sorted((ROOT / "docs").glob("*.md")):
         problems += broken_references(doc)
+    problems += unmade_build_paths(readme)
     for problem in problems:
         print(problem, file=sys.stderr)
     return 1 if problems else 0
