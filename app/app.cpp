@@ -4,9 +4,9 @@
 #include <new>
 #include <string>
 
-#include "rekmo/driver.hpp"
+#include "driver/driver.hpp"
 #include "format/format.hpp"
-#include "rekmo/messages.hpp"
+#include "driver/messages.hpp"
 
 namespace rekmo {
 namespace {

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo {
 

@@ -3,7 +3,7 @@
 #include <numeric>
 
 #include "inspect/inspect.hpp"
-#include "rekmo/messages.hpp"
+#include "driver/messages.hpp"
 
 namespace rekmo::inspect {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo::platform {
 

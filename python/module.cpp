@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "rekmo/driver.hpp"
-#include "rekmo/messages.hpp"
+#include "driver/driver.hpp"
+#include "driver/messages.hpp"
 #include "rekmo/rekmo.hpp"
 
 namespace py = pybind11;

@@ -26,7 +26,7 @@
 
 #include "codec/report.hpp"   // Finding: what item_texts() reports
 #include "format/format.hpp"  // FormatDef, load_format, parse_format, check_format
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo {
 

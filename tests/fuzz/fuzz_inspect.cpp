@@ -9,7 +9,7 @@
 #include "fuzz.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
-#include "rekmo/messages.hpp"
+#include "driver/messages.hpp"
 
 using namespace rekmo;
 

@@ -2,7 +2,7 @@
 // Shift_JIS (code page 932) bytes they are shown in; sources stay ASCII, so
 // each is written in escapes with its meaning beside it. "\n" is a line break
 // inside the message.
-#include "rekmo/messages.hpp"
+#include "driver/messages.hpp"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
 // The file driver: HostFile measured and checked, the converter prepared,
 // WinFile created, and the records converted from one to the other by the
 // conversion core through the platform's files.
-#include "rekmo/driver.hpp"
+#include "driver/driver.hpp"
 
 #include <algorithm>
 #include <thread>

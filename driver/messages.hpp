@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "format/format.hpp"
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "format/format.hpp"
-#include "rekmo/result.hpp"
+#include "common/result.hpp"
 
 namespace rekmo {
 
