@@ -10,6 +10,7 @@
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
 #include "platform/platform.hpp"
+#include "rekmo/driver.hpp"
 
 namespace rekmo::inspect {
 namespace {
@@ -24,11 +25,11 @@ constexpr std::size_t BLOCK_BYTES = 1u << 20;
 // to the end of the file, so a record never spans two of them.
 class HostReader final : public ByteSource {
 public:
-    HostReader(platform::File& file, std::size_t record_length, const Options& options)
-        : file_(file), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
+    HostReader(ByteSource& source, std::size_t record_length, const Options& options)
+        : source_(source), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
 
     ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
-        const ReadResult r = file_.read(buffer);
+        const ReadResult r = source_.read(buffer);
         try {
             observe(buffer.first(r.count));
         } catch (const std::bad_alloc&) {
@@ -78,7 +79,7 @@ private:
         size_ += bytes.size();
     }
 
-    platform::File& file_;
+    ByteSource& source_;
     std::size_t record_length_;  // 0 when no record is to be cut
     std::uint64_t first_, count_;
     std::uint64_t size_ = 0;
@@ -175,7 +176,12 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     const FormatDef& format = report.layout.format;
     const bool accepted = report.layout.accepted();
     const std::size_t record_length = accepted ? static_cast<std::size_t>(format.record_length) : 0;
-    HostReader reader(file, record_length, options);
+    // A regular file is read against its size, and measured again at the
+    // end: a file that changes while it is inspected is not reported as fine.
+    const bool regular = info.kind == platform::FileKind::REGULAR;
+    FileSource file_source(file);
+    SizeCheckedSource checked(file_source, info.size);
+    HostReader reader(regular ? static_cast<ByteSource&>(checked) : file_source, record_length, options);
     Result read;
     if (accepted && options.scan) {
         const unsigned threads =
@@ -186,8 +192,10 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         read = read_rest(reader, info, record_length, format.record_length);
     }
     if (reader.out_of_memory || read == Result::OUT_OF_MEMORY) throw std::bad_alloc();
+    platform::FileInfo after;
+    const bool changed = regular && (checked.changed() || file.info(after) != Result::OK || after.size != info.size);
     // What was read before a failed read is still shown.
-    const std::uint64_t size = info.kind == platform::FileKind::REGULAR ? info.size : reader.size();
+    const std::uint64_t size = regular ? info.size : reader.size();
     report.host = check_host(size, format.record_length, reader.head, reader.tail);
     report.host->path = path;
     add_notes(options, reader, report);
@@ -195,6 +203,10 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         Converter converter;
         if (converter.open(format).result != Result::OK) throw std::bad_alloc();
         sample_records(converter, reader.samples, reader.first_sample, report.records);
+    }
+    if (changed) {
+        error = "the host file " + path + " changed size while it was read";
+        return false;
     }
     if (read != Result::OK) {
         error = "cannot read the host file " + path;
