@@ -160,7 +160,9 @@ void add_notes(const Options& options, const HostReader& reader, Report& report)
 bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);
     if (!report.layout.readable()) {
-        error = "cannot read the format file " + options.format_path;
+        error = report.layout.error.result == Result::FORMAT_SIZE
+                    ? "the format file " + options.format_path + " is larger than 16 MiB: rekmo refuses it"
+                    : "cannot read the format file " + options.format_path;
         return false;
     }
     if (!options.host_path) return true;
