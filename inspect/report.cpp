@@ -7,6 +7,7 @@
 #include <new>
 #include <thread>
 
+#include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
 #include "platform/platform.hpp"
@@ -144,14 +145,14 @@ std::string records_text(std::uint64_t n) { return std::to_string(n) + (n == 1 ?
 void add_notes(const Options& options, const HostReader& reader, Report& report) {
     const HostCheck& host = *report.host;
     if (options.records_given && report.layout.accepted() && options.record_count > 0 && options.first_record > host.records) {
-        report.notes.push_back("record " + std::to_string(options.first_record) + " is past the end: " + host.path +
-                               " has " + records_text(host.records));
+        report.notes.push_back("record " + std::to_string(options.first_record) +
+                               " is past the end: " + shown_text(host.path) + " has " + records_text(host.records));
     }
     if (!report.layout.accepted() && host.size <= HEAD_BYTES && is_format(reader.head) &&
         looks_like_host_data(regular_file_head(options.format_path), report.layout)) {
-        report.notes.push_back("FormatFile comes first: " + options.format_path + " looks like host data and " +
-                               host.path + " like a format file; try: rekmo-inspect " + host.path + " " +
-                               options.format_path);
+        const std::string format_path = shown_text(options.format_path), host_path = shown_text(host.path);
+        report.notes.push_back("FormatFile comes first: " + format_path + " looks like host data and " + host_path +
+                               " like a format file; try: rekmo-inspect " + host_path + " " + format_path);
     }
 }
 
@@ -161,8 +162,8 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);
     if (!report.layout.readable()) {
         error = report.layout.error.result == Result::FORMAT_SIZE
-                    ? "the format file " + options.format_path + " is larger than 16 MiB: rekmo refuses it"
-                    : "cannot read the format file " + options.format_path;
+                    ? "the format file " + shown_text(options.format_path) + " is larger than 16 MiB: rekmo refuses it"
+                    : "cannot read the format file " + shown_text(options.format_path);
         return false;
     }
     if (!options.host_path) return true;
@@ -171,7 +172,7 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     platform::FileInfo info;
     if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
         info.kind == platform::FileKind::DIRECTORY) {
-        error = "cannot open the host file " + path;
+        error = "cannot open the host file " + shown_text(path);
         return false;
     }
     // Records can only be cut from the file when rekmo would accept the layout.
@@ -207,11 +208,11 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         sample_records(converter, reader.samples, reader.first_sample, report.records);
     }
     if (changed) {
-        error = "the host file " + path + " changed size while it was read";
+        error = "the host file " + shown_text(path) + " changed size while it was read";
         return false;
     }
     if (read != Result::OK) {
-        error = "cannot read the host file " + path;
+        error = "cannot read the host file " + shown_text(path);
         return false;
     }
     return true;

@@ -77,7 +77,7 @@ std::vector<MessagePiece> format_message(Result result, std::initializer_list<Me
             const auto res = std::to_chars(digits, digits + sizeof digits, arg.number);
             pieces.push_back({std::string(digits, res.ptr), false});
         } else {
-            pieces.push_back({std::string(arg.text), false});
+            pieces.push_back({std::string(arg.text), false, arg.shift_jis});
         }
         ++i;
     }
@@ -97,7 +97,7 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
         case Result::HOST_CODE:
-            return format_message(error.result, {error.value});
+            return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
         default:
             return format_message(error.result, {});
     }
@@ -108,7 +108,7 @@ namespace {
 std::vector<platform::MessagePart> parts_of(const std::vector<MessagePiece>& pieces) {
     std::vector<platform::MessagePart> parts;
     parts.reserve(pieces.size());
-    for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template});
+    for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template, piece.shift_jis});
     return parts;
 }
 
