@@ -16,15 +16,6 @@ namespace {
 // would cost more than they save.
 constexpr std::uint64_t PARALLEL_FROM_SIZE = 4u << 20;
 
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(platform::File& file) : file_(file) {}
-    ReadResult read(std::span<std::uint8_t> buffer) noexcept override { return file_.read(buffer); }
-
-private:
-    platform::File& file_;
-};
-
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(platform::File& file) : file_(file) {}
@@ -73,12 +64,27 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
 
     platform::File win;
     if (win.create_output(win_path) != Result::OK) return {Result::CANNOT_OPEN, win_path};
-    FileSource source(host);
+    FileSource file_source(host);
+    SizeCheckedSource checked(file_source, info.size);
+    ByteSource& source = info.kind == platform::FileKind::REGULAR ? static_cast<ByteSource&>(checked) : file_source;
     FileSink sink(win);
     return {converter.run(source, sink), {}};
 }
 
 }  // namespace
+
+ReadResult SizeCheckedSource::read(std::span<std::uint8_t> buffer) noexcept {
+    ReadResult got = source_.read(buffer);
+    if (got.count > left_) {
+        got.count = static_cast<std::size_t>(left_);  // it grew: what was measured, and no more
+        changed_ = true;
+    } else if (got.result == Result::OK && got.count < buffer.size() && got.count < left_) {
+        changed_ = true;  // it ended before its size
+    }
+    left_ -= got.count;
+    if (changed_) got.result = Result::READ_ERROR;
+    return got;
+}
 
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
                             const std::string& format_path, unsigned threads) noexcept {

@@ -4,12 +4,43 @@
 // rekmo's message, the Python module raises).
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "format/format.hpp"
+#include "platform/platform.hpp"
+#include "rekmo/rekmo.hpp"
 #include "common/result.hpp"
 
 namespace rekmo {
+
+// An open file as a source of host records.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(platform::File& file) noexcept : file_(file) {}
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override { return file_.read(buffer); }
+
+private:
+    platform::File& file_;
+};
+
+// A source read against the size it had when it was measured. A file that
+// another program cuts or extends meanwhile (a transfer overwriting it) gives
+// fewer or more bytes than the size said: a read error, never a conversion
+// that looks complete. Bytes past the measured size are not passed on.
+class SizeCheckedSource final : public ByteSource {
+public:
+    SizeCheckedSource(ByteSource& source, std::uint64_t size) noexcept : source_(source), left_(size) {}
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override;
+    // True once the source ended before the size or went on past it.
+    bool changed() const noexcept { return changed_; }
+
+private:
+    ByteSource& source_;
+    std::uint64_t left_;
+    bool changed_ = false;
+};
 
 struct FileConversion {
     Result result = Result::OK;
@@ -21,7 +52,8 @@ struct FileConversion {
 // memory). `threads` 0 is the command's own choice: one thread below 4 MiB,
 // else one per core. The result is OK, CANNOT_OPEN (HostFile missing,
 // unreadable or a directory; WinFile cannot be created or names an input),
-// SIZE_MISMATCH, READ_ERROR, WRITE_ERROR (WinFile keeps what was written) or
+// SIZE_MISMATCH, READ_ERROR (also a regular file whose size changed while it
+// was read), WRITE_ERROR (WinFile keeps what was written) or
 // OUT_OF_MEMORY (before WinFile is created).
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
                             const std::string& format_path, unsigned threads = 0) noexcept;

@@ -47,6 +47,10 @@ std::string_view message_template(Result result) noexcept {
             // The host code is specified wrongly. (value)
             return "\xCE\xBD\xC4\xBA\xB0\xC4\xDE\x82\xCC\x8E\x77\x92\xE8\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7"
                    "\x81\x42\n(%s)";
+        case Result::FORMAT_SIZE:
+            // The format file is too large. (path)
+            return "\xCC\xAB\xB0\xCF\xAF\xC4\xCC\xA7\xB2\xD9\x82\xAA\x91\xE5\x82\xAB\x82\xB7\x82\xAC\x82\xDC\x82\xB7"
+                   "\x81\x42\n(%s)";
         case Result::OUT_OF_MEMORY:
             // Memory is insufficient.
             return "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
@@ -73,7 +77,7 @@ std::vector<MessagePiece> format_message(Result result, std::initializer_list<Me
             const auto res = std::to_chars(digits, digits + sizeof digits, arg.number);
             pieces.push_back({std::string(digits, res.ptr), false});
         } else {
-            pieces.push_back({std::string(arg.text), false});
+            pieces.push_back({std::string(arg.text), false, arg.shift_jis});
         }
         ++i;
     }
@@ -84,6 +88,7 @@ std::vector<MessagePiece> format_message(Result result, std::initializer_list<Me
 std::vector<MessagePiece> format_error_message(const FormatError& error, std::string_view format_path) {
     switch (error.result) {
         case Result::CANNOT_OPEN:
+        case Result::FORMAT_SIZE:
             return format_message(error.result, {format_path});
         case Result::ITEM_SIZE:
         case Result::ITEM_TYPE:
@@ -92,7 +97,7 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
         case Result::HOST_CODE:
-            return format_message(error.result, {error.value});
+            return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
         default:
             return format_message(error.result, {});
     }
@@ -103,7 +108,7 @@ namespace {
 std::vector<platform::MessagePart> parts_of(const std::vector<MessagePiece>& pieces) {
     std::vector<platform::MessagePart> parts;
     parts.reserve(pieces.size());
-    for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template});
+    for (const MessagePiece& piece : pieces) parts.push_back({piece.bytes, piece.from_template, piece.shift_jis});
     return parts;
 }
 

@@ -16,26 +16,36 @@
 namespace rekmo {
 
 // The template as stored: Shift_JIS (code page 932) bytes with %s and %d;
-// empty for OK. The arguments: CANNOT_OPEN a path; SIZE_MISMATCH a path and
-// the record length; ITEM_SIZE, ITEM_TYPE and ITEM_POSITION the item number;
-// RECORD_LENGTH the record length; HOST_CODE the value; the others none.
+// empty for OK. The arguments: CANNOT_OPEN and FORMAT_SIZE a path;
+// SIZE_MISMATCH a path and the record length; ITEM_SIZE, ITEM_TYPE and
+// ITEM_POSITION the item number; RECORD_LENGTH the record length; HOST_CODE
+// the value; the others none.
 std::string_view message_template(Result result) noexcept;
 
-// An argument for a %s (bytes, inserted as they are) or a %d (a number).
+// An argument for a %s (bytes quoted from input: a path as the system gives
+// it, or with `shift_jis` a value read from a format file) or a %d (a
+// number). Shown, its control bytes and bytes that are no text are escaped.
 struct MessageArg {
     MessageArg(std::string_view bytes) : text(bytes) {}
     MessageArg(const std::string& bytes) : text(bytes) {}
     MessageArg(const char* bytes) : text(bytes) {}
     MessageArg(std::int64_t value) : number(value), is_number(true) {}
     MessageArg(int value) : number(value), is_number(true) {}
+    static MessageArg shift_jis_text(std::string_view bytes) {
+        MessageArg arg(bytes);
+        arg.shift_jis = true;
+        return arg;
+    }
     std::string_view text;
     std::int64_t number = 0;
     bool is_number = false;
+    bool shift_jis = false;
 };
 
 struct MessagePiece {
     std::string bytes;
     bool from_template = true;
+    bool shift_jis = false;  // an argument in Shift_JIS
 };
 
 // The template with each %s and %d replaced by the next argument, as pieces

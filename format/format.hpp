@@ -63,8 +63,13 @@ inline constexpr std::int32_t MAX_RECORD_LENGTH = 16 * 1024 * 1024;
 inline constexpr std::int32_t MAX_ZONED_LENGTH = 300;
 inline constexpr std::int32_t MAX_PACKED_LENGTH = 150;
 
+// A format file is small: reading stops after this many bytes (a byte bound,
+// since a device that gives only zero bytes or line feeds gives no items).
+inline constexpr std::uint64_t MAX_FORMAT_FILE_SIZE = 16 * 1024 * 1024;
+
 // The outcome of reading or checking a format: OK, CANNOT_OPEN (the file
-// cannot be opened or read, also a directory), ITEM_SIZE, ITEM_TYPE,
+// cannot be opened or read, also a directory), FORMAT_SIZE (the file goes on
+// past MAX_FORMAT_FILE_SIZE bytes before any 0x1A), ITEM_SIZE, ITEM_TYPE,
 // ITEM_POSITION, HOST_CODE, RECORD_LENGTH or OUT_OF_MEMORY (the item table
 // could not grow). Only the first fault is told, in this order: the first
 // faulty item or HOSTCODE line, in line order (of an item, its size, then its
@@ -81,7 +86,8 @@ struct FormatError {
 FormatError parse_format(std::span<const std::uint8_t> text, FormatDef& def) noexcept;
 
 // The same for the format file at `path`, read in binary: CR LF and LF end
-// lines alike, and 0x1A ends the file, on every platform.
+// lines alike, and 0x1A ends the file, on every platform (nothing after it is
+// read). A file that goes on past MAX_FORMAT_FILE_SIZE bytes is FORMAT_SIZE.
 FormatError load_format(const std::string& path, FormatDef& def) noexcept;
 
 // Checks a format built any other way, as reading checks it.
@@ -100,6 +106,7 @@ public:
     explicit FormatReader(FormatDef& def) : def_(def) {}
     void feed(std::span<const std::uint8_t> bytes);  // may throw std::bad_alloc
     void finish();                                   // applies the record-length fallback
+    bool ended() const noexcept { return at_eof_; }  // a 0x1A byte ended the text
 
 private:
     void push(std::uint8_t c);

@@ -5,6 +5,7 @@
 #include <new>
 #include <string_view>
 
+#include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
 #include "platform/platform.hpp"
 #include "rekmo/version.hpp"
@@ -85,9 +86,9 @@ int parse_options(int argc, char** argv, Options& options) {
             has_value = true;
         }
         const bool takes_value = name == "--records" || name == "--threads";
-        if (!takes_value && has_value) return usage_error("option " + std::string(name) + " takes no value");
+        if (!takes_value && has_value) return usage_error("option " + shown_text(name) + " takes no value");
         if (takes_value && !has_value) {
-            if (i + 1 >= argc) return usage_error("option " + std::string(name) + " needs a value");
+            if (i + 1 >= argc) return usage_error("option " + shown_text(name) + " needs a value");
             value = argv[++i];
         }
         if (name == "--help") {
@@ -101,17 +102,17 @@ int parse_options(int argc, char** argv, Options& options) {
         } else if (name == "--strict") {
             options.strict = true;
         } else if (name == "--records") {
-            if (!parse_records(value, options)) return usage_error("--records wants FIRST[:COUNT], FIRST from 1: " + std::string(value));
+            if (!parse_records(value, options)) return usage_error("--records wants FIRST[:COUNT], FIRST from 1: " + shown_text(value));
             options.records_given = true;
         } else if (name == "--threads") {
             std::uint64_t n = 0;
             if (!parse_number(value, n) || n == 0 || n > MAX_THREADS) {
-                return usage_error("--threads wants a number from 1 to " + std::to_string(MAX_THREADS) + ": " + std::string(value));
+                return usage_error("--threads wants a number from 1 to " + std::to_string(MAX_THREADS) + ": " + shown_text(value));
             }
             options.threads = static_cast<unsigned>(n);
             threads_given = true;
         } else {
-            return usage_error("unknown option " + std::string(arg));
+            return usage_error("unknown option " + shown_text(arg));
         }
     }
     if (operands.empty()) return usage_error("no FormatFile given");

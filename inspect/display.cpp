@@ -9,6 +9,7 @@
 #include <array>
 
 #include "inspect/cp932_table.hpp"
+#include "platform/platform.hpp"
 
 namespace rekmo {
 namespace {
@@ -75,6 +76,11 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> sjis, Escape escape) {
         }
     }
     return out;
+}
+
+std::string shown_text(std::string_view text) {
+    const platform::MessagePart value{text, false};
+    return platform::render_message({&value, 1}, "UTF-8");
 }
 
 namespace {

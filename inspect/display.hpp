@@ -24,6 +24,14 @@ enum class Escape {
 //   82 20     ->  \x82 followed by a space
 std::string sjis_to_utf8(std::span<const std::uint8_t> sjis, Escape escape);
 
+// Text quoted from the command line (a path, an option) as the report and
+// the messages show it, in UTF-8: on POSIX its bytes read as UTF-8, on
+// Windows converted from the ANSI code page. Control characters and bytes
+// that form no character are written \xHH each; a backslash stays, so that
+// Windows paths read as usual.
+//   1B 5B 32 4A 2E 62 69 6E  ->  \x1B[2J.bin
+std::string shown_text(std::string_view text);
+
 // Terminal columns of UTF-8 text: 2 for East Asian Wide and Fullwidth
 // characters, 1 for any other character or malformed byte.
 std::size_t display_width(std::string_view utf8);

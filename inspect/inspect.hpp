@@ -43,7 +43,10 @@ struct Layout {
     std::vector<Result> item_faults;        // one per item: its first fault, or OK
     std::vector<LayoutFinding> findings;
 
-    bool readable() const noexcept { return error.result != Result::CANNOT_OPEN; }
+    // Read whole: it could be opened and read, and it ended within 16 MiB.
+    bool readable() const noexcept {
+        return error.result != Result::CANNOT_OPEN && error.result != Result::FORMAT_SIZE;
+    }
     bool accepted() const noexcept { return error.result == Result::OK; }
 };
 

@@ -155,7 +155,7 @@ std::string item_name(const Layout& layout, std::size_t number) { return display
 
 void text_layout(const Layout& layout, std::string& out) {
     const FormatDef& format = layout.format;
-    out += "Format file: " + layout.path + "\n";
+    out += "Format file: " + shown_text(layout.path) + "\n";
     if (!layout.message.empty()) out += "rekmo refuses this format: " + layout.message + "\n";
     out += "Record length: " + std::to_string(format.record_length) + " bytes (" +
            (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n";
@@ -181,7 +181,7 @@ void text_layout(const Layout& layout, std::string& out) {
 
 void text_host(const Report& report, std::string& out) {
     const HostCheck& host = *report.host;
-    out += "\nHost file: " + host.path + "\n";
+    out += "\nHost file: " + shown_text(host.path) + "\n";
     const std::int32_t record_length = report.layout.format.record_length;
     if (record_length < 1) {
         out += "  " + std::to_string(host.size) + " bytes (no valid record length to count records by)\n";

@@ -7,9 +7,11 @@
 #include <new>
 #include <thread>
 
+#include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
 #include "platform/platform.hpp"
+#include "driver/driver.hpp"
 
 namespace rekmo::inspect {
 namespace {
@@ -24,11 +26,11 @@ constexpr std::size_t BLOCK_BYTES = 1u << 20;
 // to the end of the file, so a record never spans two of them.
 class HostReader final : public ByteSource {
 public:
-    HostReader(platform::File& file, std::size_t record_length, const Options& options)
-        : file_(file), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
+    HostReader(ByteSource& source, std::size_t record_length, const Options& options)
+        : source_(source), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
 
     ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
-        const ReadResult r = file_.read(buffer);
+        const ReadResult r = source_.read(buffer);
         try {
             observe(buffer.first(r.count));
         } catch (const std::bad_alloc&) {
@@ -78,7 +80,7 @@ private:
         size_ += bytes.size();
     }
 
-    platform::File& file_;
+    ByteSource& source_;
     std::size_t record_length_;  // 0 when no record is to be cut
     std::uint64_t first_, count_;
     std::uint64_t size_ = 0;
@@ -143,14 +145,14 @@ std::string records_text(std::uint64_t n) { return std::to_string(n) + (n == 1 ?
 void add_notes(const Options& options, const HostReader& reader, Report& report) {
     const HostCheck& host = *report.host;
     if (options.records_given && report.layout.accepted() && options.record_count > 0 && options.first_record > host.records) {
-        report.notes.push_back("record " + std::to_string(options.first_record) + " is past the end: " + host.path +
-                               " has " + records_text(host.records));
+        report.notes.push_back("record " + std::to_string(options.first_record) +
+                               " is past the end: " + shown_text(host.path) + " has " + records_text(host.records));
     }
     if (!report.layout.accepted() && host.size <= HEAD_BYTES && is_format(reader.head) &&
         looks_like_host_data(regular_file_head(options.format_path), report.layout)) {
-        report.notes.push_back("FormatFile comes first: " + options.format_path + " looks like host data and " +
-                               host.path + " like a format file; try: rekmo-inspect " + host.path + " " +
-                               options.format_path);
+        const std::string format_path = shown_text(options.format_path), host_path = shown_text(host.path);
+        report.notes.push_back("FormatFile comes first: " + format_path + " looks like host data and " + host_path +
+                               " like a format file; try: rekmo-inspect " + host_path + " " + format_path);
     }
 }
 
@@ -159,7 +161,9 @@ void add_notes(const Options& options, const HostReader& reader, Report& report)
 bool build_report(const Options& options, Report& report, std::string& error) {
     report.layout = inspect_layout(options.format_path);
     if (!report.layout.readable()) {
-        error = "cannot read the format file " + options.format_path;
+        error = report.layout.error.result == Result::FORMAT_SIZE
+                    ? "the format file " + shown_text(options.format_path) + " is larger than 16 MiB: rekmo refuses it"
+                    : "cannot read the format file " + shown_text(options.format_path);
         return false;
     }
     if (!options.host_path) return true;
@@ -168,14 +172,19 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     platform::FileInfo info;
     if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
         info.kind == platform::FileKind::DIRECTORY) {
-        error = "cannot open the host file " + path;
+        error = "cannot open the host file " + shown_text(path);
         return false;
     }
     // Records can only be cut from the file when rekmo would accept the layout.
     const FormatDef& format = report.layout.format;
     const bool accepted = report.layout.accepted();
     const std::size_t record_length = accepted ? static_cast<std::size_t>(format.record_length) : 0;
-    HostReader reader(file, record_length, options);
+    // A regular file is read against its size, and measured again at the
+    // end: a file that changes while it is inspected is not reported as fine.
+    const bool regular = info.kind == platform::FileKind::REGULAR;
+    FileSource file_source(file);
+    SizeCheckedSource checked(file_source, info.size);
+    HostReader reader(regular ? static_cast<ByteSource&>(checked) : file_source, record_length, options);
     Result read;
     if (accepted && options.scan) {
         const unsigned threads =
@@ -186,8 +195,10 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         read = read_rest(reader, info, record_length, format.record_length);
     }
     if (reader.out_of_memory || read == Result::OUT_OF_MEMORY) throw std::bad_alloc();
+    platform::FileInfo after;
+    const bool changed = regular && (checked.changed() || file.info(after) != Result::OK || after.size != info.size);
     // What was read before a failed read is still shown.
-    const std::uint64_t size = info.kind == platform::FileKind::REGULAR ? info.size : reader.size();
+    const std::uint64_t size = regular ? info.size : reader.size();
     report.host = check_host(size, format.record_length, reader.head, reader.tail);
     report.host->path = path;
     add_notes(options, reader, report);
@@ -196,8 +207,12 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         if (converter.open(format).result != Result::OK) throw std::bad_alloc();
         sample_records(converter, reader.samples, reader.first_sample, report.records);
     }
+    if (changed) {
+        error = "the host file " + shown_text(path) + " changed size while it was read";
+        return false;
+    }
     if (read != Result::OK) {
-        error = "cannot read the host file " + path;
+        error = "cannot read the host file " + shown_text(path);
         return false;
     }
     return true;

@@ -102,10 +102,19 @@ std::string to_shift_jis(const std::string& text);
 std::string from_shift_jis(const std::string& text);
 
 // One piece of a message: template text (Shift_JIS, shown converted to the
-// display's character set) or an inserted argument (shown as it is).
+// display's character set) or a value quoted from input. A value is shown
+// character by character: each character stays, but a control character
+// (C0, DEL, C1), one of the private use area (what code page 932 gives bytes
+// that are no character) and bytes that form no character are written as
+// \xHH, one per byte, so that nothing from a file or a command line can
+// steer the terminal or make the message invalid text. A backslash stays.
+// A value is text the user gave (a path: the display's own character set;
+// Windows: the ANSI code page), or with `shift_jis` text read from a format
+// file (Shift_JIS, converted like the template).
 struct MessagePart {
     std::string_view bytes;
     bool from_template = true;
+    bool shift_jis = false;  // a value in Shift_JIS
 };
 
 // Shows a message and returns when it has been shown. POSIX: the message and
@@ -113,13 +122,35 @@ struct MessagePart {
 // (code page 932) to the locale's character set. Windows: a message box with
 // no owner, an empty title, an OK button and no icon, showing the bytes as
 // they are (the ANSI code page: 932 on a Japanese system); it returns when
-// the box is dismissed.
+// the box is dismissed. Values are escaped as MessagePart says.
 void show_message(std::span<const MessagePart> parts) noexcept;
 
 // The message as show_message would write it for a display whose character
 // set is `codeset` ("UTF-8", "EUC-JP", ...; Windows also takes "CP<number>"
 // for a code page). If the template text cannot be converted, it stays in
-// Shift_JIS.
+// Shift_JIS, and so do Shift_JIS values. May throw std::bad_alloc.
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset);
+
+// The message exactly as show_message shows it (POSIX: in the locale's
+// character set; Windows: the stored bytes, values escaped). May throw
+// std::bad_alloc.
+std::string displayed_message(std::span<const MessagePart> parts);
+
+// Writes `bytes` of a value with every byte outside 20-7E as \xHH, through
+// `put` (a function taking a std::string_view), without allocating: for a
+// message shown when memory has run out.
+template <class Put>
+void put_escaped_ascii(std::string_view bytes, Put&& put) noexcept {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b <= 0x7E) {
+            put(std::string_view(&c, 1));
+        } else {
+            const char escape[4] = {'\\', 'x', DIGITS[b >> 4], DIGITS[b & 0x0F]};
+            put(std::string_view(escape, 4));
+        }
+    }
+}
 
 }  // namespace rekmo::platform

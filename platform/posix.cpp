@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -46,6 +48,89 @@ bool convert_text(iconv_t cd, std::string_view in, std::string& out) {
     if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<std::size_t>(-1)) return false;
     out.append(chunk, sizeof chunk - dst_left);
     return true;
+}
+
+// An iconv conversion, closed when it goes.
+class Iconv {
+public:
+    Iconv(const char* to, const char* from) noexcept : cd_(iconv_open(to, from)) {}
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    ~Iconv() {
+        if (open()) iconv_close(cd_);
+    }
+    bool open() const noexcept { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const noexcept { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+constexpr std::size_t LONGEST_CHARACTER = 4;  // bytes, in any character set a locale uses
+
+// A character that must not reach a display as it is: C0, DEL and C1
+// controls, and the private use area (where code page 932 puts bytes that
+// are no character, and its user-defined pairs).
+constexpr bool is_hidden(std::uint32_t c) noexcept {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF);
+}
+
+// The length in bytes of the character at the start of `in`, read by
+// `decoder` (its character set to UTF-32LE), and whether it is hidden; 0
+// when the bytes there form no character. Without a decoder (a character set
+// iconv does not know) every byte is a character, and only C0 controls and
+// DEL are hidden.
+std::size_t next_character(const Iconv& decoder, std::string_view in, bool& hidden) {
+    hidden = false;
+    if (!decoder.open()) {
+        hidden = static_cast<unsigned char>(in[0]) < 0x20 || in[0] == 0x7F;
+        return 1;
+    }
+    for (std::size_t k = 1; k <= std::min(in.size(), LONGEST_CHARACTER); ++k) {
+        iconv(decoder.get(), nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        std::size_t src_left = k;
+        unsigned char units[4 * LONGEST_CHARACTER];
+        char* dst = reinterpret_cast<char*>(units);
+        std::size_t dst_left = sizeof units;
+        const std::size_t rc = iconv(decoder.get(), &src, &src_left, &dst, &dst_left);
+        if (rc == static_cast<std::size_t>(-1) && errno == EILSEQ) return 0;
+        const std::size_t produced = sizeof units - dst_left;
+        if (rc == static_cast<std::size_t>(-1) || produced == 0) continue;  // incomplete: one byte more
+        for (std::size_t u = 0; u + 4 <= produced; u += 4) {
+            const std::uint32_t c =
+                units[u] | units[u + 1] << 8 | units[u + 2] << 16 | std::uint32_t{units[u + 3]} << 24;
+            hidden = hidden || is_hidden(c);
+        }
+        return k;
+    }
+    return 0;
+}
+
+void append_hex(std::string& out, unsigned char byte) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += DIGITS[byte >> 4];
+    out += DIGITS[byte & 0x0F];
+}
+
+// Appends a value, character by character as `decoder` reads it: converted
+// by `encoder` when one is given, else as it is. A hidden character, one that
+// `encoder` cannot convert, and each byte that forms no character are
+// written as \xHH per byte.
+void append_value(std::string& out, std::string_view value, const Iconv& decoder, const Iconv* encoder) {
+    for (std::size_t i = 0; i < value.size();) {
+        bool hidden = false;
+        const std::size_t n = next_character(decoder, value.substr(i), hidden);
+        const std::string_view character = value.substr(i, std::max<std::size_t>(n, 1));
+        std::string converted;
+        if (n == 0 || hidden || (encoder != nullptr && !convert_text(encoder->get(), character, converted))) {
+            for (const char c : character) append_hex(out, static_cast<unsigned char>(c));
+        } else {
+            out.append(encoder != nullptr ? std::string_view(converted) : character);
+        }
+        i += character.size();
+    }
 }
 
 // Writes all bytes, retrying after signals; false on failure.
@@ -167,20 +252,27 @@ Result remove_file(const std::string& path) noexcept {
 }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
+    const Iconv to_display(codeset.c_str(), "CP932");
+    // The template is converted when all of it can be; else all of it, and
+    // the Shift_JIS values with it, stay as stored.
     std::string text;
-    iconv_t cd = iconv_open(codeset.c_str(), "CP932");
-    bool converted = cd != reinterpret_cast<iconv_t>(-1);
+    bool converted = to_display.open();
     for (const MessagePart& part : parts) {
-        if (!part.from_template) {
-            text.append(part.bytes);
-        } else if (converted && !convert_text(cd, part.bytes, text)) {
-            converted = false;
-        }
+        if (part.from_template && converted) converted = convert_text(to_display.get(), part.bytes, text);
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    if (!converted) {
-        text.clear();
-        for (const MessagePart& part : parts) text.append(part.bytes);
+    text.clear();
+    const Iconv read_display("UTF-32LE", codeset.c_str());
+    const Iconv read_shift_jis("UTF-32LE", "CP932");
+    for (const MessagePart& part : parts) {
+        if (part.from_template && converted) {
+            convert_text(to_display.get(), part.bytes, text);  // it converted above
+        } else if (part.from_template) {
+            text.append(part.bytes);
+        } else if (part.shift_jis) {
+            append_value(text, part.bytes, read_shift_jis, converted ? &to_display : nullptr);
+        } else {
+            append_value(text, part.bytes, read_display, nullptr);
+        }
     }
     return text;
 }

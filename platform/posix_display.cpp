@@ -65,12 +65,21 @@ void write_stderr(std::string_view bytes) noexcept {
 
 }  // namespace
 
+std::string displayed_message(std::span<const MessagePart> parts) { return render_message(parts, display_codeset()); }
+
 void show_message(std::span<const MessagePart> parts) noexcept {
     try {
-        write_stderr(render_message(parts, display_codeset()) + '\n');
+        write_stderr(displayed_message(parts) + '\n');
     } catch (...) {
-        // No memory to convert it: the message as it is, piece by piece.
-        for (const MessagePart& part : parts) write_stderr(part.bytes);
+        // No memory to convert it: the template as stored, piece by piece,
+        // and the values in ASCII.
+        for (const MessagePart& part : parts) {
+            if (part.from_template) {
+                write_stderr(part.bytes);
+            } else {
+                put_escaped_ascii(part.bytes, write_stderr);
+            }
+        }
         write_stderr("\n");
     }
 }

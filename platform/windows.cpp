@@ -77,6 +77,67 @@ bool convert_text(std::string_view in, UINT code_page, std::string& out) {
     return true;
 }
 
+// A character that must not reach a display as it is: C0, DEL and C1
+// controls, and the private use area (where code page 932 puts bytes that
+// are no character, and its user-defined pairs).
+constexpr bool is_hidden(wchar_t c) noexcept {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF);
+}
+
+constexpr int LONGEST_CHARACTER = 4;  // bytes, in any code page (UTF-8 included)
+
+// The length in bytes of the character at the start of `in` in `code_page`,
+// its UTF-16 form in `wide` (`units` of them) and whether it is hidden; 0
+// when the bytes there form no character.
+int next_character(std::string_view in, UINT code_page, wchar_t (&wide)[2], int& units, bool& hidden) {
+    const int longest = static_cast<int>(std::min<std::size_t>(in.size(), LONGEST_CHARACTER));
+    for (int k = 1; k <= longest; ++k) {
+        units = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, in.data(), k, wide, 2);
+        if (units <= 0) continue;  // no character, or not yet a whole one: one byte more
+        hidden = is_hidden(wide[0]) || (units == 2 && is_hidden(wide[1]));
+        return k;
+    }
+    return 0;
+}
+
+void append_hex(std::string& out, unsigned char byte) {
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += DIGITS[byte >> 4];
+    out += DIGITS[byte & 0x0F];
+}
+
+// Appends a value written in code page `from`, character by character, for
+// a display in code page `to` (as it is when the two are one). A hidden
+// character, one that `to` lacks, and each byte that forms no character are
+// written as \xHH per byte.
+void append_value(std::string& out, std::string_view value, UINT from, UINT to) {
+    for (std::size_t i = 0; i < value.size();) {
+        wchar_t wide[2];
+        int units = 0;
+        bool hidden = false;
+        const int n = next_character(value.substr(i), from, wide, units, hidden);
+        const std::string_view character = value.substr(i, static_cast<std::size_t>(std::max(n, 1)));
+        bool shown = n > 0 && !hidden;
+        if (shown && from == to) {
+            out.append(character);
+        } else if (shown) {
+            BOOL used_default = FALSE;
+            BOOL* used_default_ptr = to == CP_UTF8 ? nullptr : &used_default;
+            const DWORD flags = to == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+            char bytes[8];
+            const int size =
+                WideCharToMultiByte(to, flags, wide, units, bytes, sizeof bytes, nullptr, used_default_ptr);
+            shown = size > 0 && !used_default;
+            if (shown) out.append(bytes, static_cast<std::size_t>(size));
+        }
+        if (!shown) {
+            for (const char c : character) append_hex(out, static_cast<unsigned char>(c));
+        }
+        i += character.size();
+    }
+}
+
 }  // namespace
 
 void startup() noexcept { SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX); }
@@ -216,19 +277,41 @@ std::string to_shift_jis(const std::string& text) { return text; }
 std::string from_shift_jis(const std::string& text) { return text; }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {
-    std::string text;
     const UINT code_page = code_page_of(codeset);
+    // The template is converted when all of it can be; else all of it, and
+    // the Shift_JIS values with it, stay as stored.
+    std::string text;
     bool converted = code_page != 0;
     for (const MessagePart& part : parts) {
-        if (!part.from_template) {
+        if (part.from_template && converted) converted = convert_text(part.bytes, code_page, text);
+    }
+    text.clear();
+    const UINT ansi = GetACP();
+    for (const MessagePart& part : parts) {
+        if (part.from_template && converted) {
+            convert_text(part.bytes, code_page, text);  // it converted above
+        } else if (part.from_template) {
             text.append(part.bytes);
-        } else if (converted && !convert_text(part.bytes, code_page, text)) {
-            converted = false;
+        } else if (part.shift_jis) {
+            append_value(text, part.bytes, TEMPLATE_CODE_PAGE, converted ? code_page : TEMPLATE_CODE_PAGE);
+        } else {
+            append_value(text, part.bytes, ansi, converted ? code_page : ansi);
         }
     }
-    if (!converted) {
-        text.clear();
-        for (const MessagePart& part : parts) text.append(part.bytes);
+    return text;
+}
+
+std::string displayed_message(std::span<const MessagePart> parts) {
+    // The stored bytes, shown in the ANSI code page; paths are in it too.
+    std::string text;
+    const UINT ansi = GetACP();
+    for (const MessagePart& part : parts) {
+        if (part.from_template) {
+            text.append(part.bytes);
+        } else {
+            const UINT code_page = part.shift_jis ? TEMPLATE_CODE_PAGE : ansi;
+            append_value(text, part.bytes, code_page, code_page);
+        }
     }
     return text;
 }

@@ -13,8 +13,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/platform.hpp"
 
@@ -41,22 +42,31 @@ void display(const char* text, std::size_t) noexcept { MessageBoxA(nullptr, text
 }  // namespace
 
 void show_message(std::span<const MessagePart> parts) noexcept {
-    std::size_t size = 0;
-    for (const MessagePart& part : parts) size += part.bytes.size();
-    // The whole message in one piece, zero-terminated for the system; without
-    // memory for that, as much of it as a fixed area holds.
-    char fallback[FALLBACK_SIZE];
-    std::unique_ptr<char[]> whole(new (std::nothrow) char[size + 1]);
-    char* text = whole ? whole.get() : fallback;
-    const std::size_t room = whole ? size : FALLBACK_SIZE - 1;
-    std::size_t at = 0;
-    for (const MessagePart& part : parts) {
-        const std::size_t n = std::min(part.bytes.size(), room - at);
-        std::memcpy(text + at, part.bytes.data(), n);
-        at += n;
+    // The whole message, zero-terminated for the system (std::string is);
+    // without memory for it, as much as a fixed area holds, the values in
+    // ASCII.
+    try {
+        const std::string text = displayed_message(parts);
+        display(text.c_str(), text.size());
+        return;
+    } catch (const std::bad_alloc&) {
     }
-    text[at] = '\0';
-    display(text, at);
+    char fallback[FALLBACK_SIZE];
+    std::size_t at = 0;
+    const auto put = [&](std::string_view bytes) {
+        const std::size_t n = std::min(bytes.size(), FALLBACK_SIZE - 1 - at);
+        std::memcpy(fallback + at, bytes.data(), n);
+        at += n;
+    };
+    for (const MessagePart& part : parts) {
+        if (part.from_template) {
+            put(part.bytes);
+        } else {
+            put_escaped_ascii(part.bytes, put);
+        }
+    }
+    fallback[at] = '\0';
+    display(fallback, at);
 }
 
 }  // namespace rekmo::platform

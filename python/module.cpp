@@ -39,6 +39,7 @@ const char* result_name(Result result) noexcept {
         case Result::ITEM_POSITION: return "item_position";
         case Result::RECORD_LENGTH: return "record_length";
         case Result::HOST_CODE: return "host_code";
+        case Result::FORMAT_SIZE: return "format_size";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
     }
     return "unknown";
@@ -362,6 +363,7 @@ py::tuple convert(const std::string& host, const std::string& win, const Format&
 PYBIND11_MODULE(_rekmo, m) {
     using namespace rekmo;
     m.doc() = "Rekmo's conversion core for the rekmo package.";
+    m.attr("MAX_FORMAT_FILE_SIZE") = MAX_FORMAT_FILE_SIZE;
 
     py::class_<Format>(m, "Format")
         .def_property_readonly("record_length", [](const Format& f) { return f.def.record_length; })

@@ -37,6 +37,7 @@ _ENGLISH = {
     "item_position": "the item position of row {item} is invalid",
     "record_length": "the record length is invalid ({record_length})",
     "host_code": "the host code is invalid ({value})",
+    "format_size": "the format file is larger than 16 MiB",
     "out_of_memory": "memory ran out",
 }
 
@@ -91,8 +92,9 @@ class Error(Exception):
 
 class FormatError(Error):
     """A format refused: `kind` is "item_size", "item_type", "item_position",
-    "record_length" or "host_code"; `item_number` counts item lines from 1 (0 for
-    the record length and the host code), `record_length` is the length refused,
+    "record_length", "host_code" or "format_size" (a file that goes on past 16 MiB);
+    `item_number` counts item lines from 1 (0 for the record length, the host code and
+    the file size), `record_length` is the length refused,
     `value` the HOSTCODE line's value that names no host code page."""
 
     def __init__(self, kind, item_number, record_length, message, value=""):
@@ -158,9 +160,13 @@ class Layout:
     @classmethod
     def load(cls, path):
         """Reads a format file. OSError (FileNotFoundError, IsADirectoryError, ...) when it
-        cannot be read, FormatError when rekmo refuses it."""
+        cannot be read, FormatError when rekmo refuses it (also one that goes on past 16 MiB)."""
+        limit = _rekmo.MAX_FORMAT_FILE_SIZE
         with open(path, "rb") as f:
-            data = f.read()
+            data = f.read(limit + 1)  # no further: /dev/zero would never end
+        if len(data) > limit and b"\x1a" not in data:  # 1A ends the text: nothing after it counts
+            pieces = _rekmo.format_error_message("format_size", 0, 0, b"", os.fsencode(path))
+            raise FormatError("format_size", 0, 0, _message(pieces))
         return cls(data, os.fspath(path))
 
     @classmethod

@@ -113,5 +113,59 @@ TEST(SjisToUtf8, StrictTextIsUnambiguous) {
     }
 }
 
+// A path shown against glibc's own UTF-8 reading (mbrtowc in C.UTF-8): each
+// character it reads stays unless it is a control (C0, DEL, C1) or of the
+// private use area; every other byte is escaped alone. Checked on random
+// paths of ASCII, controls, whole and cut-short multi-byte sequences and
+// noise.
+TEST(ShownText, KeepsWhatGlibcReadsAsTextAndEscapesTheRest) {
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    ASSERT_NE(utf8, locale_t{}) << "no C.UTF-8 locale";
+    const locale_t previous = uselocale(utf8);
+    const std::string pieces[] = {"a",
+                                  "/",
+                                  "\\",
+                                  " ",
+                                  "\x1B",
+                                  "\x07",
+                                  "\x7F",
+                                  "\n",
+                                  "\xC2\x9B",
+                                  "\xC2\xA0",
+                                  "\xE8\xA1\xA8",
+                                  "\xE8\xA1",
+                                  "\xEE\x80\x80",
+                                  "\xF0\x9F\x98\x80",
+                                  "\xF0\x9F",
+                                  "\xED\xA0\x80",
+                                  "\xC0\xAF",
+                                  "\xEF\xBD\xB1",
+                                  "\xFF",
+                                  "\x80"};
+    std::uint32_t seed = 20261209;
+    for (int n = 0; n < 3000; ++n) {
+        std::string path;
+        for (int k = 0; k < 6; ++k) {
+            seed = seed * 1664525u + 1013904223u;
+            path += (seed >> 28) < 12 ? pieces[(seed >> 8) % std::size(pieces)]
+                                      : std::string(1, static_cast<char>(seed >> 16));
+        }
+        std::string expected;
+        for (std::size_t i = 0; i < path.size();) {
+            mbstate_t state{};
+            wchar_t c = 0;
+            const std::size_t length = mbrtowc(&c, path.data() + i, path.size() - i, &state);
+            const bool character = length != 0 && length <= path.size() - i;  // not -1, -2 or a 00 byte
+            const bool hidden = c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xE000 && c <= 0xF8FF);
+            const std::size_t taken = character ? length : 1;
+            expected += character && !hidden ? path.substr(i, taken) : hex_escapes(path.substr(i, taken));
+            i += taken;
+        }
+        ASSERT_EQ(shown_text(path), expected) << hex_escapes(path);
+    }
+    uselocale(previous);
+    freelocale(utf8);
+}
+
 }  // namespace
 }  // namespace rekmo

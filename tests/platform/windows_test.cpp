@@ -22,15 +22,43 @@ namespace {
 const std::string CANNOT_OPEN_HEAD =
     "\x93\xFC\x97\xCD\xCC\xA7\xB2\xD9\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1\x81\x42\n(";
 
-TEST(Message, TemplateIsConvertedArgumentsStayAsTheyAreOrAllIsRaw) {
-    const std::string path = "dir\\\x83\x5C\xFF.bin";  // a Shift_JIS name with 5C, then no valid UTF-8
-    const MessagePart parts[] = {{CANNOT_OPEN_HEAD, true}, {path, false}, {")", true}};
-    const std::string stored = CANNOT_OPEN_HEAD + path + ")";
-    EXPECT_EQ(render_message(parts, "utf8"), "入力ﾌｧｲﾙが開けません。\n(" + path + ")");
-    EXPECT_EQ(render_message(parts, "Shift_JIS"), stored);
-    for (const char* codeset : {"CP1252", "NO-SUCH-CODESET", "CP", "CP99999", "CP932X"}) {
-        EXPECT_EQ(render_message(parts, codeset), stored) << codeset;
+// The template is converted, and a value's characters stay (a path's from
+// the ANSI code page, 932 here; a Shift_JIS value's with the template);
+// controls and bytes that are no character are escaped. A code page that
+// cannot show the template gets all of it as stored, and the values as they
+// are written. The message box shows the stored bytes, values escaped.
+TEST(Message, ValuesKeepTheirTextAndEscapeTheRest) {
+    ASSERT_EQ(GetACP(), 932u) << "the tests run with a Japanese ANSI code page";
+    struct Case {
+        const char* codeset;
+        std::string value;
+        bool shift_jis;
+        std::string shown;
+    };
+    const std::string path = "dir\\\x83\x5C\xFF.bin";  // a Shift_JIS name with 5C, then no character
+    const Case cases[] = {
+        {"utf8", path, false, "dir\\ソ\\xFF.bin"},
+        {"Shift_JIS", path, false, "dir\\\x83\x5C\\xFF.bin"},
+        {"CP1252", path, false, "dir\\\x83\x5C\\xFF.bin"},
+        {"NO-SUCH-CODESET", path, false, "dir\\\x83\x5C\\xFF.bin"},
+        {"utf8", "\x1B]0;OWNED\x07\x1B[2J\x7F", false, "\\x1B]0;OWNED\\x07\\x1B[2J\\x7F"},
+        {"utf8", "\x82\x20\x82", false, "\\x82 \\x82"},  // lead bytes without a trail byte
+        {"utf8", "KEIS", true, "KEIS"},
+        {"utf8", "\xB9\xB2\xBD\x8A\xBF\x8E\x9A", true, "ｹｲｽ漢字"},
+        {"utf8", "\x1B\x80\xA0\xFD\xFE\xFF", true, "\\x1B\\x80\\xA0\\xFD\\xFE\\xFF"},
+        {"utf8", "\xF0\x40", true, "\\xF0\\x40"},  // the user-defined area
+        {"CP932", "\xB9\x1B", true, "\xB9\\x1B"},
+        {"CP1252", "\xB9\x1B", true, "\xB9\\x1B"},  // the template stays Shift_JIS: so does the value
+    };
+    for (const Case& c : cases) {
+        const MessagePart parts[] = {{CANNOT_OPEN_HEAD, true}, {c.value, false, c.shift_jis}, {")", true}};
+        const std::string codeset = c.codeset;
+        const std::string head = codeset == "utf8" ? "入力ﾌｧｲﾙが開けません。\n(" : CANNOT_OPEN_HEAD;
+        EXPECT_EQ(render_message(parts, codeset), head + c.shown + ")")
+            << codeset << " " << testing::PrintToString(c.value);
     }
+    const MessagePart shown[] = {{CANNOT_OPEN_HEAD, true}, {path, false}, {"\xB9\x07", false, true}, {")", true}};
+    EXPECT_EQ(displayed_message(shown), CANNOT_OPEN_HEAD + "dir\\\x83\x5C\\xFF.bin\xB9\\x07)");
 }
 
 std::string write(const std::string& name, const std::string& bytes) {

@@ -62,6 +62,18 @@ def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):
     assert host.read_bytes() == b"\xc1" * 256
 
 
+def test_a_format_file_that_goes_on_past_16_mib_is_refused_as_the_command_refuses_it(tmp_path, write):
+    longest = b"A,1,1,E,1\n" + b"\n" * ((16 << 20) - 10)
+    for fmt in ("/dev/zero", write("over.fmt", longest + b"\n")):
+        with pytest.raises(rekmo.FormatError) as raised:
+            rekmo.Layout.load(fmt)
+        assert raised.value.kind == "format_size"
+        assert (1, raised.value.message) == run_rekmo(tmp_path / "none.bin", tmp_path / "out.csv", fmt)
+    # 16 MiB whole, and a longer file that an end-of-file mark ends in time.
+    for text in (longest, b"A,1,1,E,1\n\x1a" + b"\n" * (16 << 20)):
+        assert rekmo.Layout.load(write("ok.fmt", text)).record_length == 1
+
+
 def test_conversion_failures_raise_conversion_error_with_the_commands_message(tmp_path, write):
     fmt = source("tests/data/every_type.fmt")
     layout = rekmo.Layout.load(fmt)
