@@ -76,6 +76,9 @@ public:
     // first: READ_ERROR when the device or system read failed, OK otherwise
     // (a count short of the buffer then means the end was reached).
     ReadResult read(std::span<std::uint8_t> buffer) noexcept;
+    // Fills `buffer` from byte `offset` of a regular file as read() does,
+    // without moving the place read() goes on from: OK or READ_ERROR.
+    ReadResult read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept;
     // Writes all of `bytes`: OK or WRITE_ERROR (the bytes accepted stay).
     Result write(std::span<const std::uint8_t> bytes) noexcept;
     // Closes the file: OK, or WRITE_ERROR when the close reports a failure

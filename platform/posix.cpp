@@ -164,6 +164,23 @@ ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     return result;
 }
 
+ReadResult File::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept {
+    ReadResult result;
+    while (result.count < buffer.size()) {
+        const ssize_t n = ::pread(fd_of(handle_), buffer.data() + result.count, buffer.size() - result.count,
+                                  static_cast<off_t>(offset + result.count));
+        if (n > 0) {
+            result.count += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.result = Result::READ_ERROR;
+            break;
+        }
+    }
+    return result;
+}
+
 Result File::write(std::span<const std::uint8_t> bytes) noexcept {
     return write_all(fd_of(handle_), bytes.data(), bytes.size()) ? Result::OK : Result::WRITE_ERROR;
 }

@@ -169,6 +169,31 @@ ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     return result;
 }
 
+ReadResult File::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept {
+    // A read at an offset moves the file pointer: it is put back after.
+    ReadResult result;
+    const HANDLE handle = handle_of(handle_);
+    LARGE_INTEGER place;
+    place.QuadPart = 0;
+    if (!SetFilePointerEx(handle, place, &place, FILE_CURRENT)) return ReadResult{0, Result::READ_ERROR};
+    while (result.count < buffer.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - result.count, LARGEST_TRANSFER));
+        const std::uint64_t at = offset + result.count;
+        OVERLAPPED overlapped{};
+        overlapped.Offset = static_cast<DWORD>(at);
+        overlapped.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer.data() + result.count, want, &got, &overlapped)) {
+            if (GetLastError() != ERROR_HANDLE_EOF) result.result = Result::READ_ERROR;
+            break;
+        }
+        if (got == 0) break;
+        result.count += got;
+    }
+    if (!SetFilePointerEx(handle, place, nullptr, FILE_BEGIN)) result.result = Result::READ_ERROR;
+    return result;
+}
+
 Result File::write(std::span<const std::uint8_t> bytes) noexcept {
     std::size_t done = 0;
     while (done < bytes.size()) {
