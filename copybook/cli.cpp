@@ -1,5 +1,5 @@
 // rekmo-copybook's command line: the copybook in, the format file out (to
-// standard output or, through a temporary file and a rename, to -o FILE).
+// standard output or to -o FILE).
 #include <cstdio>
 #include <new>
 #include <string_view>
@@ -176,24 +176,14 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
     }
 }
 
-// Writes beside the target and renames, so that the target is either the
-// old file or the whole new one.
+// Writes the whole file: through a temporary file and a rename, so that a
+// regular file is either the old one or the whole new one; a device or a
+// FIFO directly.
 bool write_file(const std::string& path, std::string_view text) {
-    platform::File file;
-    std::string temporary;
-    for (int n = 0; n < 100 && !file.is_open(); ++n) {
-        temporary = path + "." + std::to_string(n) + ".tmp";
-        file.create_new(temporary);
-    }
-    if (!file.is_open()) {
-        print_error("cannot create a file beside " + path);
-        return false;
-    }
-    const bool written = file.write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}) == Result::OK &&
-                         file.close() == Result::OK;
-    if (written && platform::replace_file(temporary, path) == Result::OK) return true;
-    platform::remove_file(temporary);
-    print_error("cannot write " + path);
+    const Result written =
+        platform::write_whole_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    if (written == Result::OK) return true;
+    print_error((written == Result::CANNOT_OPEN ? "cannot create a file beside " : "cannot write ") + path);
     return false;
 }
 

@@ -35,8 +35,8 @@ constexpr std::string_view HELP =
     "  --version                show the version\n"
     "\n"
     "Exit status: 0 when it ran; 1 with --strict when anything was found, or when\n"
-    "rekmo would refuse the format; 2 on a usage error or a file that cannot be\n"
-    "opened or read.\n";
+    "rekmo would refuse the format; 2 on a usage error, a file that cannot be\n"
+    "opened or read, or a report that cannot be written.\n";
 
 void print_error(const std::string& message) {
     std::fprintf(stderr, "rekmo-inspect: %s\n", message.c_str());
@@ -125,23 +125,31 @@ int parse_options(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// The report on standard output, as it is written.
+class StandardOutput final : public ReportOutput {
+public:
+    bool write(std::string_view text) override {
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    }
+};
+
 int run(int argc, char** argv) {
     Options options;
     if (const int status = parse_options(argc, argv, options); status >= 0) return status;
     Report report;
     std::string error;
-    const bool built = build_report(options, report, error);
-    if (!built && !report.layout.readable()) {
+    StandardOutput out;
+    const Result written = write_report(options, options.json, out, report, error);
+    if (written == Result::CANNOT_OPEN) {
         print_error(error);
         return EXIT_ERROR;
     }
-    // What was gathered before a host file failed is still shown.
-    if (!write_all(options.json ? render_json(report) : render_text(report))) {
+    if (written == Result::WRITE_ERROR || std::fflush(stdout) != 0) {
         print_error("cannot write the report");
         return EXIT_ERROR;
     }
     for (const std::string& note : report.notes) print_error(note);
-    if (!built) {
+    if (written != Result::OK) {  // what was read before the host file failed is shown
         print_error(error);
         return EXIT_ERROR;
     }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "codec/report.hpp"
@@ -125,18 +126,51 @@ struct Options {
 struct Report {
     Layout layout;
     std::optional<HostCheck> host;
-    std::vector<RecordSample> records;
+    std::vector<RecordSample> records;  // records kept in memory (write_report writes them and keeps none)
+    bool record_findings = false;       // a record written by write_report had findings
     std::optional<Scan> scan;
-    bool read_error = false;
     std::vector<std::string> notes;  // about the command line, as sentences: shown on stderr and in the JSON
 };
 
-// Everything asked for; `error` gets an English message when a file cannot
-// be opened or read (exit status 2). May throw std::bad_alloc.
-bool build_report(const Options& options, Report& report, std::string& error);
+// Where write_report puts the report, piece by piece: false when the write
+// failed, which ends the run.
+class ReportOutput {
+public:
+    virtual ~ReportOutput() = default;
+    virtual bool write(std::string_view text) = 0;
+};
+
+// Everything asked for, written to `out` (as JSON or as tables) as it
+// becomes known: the layout, the host file's section once its size and
+// first bytes are known, each record as it is read, the scan and the notes
+// at the end. Records are not kept, so memory does not grow with how many
+// are shown; only a FIFO or a device, whose size is known at its end, has
+// the records asked for kept as host bytes until then. `report` is left with
+// everything but the records. Returns OK; CANNOT_OPEN when the format file
+// cannot be read (nothing is written; `error` says so); READ_ERROR when the
+// host file cannot be opened or read (`error` says which; what was read is
+// shown); WRITE_ERROR at the first failed write (nothing more is read or
+// written). May throw std::bad_alloc.
+Result write_report(const Options& options, bool json, ReportOutput& out, Report& report, std::string& error);
 
 // True when the report has anything to warn about (for --strict).
 bool has_findings(const Report& report) noexcept;
+
+// The report in parts, in the order they are written: the head (the
+// layout), the host file's section, each record, the tail (the scan and
+// what follows it). Joined, they are render_text or render_json.
+class ReportParts {
+public:
+    explicit ReportParts(bool json) : json_(json) {}
+    std::string head(const Report& report) const;
+    std::string host(const Report& report) const;
+    std::string record(const Report& report, const RecordSample& record);
+    std::string tail(const Report& report) const;
+
+private:
+    bool json_;
+    bool first_record_ = true;
+};
 
 std::string render_text(const Report& report);
 std::string render_json(const Report& report);

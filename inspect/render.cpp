@@ -203,23 +203,21 @@ void text_host(const Report& report, std::string& out) {
     for (const std::string& sign : host.damage) out += "  Sign of damage: " + sign + "\n";
 }
 
-void text_records(const Report& report, std::string& out) {
-    for (const RecordSample& record : report.records) {
-        out += "\nRecord " + std::to_string(record.number) + "\n";
-        Table table({"#", "Name", "Type", "Text", "Findings"});
-        for (const ItemSample& item : record.items) {
-            const ItemDef& def = report.layout.format.items[item.item - 1];
-            std::vector<std::string> bytes;
-            for (std::size_t at = 0; at < item.raw.size(); at += HEX_PER_LINE) {
-                const std::span<const std::uint8_t> raw(item.raw);
-                bytes.push_back("    " + hex_text(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
-            }
-            table.add({std::to_string(item.item), item_name(report.layout, item.item), type_letter(def.type),
-                       "\"" + display(item.text) + "\"", finding_list(item.findings, ", ")},
-                      std::move(bytes));
+void text_record(const Report& report, const RecordSample& record, std::string& out) {
+    out += "\nRecord " + std::to_string(record.number) + "\n";
+    Table table({"#", "Name", "Type", "Text", "Findings"});
+    for (const ItemSample& item : record.items) {
+        const ItemDef& def = report.layout.format.items[item.item - 1];
+        std::vector<std::string> bytes;
+        for (std::size_t at = 0; at < item.raw.size(); at += HEX_PER_LINE) {
+            const std::span<const std::uint8_t> raw(item.raw);
+            bytes.push_back("    " + hex_text(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
         }
-        out += table.render({0});
+        table.add({std::to_string(item.item), item_name(report.layout, item.item), type_letter(def.type),
+                   "\"" + display(item.text) + "\"", finding_list(item.findings, ", ")},
+                  std::move(bytes));
     }
+    out += table.render({0});
 }
 
 void text_scan(const Report& report, std::string& out) {
@@ -350,17 +348,19 @@ std::string json_host(const HostCheck& host) {
            ",\"damage\":" + json_array(host.damage, [](const std::string& s) { return json_string(s); }) + "}";
 }
 
-std::string json_records(const std::vector<RecordSample>& records) {
-    return json_array(records, [](const RecordSample& record) {
-        return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
-               json_array(record.items, [](const ItemSample& item) {
-                   const auto text = std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size());
-                   return "{\"item\":" + std::to_string(item.item) + ",\"hex\":" + json_string(hex_text(item.raw, "")) +
-                          ",\"text\":" + json_string(display(item.text)) + ",\"text_hex\":" + json_string(hex_text(text, "")) +
-                          ",\"findings\":" + json_findings(item.findings) + "}";
-               }) +
-               "}";
-    });
+std::string json_record(const RecordSample& record) {
+    return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
+           json_array(record.items,
+                      [](const ItemSample& item) {
+                          const auto text =
+                              std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size());
+                          return "{\"item\":" + std::to_string(item.item) +
+                                 ",\"hex\":" + json_string(hex_text(item.raw, "")) +
+                                 ",\"text\":" + json_string(display(item.text)) +
+                                 ",\"text_hex\":" + json_string(hex_text(text, "")) +
+                                 ",\"findings\":" + json_findings(item.findings) + "}";
+                      }) +
+           "}";
 }
 
 std::string json_scan(const Scan& scan) {
@@ -380,25 +380,60 @@ std::string json_scan(const Scan& scan) {
 
 }  // namespace
 
-std::string render_text(const Report& report) {
+std::string ReportParts::head(const Report& report) const {
+    if (!json_) {
+        std::string out;
+        text_layout(report.layout, out);
+        return out;
+    }
+    return "{\"tool\":\"rekmo-inspect\",\"version\":" + json_string(VERSION) +
+           ",\"format\":" + json_layout(report.layout);
+}
+
+std::string ReportParts::host(const Report& report) const {
+    if (json_) return ",\"host\":" + (report.host ? json_host(*report.host) : std::string("null")) + ",\"records\":[";
     std::string out;
-    text_layout(report.layout, out);
     if (report.host) text_host(report, out);
     if (report.host && !report.layout.accepted()) out += "  (records are not shown: rekmo refuses the format)\n";
-    text_records(report, out);
-    if (report.scan) text_scan(report, out);
     return out;
 }
 
-std::string render_json(const Report& report) {
-    std::string out = "{\"tool\":\"rekmo-inspect\",\"version\":" + json_string(VERSION);
-    out += ",\"format\":" + json_layout(report.layout);
-    out += ",\"host\":" + (report.host ? json_host(*report.host) : std::string("null"));
-    out += ",\"records\":" + json_records(report.records);
+std::string ReportParts::record(const Report& report, const RecordSample& record) {
+    std::string out;
+    if (json_) {
+        out = (first_record_ ? "" : ",") + json_record(record);
+    } else {
+        text_record(report, record, out);
+    }
+    first_record_ = false;
+    return out;
+}
+
+std::string ReportParts::tail(const Report& report) const {
+    if (!json_) {
+        std::string out;
+        if (report.scan) text_scan(report, out);
+        return out;
+    }
+    std::string out = "]";
     out += ",\"scan\":" + (report.scan ? json_scan(*report.scan) : std::string("null"));
     out += ",\"findings\":" + std::string(has_findings(report) ? "true" : "false");
     if (!report.notes.empty()) out += ",\"notes\":" + json_array(report.notes, [](const std::string& note) { return json_string(note); });
     return out + "}\n";
 }
+
+namespace {
+
+std::string render(const Report& report, bool json) {
+    ReportParts parts(json);
+    std::string out = parts.head(report) + parts.host(report);
+    for (const RecordSample& record : report.records) out += parts.record(report, record);
+    return out + parts.tail(report);
+}
+
+}  // namespace
+
+std::string render_text(const Report& report) { return render(report, false); }
+std::string render_json(const Report& report) { return render(report, true); }
 
 }  // namespace rekmo::inspect

@@ -1,10 +1,13 @@
-// One inspection: the layout, then, with a host file, its size, some records
-// and optionally every record. The host file is opened once and read once,
-// front to back, through one handle: a FIFO or a device is read like a file,
-// and its size is what was read.
+// One inspection, written as it is made: the layout, then, with a host file,
+// its size, some records and optionally every record. The host file is
+// opened once and read once, front to back, through one handle: a FIFO or a
+// device is read like a file, and its size is what was read. (A regular
+// file whose size leaves a few bytes after the last whole record has those
+// read first, by their place.)
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "inspect/display.hpp"
@@ -20,80 +23,124 @@ constexpr std::size_t HEAD_BYTES = 64u << 10;
 constexpr std::size_t TAIL_BYTES = 16;
 constexpr std::size_t BLOCK_BYTES = 1u << 20;
 
+class HostReader;
+
+// What the reader tells as it reads; false from either ends the reading.
+class ReadListener {
+public:
+    // The first bytes of a file of known size are all in.
+    virtual bool head_read(const HostReader& reader) = 0;
+    // Whole records asked for, in order, the first numbered `first_number`.
+    virtual bool records_read(std::span<const std::uint8_t> records, std::uint64_t first_number) = 0;
+
+protected:
+    ~ReadListener() = default;
+};
+
 // The host file as it is read: every read passes here, in order (the scan's
-// threads read under one lock), and leaves the file's first and last bytes,
-// its size so far and the records asked for. Reads come in whole records up
-// to the end of the file, so a record never spans two of them.
+// threads read under one lock), keeps the file's first bytes (and, of a
+// file of unknown size, its last bytes) and hands on the records asked for.
+// Reads come in whole records up to the end of the file, so a record never
+// spans two of them.
 class HostReader final : public ByteSource {
 public:
-    HostReader(ByteSource& source, std::size_t record_length, const Options& options)
-        : source_(source), record_length_(record_length), first_(options.first_record), count_(options.record_count) {}
+    // `size`: a regular file's size; none for a FIFO or a device.
+    // `source` gives the file's bytes in order (checked against `size`).
+    HostReader(platform::File& file, ByteSource& source, std::size_t record_length, const Options& options,
+               std::optional<std::uint64_t> size, ReadListener& listener)
+        : file_(file),
+          source_(source),
+          record_length_(record_length),
+          first_(options.first_record),
+          end_(options.first_record + std::min(options.record_count, UINT64_MAX - options.first_record)),
+          known_size_(size),
+          listener_(listener) {}
 
     ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
+        if (stopped) return ReadResult{0, Result::READ_ERROR};
         const ReadResult r = source_.read(buffer);
         try {
-            observe(buffer.first(r.count));
+            if (!observe(buffer.first(r.count))) stopped = true;
         } catch (const std::bad_alloc&) {
-            out_of_memory = true;
-            return ReadResult{0, Result::READ_ERROR};  // ends the reading
+            out_of_memory = stopped = true;
         }
-        return r;
+        return stopped ? ReadResult{0, Result::READ_ERROR} : r;  // a failed read ends the reading
     }
 
-    // True when, for a file of `size` bytes, nothing more is to be learnt:
-    // the first bytes, the records asked for and (when the check needs them)
-    // the last bytes have been read.
-    bool has_all(std::uint64_t size, std::int64_t layout_length) const noexcept {
-        if (size_ >= size) return true;
-        if (head.size() < std::min<std::uint64_t>(size, HEAD_BYTES)) return false;
-        if (record_length_ > 0) {
-            const std::uint64_t last_wanted = first_ - 1 + std::min(count_, UINT64_MAX - first_);
-            if (size_ / record_length_ < std::min(last_wanted, size / record_length_)) return false;
-        }
+    // Of a regular file whose size leaves 1 to TAIL_BYTES bytes after the
+    // last whole record, its last bytes, read by their place: false when
+    // that read failed.
+    bool read_tail(std::int64_t layout_length) {
+        const std::uint64_t size = *known_size_;
         const std::uint64_t remainder = layout_length >= 1 ? size % static_cast<std::uint64_t>(layout_length) : 0;
-        return remainder == 0 || remainder > TAIL_BYTES;
+        if (remainder == 0 || remainder > TAIL_BYTES) return true;
+        tail.resize(std::min<std::uint64_t>(size, TAIL_BYTES));
+        const ReadResult r = file_.read_at(size - tail.size(), tail);
+        tail.resize(r.count);
+        return r.result == Result::OK;
+    }
+
+    // True when nothing more is to be learnt from a regular file: its first
+    // bytes and the records asked for have been read.
+    bool has_all() const noexcept {
+        const std::uint64_t size = *known_size_;
+        if (size_ >= size) return true;
+        if (!head_complete()) return false;
+        if (record_length_ > 0 && size_ / record_length_ < std::min(end_ - 1, size / record_length_)) return false;
+        return true;
     }
 
     std::uint64_t size() const noexcept { return size_; }
 
     std::vector<std::uint8_t> head, tail;
-    std::vector<std::uint8_t> samples;  // the records asked for, whole
-    std::uint64_t first_sample = 0;     // the number of the first of them
+    bool stopped = false;  // the listener ended the reading, or memory ran out
     bool out_of_memory = false;
 
 private:
-    void observe(std::span<const std::uint8_t> bytes) {
+    bool head_complete() const noexcept { return head.size() >= std::min<std::uint64_t>(*known_size_, HEAD_BYTES); }
+
+    bool observe(std::span<const std::uint8_t> bytes) {
+        const bool had_head = known_size_ && head_complete();
         const std::size_t to_head = std::min(bytes.size(), HEAD_BYTES - std::min(HEAD_BYTES, head.size()));
         head.insert(head.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(to_head));
-        tail.insert(tail.end(), bytes.end() - static_cast<std::ptrdiff_t>(std::min(bytes.size(), TAIL_BYTES)),
-                    bytes.end());
-        if (tail.size() > TAIL_BYTES) tail.erase(tail.begin(), tail.end() - TAIL_BYTES);
+        if (!known_size_) {
+            tail.insert(tail.end(), bytes.end() - static_cast<std::ptrdiff_t>(std::min(bytes.size(), TAIL_BYTES)),
+                        bytes.end());
+            if (tail.size() > TAIL_BYTES) tail.erase(tail.begin(), tail.end() - TAIL_BYTES);
+        }
+        if (known_size_ && !had_head && head_complete() && !listener_.head_read(*this)) return false;
         if (record_length_ > 0) {
-            for (std::size_t at = 0; at + record_length_ <= bytes.size(); at += record_length_) {
-                const std::uint64_t number = (size_ + at) / record_length_ + 1;
-                if (number < first_ || number - first_ >= count_) continue;
-                if (samples.empty()) first_sample = number;
-                samples.insert(samples.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(at + record_length_));
+            // The records here are numbered from `number`; those asked for
+            // are one stretch of them.
+            const std::uint64_t number = size_ / record_length_ + 1;
+            const std::uint64_t low = std::max(number, first_);
+            const std::uint64_t high = std::min(number + bytes.size() / record_length_, end_);
+            if (low < high) {
+                const std::span<const std::uint8_t> records =
+                    bytes.subspan((low - number) * record_length_, (high - low) * record_length_);
+                if (!listener_.records_read(records, low)) return false;
             }
         }
         size_ += bytes.size();
+        return true;
     }
 
+    platform::File& file_;
     ByteSource& source_;
     std::size_t record_length_;  // 0 when no record is to be cut
-    std::uint64_t first_, count_;
+    std::uint64_t first_, end_;  // the records asked for: [first_, end_)
+    std::optional<std::uint64_t> known_size_;
+    ReadListener& listener_;
     std::uint64_t size_ = 0;
 };
 
-// Reads the rest of the file, or of a file of known size only as much as the
+// Reads the rest of the file, or of a regular file only as much as the
 // report needs.
-Result read_rest(HostReader& reader, const platform::FileInfo& info, std::size_t record_length,
-                 std::int64_t layout_length) {
+Result read_rest(HostReader& reader, std::size_t record_length, bool regular) {
     const std::size_t block_size =
         record_length > 0 ? std::max<std::size_t>(1, BLOCK_BYTES / record_length) * record_length : BLOCK_BYTES;
     std::vector<std::uint8_t> block(block_size);
-    while (!(info.kind == platform::FileKind::REGULAR && reader.has_all(info.size, layout_length))) {
+    while (!(regular && reader.has_all())) {
         const ReadResult r = reader.read(block);
         if (r.result != Result::OK) return r.result;
         if (r.count < block.size()) break;
@@ -156,24 +203,90 @@ void add_notes(const Options& options, const HostReader& reader, Report& report)
     }
 }
 
-}  // namespace
+// The report's parts to the output as they become known. Records read
+// before the host file's section can be written (all of them, from a file
+// whose size is known at its end) wait as host bytes.
+class ReportWriter final : public ReadListener {
+public:
+    ReportWriter(bool json, ReportOutput& out, Report& report) : parts_(json), out_(out), report_(report) {}
 
-bool build_report(const Options& options, Report& report, std::string& error) {
-    report.layout = inspect_layout(options.format_path);
-    if (!report.layout.readable()) {
-        error = report.layout.error.result == Result::FORMAT_SIZE
-                    ? "the format file " + shown_text(options.format_path) + " is larger than 16 MiB: rekmo refuses it"
-                    : "cannot read the format file " + shown_text(options.format_path);
-        return false;
+    // False once a write has failed; nothing is written after it.
+    bool write(std::string_view text) {
+        failed_ = failed_ || !out_.write(text);
+        return !failed_;
     }
-    if (!options.host_path) return true;
+    bool head() { return write(parts_.head(report_)); }
+    bool tail() { return (host_written_ || write(parts_.host(report_))) && write(parts_.tail(report_)); }
+    bool failed() const noexcept { return failed_; }
+    bool host_written() const noexcept { return host_written_; }
+
+    // Records are cut only from a layout rekmo accepts.
+    void open_converter(const FormatDef& format) {
+        if (converter_.open(format).result != Result::OK) throw std::bad_alloc();
+    }
+
+    // The host file's section, then the records that waited for it.
+    bool write_host(std::uint64_t size, const HostReader& reader) {
+        report_.host = check_host(size, report_.layout.format.record_length, reader.head, reader.tail);
+        report_.host->path = host_path_;
+        host_written_ = true;
+        const bool written = write(parts_.host(report_)) && write_records(waiting_, first_waiting_);
+        waiting_ = {};
+        return written;
+    }
+
+    bool head_read(const HostReader& reader) override { return write_host(host_size_, reader); }
+
+    bool records_read(std::span<const std::uint8_t> records, std::uint64_t first_number) override {
+        if (host_written_) return write_records(records, first_number);
+        if (waiting_.empty()) first_waiting_ = first_number;
+        waiting_.insert(waiting_.end(), records.begin(), records.end());
+        return true;
+    }
+
+    // The host file's path, as given, and (of a regular file) its size.
+    void set_host(const std::string& path, std::uint64_t size) {
+        host_path_ = path;
+        host_size_ = size;
+    }
+
+private:
+    // One record at a time, so that memory does not grow with their number.
+    bool write_records(std::span<const std::uint8_t> records, std::uint64_t first_number) {
+        if (records.empty()) return true;  // (the converter is open only for an accepted layout)
+        const std::size_t length = converter_.record_length();
+        for (std::size_t at = 0; at + length <= records.size(); at += length) {
+            sample_.clear();
+            sample_records(converter_, records.subspan(at, length), first_number + at / length, sample_);
+            for (const ItemSample& item : sample_.front().items) report_.record_findings |= item.findings != 0;
+            if (!write(parts_.record(report_, sample_.front()))) return false;
+        }
+        return true;
+    }
+
+    ReportParts parts_;
+    ReportOutput& out_;
+    Report& report_;
+    Converter converter_;
+    std::vector<RecordSample> sample_;
+    std::vector<std::uint8_t> waiting_;
+    std::uint64_t first_waiting_ = 0;
+    std::string host_path_;
+    std::uint64_t host_size_ = 0;
+    bool host_written_ = false;
+    bool failed_ = false;
+};
+
+// Reads the host file and writes its section and its records: OK,
+// READ_ERROR (`error` says why) or WRITE_ERROR.
+Result write_host_file(const Options& options, ReportWriter& writer, Report& report, std::string& error) {
     const std::string& path = *options.host_path;
     platform::File file;
     platform::FileInfo info;
     if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
         info.kind == platform::FileKind::DIRECTORY) {
         error = "cannot open the host file " + shown_text(path);
-        return false;
+        return Result::READ_ERROR;
     }
     // Records can only be cut from the file when rekmo would accept the layout.
     const FormatDef& format = report.layout.format;
@@ -184,7 +297,11 @@ bool build_report(const Options& options, Report& report, std::string& error) {
     const bool regular = info.kind == platform::FileKind::REGULAR;
     FileSource file_source(file);
     SizeCheckedSource checked(file_source, info.size);
-    HostReader reader(regular ? static_cast<ByteSource&>(checked) : file_source, record_length, options);
+    if (accepted) writer.open_converter(format);
+    writer.set_host(path, info.size);
+    HostReader reader(file, regular ? static_cast<ByteSource&>(checked) : file_source, record_length, options,
+                      regular ? std::optional(info.size) : std::nullopt, writer);
+    const bool tail_read = !regular || reader.read_tail(format.record_length);
     Result read;
     if (accepted && options.scan) {
         const unsigned threads =
@@ -192,34 +309,47 @@ bool build_report(const Options& options, Report& report, std::string& error) {
         report.scan.emplace();
         read = scan_records(format, reader, threads, *report.scan);
     } else {
-        read = read_rest(reader, info, record_length, format.record_length);
+        read = read_rest(reader, record_length, regular);
     }
     if (reader.out_of_memory || read == Result::OUT_OF_MEMORY) throw std::bad_alloc();
+    if (writer.failed()) return Result::WRITE_ERROR;
     platform::FileInfo after;
     const bool changed = regular && (checked.changed() || file.info(after) != Result::OK || after.size != info.size);
     // What was read before a failed read is still shown.
-    const std::uint64_t size = regular ? info.size : reader.size();
-    report.host = check_host(size, format.record_length, reader.head, reader.tail);
-    report.host->path = path;
-    add_notes(options, reader, report);
-    if (accepted && !reader.samples.empty()) {
-        Converter converter;
-        if (converter.open(format).result != Result::OK) throw std::bad_alloc();
-        sample_records(converter, reader.samples, reader.first_sample, report.records);
+    if (!writer.host_written() && !writer.write_host(regular ? info.size : reader.size(), reader)) {
+        return Result::WRITE_ERROR;
     }
+    add_notes(options, reader, report);
     if (changed) {
         error = "the host file " + shown_text(path) + " changed size while it was read";
-        return false;
+        return Result::READ_ERROR;
     }
-    if (read != Result::OK) {
+    if (read != Result::OK || !tail_read) {
         error = "cannot read the host file " + shown_text(path);
-        return false;
+        return Result::READ_ERROR;
     }
-    return true;
+    return Result::OK;
+}
+
+}  // namespace
+
+Result write_report(const Options& options, bool json, ReportOutput& out, Report& report, std::string& error) {
+    report.layout = inspect_layout(options.format_path);
+    if (!report.layout.readable()) {
+        error = report.layout.error.result == Result::FORMAT_SIZE
+                    ? "the format file " + shown_text(options.format_path) + " is larger than 16 MiB: rekmo refuses it"
+                    : "cannot read the format file " + shown_text(options.format_path);
+        return Result::CANNOT_OPEN;
+    }
+    ReportWriter writer(json, out, report);
+    if (!writer.head()) return Result::WRITE_ERROR;
+    const Result read = options.host_path ? write_host_file(options, writer, report, error) : Result::OK;
+    if (read == Result::WRITE_ERROR || !writer.tail()) return Result::WRITE_ERROR;
+    return read;
 }
 
 bool has_findings(const Report& report) noexcept {
-    if (!report.layout.accepted() || !report.layout.findings.empty()) return true;
+    if (!report.layout.accepted() || !report.layout.findings.empty() || report.record_findings) return true;
     if (report.host && (report.host->remainder != 0 || !report.host->damage.empty())) return true;
     for (const RecordSample& record : report.records) {
         for (const ItemSample& item : record.items) {

@@ -57,7 +57,17 @@ public:
     // Creates or truncates a file for writing: OK or CANNOT_OPEN.
     Result create_output(const std::string& path) noexcept;
     // Creates a file that must not exist yet, for writing: OK or CANNOT_OPEN.
-    Result create_new(const std::string& path) noexcept;
+    // `owner_only`: readable and writable by its owner alone (POSIX), until
+    // take_permissions_of gives it others.
+    Result create_new(const std::string& path, bool owner_only = false) noexcept;
+    // Opens an existing file for writing without creating or truncating it
+    // (a device, a FIFO): OK or CANNOT_OPEN.
+    Result open_output(const std::string& path) noexcept;
+    // Gives the open file the permissions of the file `path` names. POSIX:
+    // its mode, and its owner and group as far as the process may set them
+    // (root: both; others: the group when they belong to it). Windows:
+    // nothing, replace_file keeps the replaced file's. OK or WRITE_ERROR.
+    Result take_permissions_of(const std::string& path) noexcept;
     // Kind, size and identity of the open file: OK, or CANNOT_OPEN when they
     // cannot be told.
     Result info(FileInfo& out) const noexcept;
@@ -66,6 +76,9 @@ public:
     // first: READ_ERROR when the device or system read failed, OK otherwise
     // (a count short of the buffer then means the end was reached).
     ReadResult read(std::span<std::uint8_t> buffer) noexcept;
+    // Fills `buffer` from byte `offset` of a regular file as read() does,
+    // without moving the place read() goes on from: OK or READ_ERROR.
+    ReadResult read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept;
     // Writes all of `bytes`: OK or WRITE_ERROR (the bytes accepted stay).
     Result write(std::span<const std::uint8_t> bytes) noexcept;
     // Closes the file: OK, or WRITE_ERROR when the close reports a failure
@@ -87,7 +100,34 @@ Result path_kind(const std::string& path, FileKind& out) noexcept;
 
 // Puts the file `from` in the place of `to` in one step (replacing a file
 // there), so that `to` is never seen half written: OK or WRITE_ERROR.
+// Windows: a replaced file's attributes and access rules stay.
 Result replace_file(const std::string& from, const std::string& to) noexcept;
+
+// Where writing to a path goes: the file it names once symbolic links are
+// followed (the last may lead to a file that does not exist yet), whether
+// that file exists and its kind.
+struct OutputTarget {
+    std::string path;
+    bool exists = false;
+    FileKind kind = FileKind::OTHER;
+};
+
+// OK, or CANNOT_OPEN when the path cannot be followed (a loop of links, a
+// folder that cannot be searched). Windows follows a link that leads to an
+// existing file; a link to nothing is taken as it is. May throw
+// std::bad_alloc.
+Result resolve_output(const std::string& path, OutputTarget& out);
+
+// Makes `bytes` the whole content of the file `path` names. A regular file,
+// or a new one, is written under a temporary name beside the file the path
+// resolves to and renamed over it: the file is either as it was or
+// complete, a symbolic link stays a link and names the new file, and an
+// existing file keeps its permissions (take_permissions_of). A device or a
+// FIFO is written directly (a FIFO waits for its reader). OK; CANNOT_OPEN
+// when no file can be created beside it; WRITE_ERROR otherwise (a folder, a
+// failed write, a special file that cannot be opened). May throw
+// std::bad_alloc.
+Result write_whole_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Removes a file: OK or WRITE_ERROR.
 Result remove_file(const std::string& path) noexcept;

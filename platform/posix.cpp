@@ -18,6 +18,8 @@
 namespace rekmo::platform {
 namespace {
 
+constexpr int MAX_LINKS = 40;  // links followed in a row before it counts as a loop
+
 int fd_of(std::intptr_t handle) noexcept { return static_cast<int>(handle); }
 
 FileKind kind_of(mode_t mode) noexcept {
@@ -149,6 +151,20 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) noexcept {
     return true;
 }
 
+// What the symbolic link `path` holds; false when it cannot be read or is empty.
+bool read_link(const std::string& path, std::string& target) {
+    target.resize(256);
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0) return false;
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return true;
+        }
+        target.resize(target.size() * 2);  // it may have been cut: read it again
+    }
+}
+
 }  // namespace
 
 void startup() noexcept { signal(SIGPIPE, SIG_IGN); }
@@ -185,10 +201,27 @@ Result File::create_output(const std::string& path) noexcept {
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-Result File::create_new(const std::string& path) noexcept {
+Result File::create_new(const std::string& path, bool owner_only) noexcept {
     close();
-    handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, owner_only ? 0600 : 0666);
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
+}
+
+Result File::open_output(const std::string& path) noexcept {
+    close();
+    handle_ = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
+}
+
+Result File::take_permissions_of(const std::string& path) noexcept {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return Result::WRITE_ERROR;
+    // The owner first: giving a file away clears its set-ID bits. Only root
+    // may give a file to another user; anyone may give it a group they
+    // belong to, and a group they do not is no failure of the write.
+    const int fd = fd_of(handle_);
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    return ::fchmod(fd, st.st_mode & 07777) == 0 ? Result::OK : Result::WRITE_ERROR;
 }
 
 Result File::info(FileInfo& out) const noexcept {
@@ -204,6 +237,23 @@ ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
     ReadResult result;
     while (result.count < buffer.size()) {
         const ssize_t n = ::read(fd_of(handle_), buffer.data() + result.count, buffer.size() - result.count);
+        if (n > 0) {
+            result.count += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.result = Result::READ_ERROR;
+            break;
+        }
+    }
+    return result;
+}
+
+ReadResult File::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept {
+    ReadResult result;
+    while (result.count < buffer.size()) {
+        const ssize_t n = ::pread(fd_of(handle_), buffer.data() + result.count, buffer.size() - result.count,
+                                  static_cast<off_t>(offset + result.count));
         if (n > 0) {
             result.count += static_cast<std::size_t>(n);
         } else if (n == 0) {
@@ -249,6 +299,28 @@ Result replace_file(const std::string& from, const std::string& to) noexcept {
 
 Result remove_file(const std::string& path) noexcept {
     return ::unlink(path.c_str()) == 0 ? Result::OK : Result::WRITE_ERROR;
+}
+
+Result resolve_output(const std::string& path, OutputTarget& out) {
+    std::string current = path;
+    for (int links = 0; links <= MAX_LINKS; ++links) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno != ENOENT) return Result::CANNOT_OPEN;
+            out = OutputTarget{current, false, FileKind::REGULAR};
+            return Result::OK;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            out = OutputTarget{current, true, kind_of(st.st_mode)};
+            return Result::OK;
+        }
+        std::string target;
+        if (!read_link(current, target)) return Result::CANNOT_OPEN;
+        // A relative link is read from the folder that holds it.
+        const std::size_t slash = current.rfind('/');
+        current = target[0] == '/' || slash == std::string::npos ? target : current.substr(0, slash + 1) + target;
+    }
+    return Result::CANNOT_OPEN;  // a loop of links
 }
 
 std::string render_message(std::span<const MessagePart> parts, const std::string& codeset) {

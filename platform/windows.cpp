@@ -172,11 +172,23 @@ Result File::create_output(const std::string& path) noexcept {
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
 
-Result File::create_new(const std::string& path) noexcept {
+Result File::create_new(const std::string& path, bool) noexcept {
     close();
-    handle_ = value_of(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    handle_ =
+        value_of(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
 }
+
+Result File::open_output(const std::string& path) noexcept {
+    close();
+    handle_ = value_of(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_ >= 0 ? Result::OK : Result::CANNOT_OPEN;
+}
+
+// ReplaceFileA in replace_file gives the new file the replaced one's
+// attributes and access rules.
+Result File::take_permissions_of(const std::string&) noexcept { return Result::OK; }
 
 Result File::info(FileInfo& out) const noexcept {
     const HANDLE handle = handle_of(handle_);
@@ -215,6 +227,31 @@ ReadResult File::read(std::span<std::uint8_t> buffer) noexcept {
         if (got == 0) break;
         result.count += got;
     }
+    return result;
+}
+
+ReadResult File::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) noexcept {
+    // A read at an offset moves the file pointer: it is put back after.
+    ReadResult result;
+    const HANDLE handle = handle_of(handle_);
+    LARGE_INTEGER place;
+    place.QuadPart = 0;
+    if (!SetFilePointerEx(handle, place, &place, FILE_CURRENT)) return ReadResult{0, Result::READ_ERROR};
+    while (result.count < buffer.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - result.count, LARGEST_TRANSFER));
+        const std::uint64_t at = offset + result.count;
+        OVERLAPPED overlapped{};
+        overlapped.Offset = static_cast<DWORD>(at);
+        overlapped.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer.data() + result.count, want, &got, &overlapped)) {
+            if (GetLastError() != ERROR_HANDLE_EOF) result.result = Result::READ_ERROR;
+            break;
+        }
+        if (got == 0) break;
+        result.count += got;
+    }
+    if (!SetFilePointerEx(handle, place, nullptr, FILE_BEGIN)) result.result = Result::READ_ERROR;
     return result;
 }
 
@@ -266,8 +303,56 @@ Result path_kind(const std::string& path, FileKind& out) noexcept {
 }
 
 Result replace_file(const std::string& from, const std::string& to) noexcept {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? Result::OK
-                                                                                                   : Result::WRITE_ERROR;
+    // A file there keeps its attributes and access rules (MoveFileExA would
+    // leave those the new file got from its folder).
+    if (GetFileAttributesA(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return ReplaceFileA(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                   ? Result::OK
+                   : Result::WRITE_ERROR;
+    }
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? Result::OK
+               : Result::WRITE_ERROR;
+}
+
+Result resolve_output(const std::string& path, OutputTarget& out) {
+    out = OutputTarget{path, false, FileKind::REGULAR};
+    // Opening follows links; no data access is asked for.
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Result::OK : Result::CANNOT_OPEN;
+    }
+    out.exists = true;
+    out.kind = FileKind::OTHER;  // a pipe or a character device (NUL, CON)
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
+        out.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::DIRECTORY : FileKind::REGULAR;
+        // A symbolic link: the file it leads to, so that the link stays.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            std::string final_path(MAX_PATH, '\0');
+            DWORD n = GetFinalPathNameByHandleA(handle, final_path.data(), static_cast<DWORD>(final_path.size()), 0);
+            if (n >= final_path.size()) {  // too small: n is the size it needs
+                final_path.resize(n);
+                n = GetFinalPathNameByHandleA(handle, final_path.data(), static_cast<DWORD>(final_path.size()), 0);
+            }
+            if (n > 0 && n < final_path.size()) {
+                final_path.resize(n);
+                // "\\?\C:\..." and "\\?\UNC\server\..." as the plain forms.
+                if (final_path.starts_with("\\\\?\\UNC\\")) {
+                    out.path = "\\\\" + final_path.substr(8);
+                } else if (final_path.starts_with("\\\\?\\")) {
+                    out.path = final_path.substr(4);
+                } else {
+                    out.path = final_path;
+                }
+            }
+        }
+    }
+    CloseHandle(handle);
+    return Result::OK;
 }
 
 Result remove_file(const std::string& path) noexcept { return DeleteFileA(path.c_str()) ? Result::OK : Result::WRITE_ERROR; }

@@ -66,7 +66,8 @@ def read_cases(path):
             if line.startswith("["):
                 case = {"name": line.strip("[]"), "file": path, "line": number, "inputs": [], "outputs": [],
                         "run": [], "status": 0, "message": "", "env": {}, "only": None, "locale": "C",
-                        "program": "rekmo", "lines": None, "program_in": None, "then": None}
+                        "program": "rekmo", "lines": None, "program_in": None, "then": None,
+                        "stdout_to": None}
                 cases.append(case)
             elif line.strip() and not line.startswith("#"):
                 key, _, value = line.partition(" ")
@@ -94,8 +95,14 @@ def run(case, program, operands, folder):
         if case["env"]:
             env.update(case["env"], LD_PRELOAD=ARGS.fault_inject,
                        ASAN_OPTIONS="verify_asan_link_order=0:alloc_dealloc_mismatch=0")
-    r = subprocess.run(command + [os.fsencode(a) for a in operands], cwd=folder, env=env, capture_output=True,
-                       timeout=600)
+    if case.get("stdout_to"):  # standard output into a file (such as /dev/full), not captured
+        with open(os.path.join(folder, case["stdout_to"]), "wb") as out:
+            r = subprocess.run(command + [os.fsencode(a) for a in operands], cwd=folder, env=env, stdout=out,
+                               stderr=subprocess.PIPE, timeout=600)
+        r.stdout = b""
+    else:
+        r = subprocess.run(command + [os.fsencode(a) for a in operands], cwd=folder, env=env, capture_output=True,
+                           timeout=600)
     if ARGS.emulator:
         r.stdout, r.stderr = r.stdout.replace(b"\r\n", b"\n"), r.stderr.replace(b"\r\n", b"\n")
     return r

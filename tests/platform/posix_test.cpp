@@ -1,9 +1,20 @@
 // What the POSIX platform layer decides on its own: how the command line is
-// joined, and how a message is shown in a character set other than UTF-8.
+// joined, how a message is shown in a character set other than UTF-8, and
+// what writing a file whole does to links, permissions and special files.
 #include "platform/platform.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 
 namespace rekmo::platform {
@@ -70,6 +81,183 @@ TEST(CommandLine, JoinsArgumentsWithSingleSpaces) {
     std::string a0 = "rekmo", a1 = "", a2 = "my file", a3 = "x";
     char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data()};
     EXPECT_EQ(command_line(4, argv), "rekmo  my file x");
+}
+
+// A fresh folder under the system's temporary one, removed at the end.
+class Folder {
+public:
+    Folder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "rekmo-platform-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        path_ = pattern;
+    }
+    ~Folder() { std::filesystem::remove_all(path_); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // The names in the folder, sorted, with a slash after folders.
+    std::string listing() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            const bool folder = std::filesystem::is_directory(entry.symlink_status());
+            names.push_back(entry.path().filename().string() + (folder ? "/" : ""));
+        }
+        std::sort(names.begin(), names.end());
+        std::string out;
+        for (const std::string& name : names) out += (out.empty() ? "" : " ") + name;
+        return out;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void make_file(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+}
+
+Result write_text(const std::string& path, const std::string& text) {
+    return write_whole_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+std::string link_text(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::read_symlink(path, error).string();
+}
+
+const std::string NEW_TEXT = "RECLEN=1\nA,1,1,E,1\n";
+
+// Each case makes files in a fresh folder, writes NEW_TEXT to `name`, and
+// checks the result, the folder's names (no temporary file left) and, in
+// `check`, where the text went and what stayed.
+struct WriteCase {
+    const char* what;
+    std::function<void(const Folder&)> make;
+    const char* name;
+    Result result;
+    const char* listing;
+    std::function<void(const Folder&)> check;
+};
+
+TEST(WriteWholeFile, LinksStayLinksAndOnlyRegularFilesAreReplaced) {
+    const WriteCase cases[] = {
+        {"a new file", [](const Folder&) {}, "new.fmt", Result::OK, "new.fmt",
+         [](const Folder& f) { EXPECT_EQ(contents(f / "new.fmt"), NEW_TEXT); }},
+        {"a file replaced", [](const Folder& f) { make_file(f / "old.fmt", "old"); }, "old.fmt", Result::OK, "old.fmt",
+         [](const Folder& f) { EXPECT_EQ(contents(f / "old.fmt"), NEW_TEXT); }},
+        {"a relative link: the file it names is replaced",
+         [](const Folder& f) {
+             make_file(f / "real.fmt", "old");
+             std::filesystem::create_symlink("real.fmt", f / "link.fmt");
+         },
+         "link.fmt", Result::OK, "link.fmt real.fmt",
+         [](const Folder& f) {
+             EXPECT_EQ(link_text(f / "link.fmt"), "real.fmt");
+             EXPECT_EQ(contents(f / "real.fmt"), NEW_TEXT);
+         }},
+        {"a link in a folder, read from that folder, through an absolute link",
+         [](const Folder& f) {
+             std::filesystem::create_directories(f / "a");
+             std::filesystem::create_directories(f / "b");
+             make_file(f / "b/real.fmt", "old");
+             std::filesystem::create_symlink("../b/real.fmt", f / "a/link.fmt");
+             std::filesystem::create_symlink(f / "a/link.fmt", f / "top.fmt");
+         },
+         "top.fmt", Result::OK, "a/ b/ top.fmt",
+         [](const Folder& f) {
+             EXPECT_EQ(link_text(f / "a/link.fmt"), "../b/real.fmt");
+             EXPECT_EQ(contents(f / "b/real.fmt"), NEW_TEXT);
+             EXPECT_EQ(std::filesystem::directory_iterator(f / "b")->path().filename(), "real.fmt");
+         }},
+        {"a link to nothing: the file it names is made",
+         [](const Folder& f) { std::filesystem::create_symlink("made.fmt", f / "link.fmt"); }, "link.fmt", Result::OK,
+         "link.fmt made.fmt",
+         [](const Folder& f) {
+             EXPECT_EQ(link_text(f / "link.fmt"), "made.fmt");
+             EXPECT_EQ(contents(f / "made.fmt"), NEW_TEXT);
+         }},
+        {"a loop of links",
+         [](const Folder& f) {
+             std::filesystem::create_symlink("b", f / "a");
+             std::filesystem::create_symlink("a", f / "b");
+         },
+         "a", Result::WRITE_ERROR, "a b", [](const Folder& f) { EXPECT_EQ(link_text(f / "a"), "b"); }},
+        {"a folder", [](const Folder& f) { std::filesystem::create_directories(f / "d"); }, "d", Result::WRITE_ERROR,
+         "d/", [](const Folder& f) { EXPECT_TRUE(std::filesystem::is_empty(f / "d")); }},
+        {"a folder that does not exist", [](const Folder&) {}, "none/x.fmt", Result::CANNOT_OPEN, "", nullptr},
+    };
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        c.make(folder);
+        EXPECT_EQ(write_text(folder / c.name, NEW_TEXT), c.result);
+        EXPECT_EQ(folder.listing(), c.listing);
+        if (c.check) c.check(folder);
+    }
+}
+
+// The mode of a replaced file stays; as root, so do its owner and group.
+TEST(WriteWholeFile, KeepsModeOwnerAndGroup) {
+    for (const mode_t mode : {0600u, 0640u, 0444u, 0751u, 02755u}) {
+        SCOPED_TRACE(mode);
+        Folder folder;
+        make_file(folder / "f.fmt", "old", mode);
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ASSERT_EQ(::chown((folder / "f.fmt").c_str(), 4321, 5678), 0);
+        }
+        ASSERT_EQ(::chmod((folder / "f.fmt").c_str(), mode), 0);  // after chown, which clears set-ID bits
+        ASSERT_EQ(write_text(folder / "f.fmt", NEW_TEXT), Result::OK);
+        struct stat st;
+        ASSERT_EQ(::stat((folder / "f.fmt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        if (root) {
+            EXPECT_EQ(st.st_uid, 4321u);
+            EXPECT_EQ(st.st_gid, 5678u);
+        }
+        EXPECT_EQ(contents(folder / "f.fmt"), NEW_TEXT);
+        EXPECT_EQ(folder.listing(), "f.fmt");
+    }
+}
+
+// A FIFO (as a device would) gets the bytes written into it and stays a FIFO.
+TEST(WriteWholeFile, WritesIntoAFifo) {
+    Folder folder;
+    const std::string fifo = folder / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader opened first, without waiting, so that the write need not.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(write_text(fifo, NEW_TEXT), Result::OK);
+    std::string got(4096, '\0');
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    ::close(reader);
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(got, NEW_TEXT);
+    struct stat st;
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(folder.listing(), "pipe");
+}
+
+// A character device made in the folder (as root only): /dev/full's numbers,
+// so that the write fails and the device stays.
+TEST(WriteWholeFile, WritesIntoADevice) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making a device needs root";
+    Folder folder;
+    const std::string device = folder / "full";
+    ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    EXPECT_EQ(write_text(device, NEW_TEXT), Result::WRITE_ERROR);
+    struct stat st;
+    ASSERT_EQ(::lstat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(folder.listing(), "full");
 }
 
 }  // namespace
