@@ -132,7 +132,10 @@ class Layout:
 
     def __init__(self, data, path=None):
         """Prefer Layout.load and Layout.parse."""
-        self._data = bytes(data)
+        try:
+            self._data = bytes(memoryview(data))  # never bytes(n), n zero bytes
+        except TypeError:
+            raise TypeError(f"a format is bytes-like or str, not {type(data).__name__}") from None
         self._path = path
         fmt, (kind, item_number, record_length, value) = _rekmo.parse(self._data)
         if fmt is None:
@@ -159,14 +162,16 @@ class Layout:
     def load(cls, path):
         """Reads a format file. OSError (FileNotFoundError, IsADirectoryError, ...) when it
         cannot be read, FormatError when rekmo refuses it."""
+        path = os.fspath(path)  # never open(n), which reads file descriptor n
         with open(path, "rb") as f:
             data = f.read()
-        return cls(data, os.fspath(path))
+        return cls(data, path)
 
     @classmethod
     def parse(cls, data):
-        """Reads format-file text: bytes as they would stand in the file, or str
-        (written in code page 932, as a format file is)."""
+        """Reads format-file text: bytes (or any bytes-like object) as they would stand
+        in the file, or str (written in code page 932, as a format file is).
+        TypeError for anything else."""
         if isinstance(data, str):
             data = data.encode("cp932", "surrogateescape")
         return cls(data)
@@ -237,16 +242,15 @@ def convert(host, win, layout, threads=None):
     kind, path = _rekmo.convert_file(os.fsencode(host), os.fsencode(win), layout._format, format_path, threads)
     if kind == "ok":
         return
-    path = os.fsdecode(path)
     if kind == "cannot_open":
-        if path == win:
+        if path == os.fsencode(win):  # the paths as given, str or bytes
             inputs = [host] + ([layout.path] if layout.path else [])
             for other in inputs:
                 if os.path.exists(win) and os.path.exists(other) and os.path.samefile(win, other):
                     raise shutil.SameFileError(f"WinFile {win!r} is the same file as {other!r}")
             raise _open_error(win, "ab")
         raise _open_error(host, "rb")
-    _raise(kind, path, layout)
+    _raise(kind, os.fsdecode(path), layout)
 
 
 class _Source:
