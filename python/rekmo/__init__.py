@@ -64,6 +64,7 @@ def _cp932_table():
 _CP932 = _cp932_table()
 _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is given
 _BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
+_FIRST_STREAM_BYTES = 1 << 20  # a stream's first buffer, doubled as its bytes come
 
 
 def _english(kind):
@@ -260,6 +261,7 @@ class _Source:
     def __init__(self, source, layout):
         self.record_length = layout.record_length
         self.file = None
+        self.buffer = np.empty(0, np.uint8)  # a file's blocks, read by _read_block
         if isinstance(source, (str, os.PathLike)):
             self.name = os.fspath(source)
             self.file = open(self.name, "rb", buffering=0)
@@ -323,20 +325,37 @@ class _Source:
             self.file.seek(first * length)
         else:
             self._skip(first * length, layout)
-        buffer = bytearray(block_records * length)
         at = first
         while end is None or at < end:
-            want = block_records if end is None else min(block_records, end - at)
-            view = memoryview(buffer)[:want * length]
-            got = self._read_into(view)
-            if got % length or (end is not None and got < len(view)):
+            want = (block_records if end is None else min(block_records, end - at)) * length
+            data = self._read_block(want)
+            got = len(data)
+            if got % length or (end is not None and got < want):
                 # The file ended inside a record: it shrank after its size was taken,
                 # or a stream stopped short.
                 _raise("read_error", self.name, layout)
             if got == 0:
                 return
-            yield view[:got]
+            yield data
             at += got // length
+
+    def _read_block(self, size):
+        """Up to `size` bytes, fewer only where the input ends, in a buffer kept from
+        block to block. The buffer is never larger than the bytes it is to hold: a
+        regular file's block is measured beforehand, and a stream's grows as its bytes
+        come (a batch of a million records may be a few records of a FIFO). It is
+        not zero-filled: every byte of it that is used is read first."""
+        got = 0
+        while got < size:
+            if got == len(self.buffer):
+                grown = np.empty(size if self.seekable else min(size, max(2 * got, _FIRST_STREAM_BYTES)), np.uint8)
+                grown[:got] = self.buffer[:got]
+                self.buffer = grown
+            n = self.file.readinto(memoryview(self.buffer)[got:size])
+            if not n:
+                break
+            got += n
+        return memoryview(self.buffer)[:got]
 
     def _read_into(self, view):
         got = 0
