@@ -4,6 +4,7 @@
 #include "rekmo/driver.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "platform/platform.hpp"
@@ -18,11 +19,17 @@ constexpr std::uint64_t PARALLEL_FROM_SIZE = 4u << 20;
 
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(platform::File& file) : file_(file) {}
-    ReadResult read(std::span<std::uint8_t> buffer) noexcept override { return file_.read(buffer); }
+    FileSource(platform::File& file, const std::atomic<bool>* stop) : file_(file), stop_(stop) {}
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
+        // A stop asked for ends the input between two blocks: the records
+        // read before it are still converted and written.
+        if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) return {};
+        return file_.read(buffer);
+    }
 
 private:
     platform::File& file_;
+    const std::atomic<bool>* stop_;
 };
 
 class FileSink final : public ByteSink {
@@ -46,7 +53,7 @@ bool names_an_input(const std::string& win_path, const platform::FileIdentity& h
 }
 
 FileConversion convert(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                       const std::string& format_path, unsigned threads) {
+                       const std::string& format_path, unsigned threads, const std::atomic<bool>* stop) {
     platform::File host;
     platform::FileInfo info;
     if (host.open_input(host_path) != Result::OK || host.info(info) != Result::OK ||
@@ -73,7 +80,7 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
 
     platform::File win;
     if (win.create_output(win_path) != Result::OK) return {Result::CANNOT_OPEN, win_path};
-    FileSource source(host);
+    FileSource source(host, stop);
     FileSink sink(win);
     return {converter.run(source, sink), {}};
 }
@@ -81,9 +88,9 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
 }  // namespace
 
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                            const std::string& format_path, unsigned threads) noexcept {
+                            const std::string& format_path, unsigned threads, const std::atomic<bool>* stop) noexcept {
     try {
-        return convert(host_path, win_path, format, format_path, threads);
+        return convert(host_path, win_path, format, format_path, threads, stop);
     } catch (const std::bad_alloc&) {  // a path copied into the result
         return {Result::OUT_OF_MEMORY, {}};
     }

@@ -4,6 +4,7 @@
 // rekmo's message, the Python module raises).
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "format/format.hpp"
@@ -23,7 +24,13 @@ struct FileConversion {
 // unreadable or a directory; WinFile cannot be created or names an input),
 // SIZE_MISMATCH, READ_ERROR, WRITE_ERROR (WinFile keeps what was written) or
 // OUT_OF_MEMORY (before WinFile is created).
+//
+// `stop`, when given, is read before each block of HostFile (another thread
+// sets it to interrupt the run): once it is true nothing more is read, the
+// lines of the records read so far are written and WinFile is closed, as at
+// the end of a shorter input. Only the caller knows the run was cut short.
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                            const std::string& format_path, unsigned threads = 0) noexcept;
+                            const std::string& format_path, unsigned threads = 0,
+                            const std::atomic<bool>* stop = nullptr) noexcept;
 
 }  // namespace rekmo

@@ -1,9 +1,17 @@
-"""What a call may cost: memory bounded by the data, not by the arguments."""
+"""What a call may cost: memory bounded by the data, not by the arguments, and
+a conversion that stops when Ctrl-C is pressed."""
 
 import json
+import os
+import signal
 import subprocess
 import sys
+import threading
+import time
 
+import pytest
+
+import rekmo
 from conftest import source
 
 # For each call, in a fresh interpreter, how far resident memory peaks above
@@ -57,3 +65,46 @@ def test_buffers_are_no_larger_than_the_data(tmp_path):
     # A buffer sized from a batch or a block rather than from the 880 bytes read
     # would take 64 MiB to 440 MB.
     assert all(peak < 16 << 20 for peak in peaks.values()), peaks
+
+
+@pytest.mark.parametrize("threads", [1, None])
+def test_ctrl_c_stops_a_conversion_between_blocks(threads, tmp_path):
+    """HostFile is a FIFO fed for ten seconds at most; Ctrl-C comes once WinFile
+    has started to grow. The conversion must stop early, leave whole lines of the
+    first records, and raise KeyboardInterrupt."""
+    layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
+    data = open(source("tests/data/every_type.bin"), "rb").read()
+    lines = open(source("tests/data/every_type.csv"), "rb").read()
+    host, win = tmp_path / "host.fifo", tmp_path / "out.csv"
+    os.mkfifo(host)
+    writes, fed = 2000, []
+
+    def feed():
+        interrupted = False
+        try:
+            with open(host, "wb") as f:
+                for _ in range(writes):
+                    f.write(data)
+                    f.flush()
+                    fed.append(len(data))
+                    if not interrupted and win.exists() and win.stat().st_size > 0:
+                        os.kill(os.getpid(), signal.SIGINT)
+                        interrupted = True
+                    if interrupted:
+                        time.sleep(0.005)
+        except BrokenPipeError:  # the conversion stopped reading
+            pass
+
+    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
+    feeder = threading.Thread(target=feed)
+    try:
+        feeder.start()
+        with pytest.raises(KeyboardInterrupt):
+            rekmo.convert(host, win, layout, threads=threads)
+    finally:
+        feeder.join()
+        signal.signal(signal.SIGINT, handler)
+    written = win.read_bytes()
+    assert written.endswith(b"\n") and written == (lines * len(fed))[:len(written)], "whole lines of the first records"
+    converted = written.count(b"\n")
+    assert 0 < converted < writes * len(data) // layout.record_length and len(fed) < writes, (converted, len(fed))
