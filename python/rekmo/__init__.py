@@ -236,7 +236,31 @@ def convert(host, win, layout, threads=None):
     """Converts HostFile into WinFile exactly as `rekmo HostFile WinFile FormatFile` does:
     the same bytes, on `threads` threads (default: rekmo's own choice). Raises OSError
     when a file cannot be opened or created (WinFile may not name HostFile or the
-    format file: shutil.SameFileError, an OSError too), ConversionError otherwise."""
+    format file: shutil.SameFileError, an OSError too), ConversionError otherwise.
+
+    Only a normal return means that WinFile is complete. A conversion that fails
+    once WinFile is created (ConversionError "read_error" or "write_error") or is
+    interrupted (Ctrl-C raises KeyboardInterrupt between two blocks of records, as
+    does any signal handler that raises) leaves in WinFile the lines written before
+    it: after a read error or an interruption, whole lines of the first records,
+    which look like a complete but shorter conversion; after a write error, what the
+    system took, which may end inside a line (so may a process killed outright).
+    Where no such file may stay, convert to a temporary name in WinFile's folder and
+    rename it on success, having refused a WinFile that names an input (the rename
+    would replace it):
+
+        for source in (host, layout.path):
+            if source and os.path.exists(win) and os.path.samefile(source, win):
+                raise shutil.SameFileError(f"WinFile {win!r} is the same file as {source!r}")
+        partial = f"{win}.{os.getpid()}.partial"
+        try:
+            rekmo.convert(host, partial, layout)
+            os.replace(partial, win)  # one rename: WinFile is whole or as it was
+        except BaseException:
+            if os.path.lexists(partial):
+                os.remove(partial)
+            raise
+    """
     threads = 0 if threads is None else _threads(threads)
     host, win = os.fspath(host), os.fspath(win)
     format_path = os.fsencode(layout.path or "")
