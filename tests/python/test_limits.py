@@ -14,10 +14,12 @@ import pytest
 import rekmo
 from conftest import source
 
-# For each call, in a fresh interpreter, how far resident memory peaks above
-# where it stood (/proc/self/clear_refs restarts the peak from the current size).
+# Each call in a fresh interpreter whose address space may grow by 256 MiB at
+# most (a buffer of the batch asked for would take 440 MB), and how far its
+# resident memory peaks above where it stood (/proc/self/clear_refs restarts
+# the peak from the current size), which catches buffers filled beforehand.
 PEAKS = r"""
-import json, os, sys, threading
+import json, os, resource, sys, threading
 import rekmo
 
 folder, fmt, host = sys.argv[1:]
@@ -46,6 +48,7 @@ def fifo(name):
 
 
 list(rekmo.iter_batches(data, layout, 2))  # what a first call imports and builds
+resource.setrlimit(resource.RLIMIT_AS, (status("VmSize") + (256 << 20), resource.RLIM_INFINITY))
 many = 2_000_000  # records a batch may hold: 440 MB, where the file holds 4
 print(json.dumps({
     "read_host(file)": growth(lambda: [rekmo.read_host(host, layout)]),
@@ -57,13 +60,15 @@ print(json.dumps({
 
 
 def test_buffers_are_no_larger_than_the_data(tmp_path):
+    # One malloc arena: the FIFOs' writer threads take no 64 MiB of address space each.
     done = subprocess.run([sys.executable, "-c", PEAKS, str(tmp_path), source("examples/customers.fmt"),
-                           source("examples/customers.bin")], capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stderr
+                           source("examples/customers.bin")], capture_output=True, text=True, timeout=300,
+                          env=dict(os.environ, MALLOC_ARENA_MAX="1"))
+    assert done.returncode == 0, done.stderr  # a MemoryError: a buffer sized from the batch
     peaks = json.loads(done.stdout)
     assert len(peaks) == 4
-    # A buffer sized from a batch or a block rather than from the 880 bytes read
-    # would take 64 MiB to 440 MB.
+    # A buffer zero-filled to the size of a block or a batch rather than of the
+    # 880 bytes read would take 64 MiB to 440 MB.
     assert all(peak < 16 << 20 for peak in peaks.values()), peaks
 
 
