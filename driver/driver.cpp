@@ -37,7 +37,7 @@ bool names_an_input(const std::string& win_path, const platform::FileIdentity& h
 }
 
 FileConversion convert(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                       const std::string& format_path, unsigned threads) {
+                       const std::string& format_path, unsigned threads, const std::atomic<bool>* stop) {
     platform::File host;
     platform::FileInfo info;
     if (host.open_input(host_path) != Result::OK || host.info(info) != Result::OK ||
@@ -64,7 +64,7 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
 
     platform::File win;
     if (win.create_output(win_path) != Result::OK) return {Result::CANNOT_OPEN, win_path};
-    FileSource file_source(host);
+    FileSource file_source(host, stop);
     SizeCheckedSource checked(file_source, info.size);
     ByteSource& source = info.kind == platform::FileKind::REGULAR ? static_cast<ByteSource&>(checked) : file_source;
     FileSink sink(win);
@@ -87,9 +87,9 @@ ReadResult SizeCheckedSource::read(std::span<std::uint8_t> buffer) noexcept {
 }
 
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                            const std::string& format_path, unsigned threads) noexcept {
+                            const std::string& format_path, unsigned threads, const std::atomic<bool>* stop) noexcept {
     try {
-        return convert(host_path, win_path, format, format_path, threads);
+        return convert(host_path, win_path, format, format_path, threads, stop);
     } catch (const std::bad_alloc&) {  // a path copied into the result
         return {Result::OUT_OF_MEMORY, {}};
     }

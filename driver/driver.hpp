@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <atomic>
 #include <string>
 
 #include "format/format.hpp"
@@ -15,14 +16,21 @@
 
 namespace rekmo {
 
-// An open file as a source of host records.
+// An open file as a source of host records. `stop`, when given, ends the
+// input between two blocks once another thread sets it: the records read
+// before it are still converted and written.
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(platform::File& file) noexcept : file_(file) {}
-    ReadResult read(std::span<std::uint8_t> buffer) noexcept override { return file_.read(buffer); }
+    explicit FileSource(platform::File& file, const std::atomic<bool>* stop = nullptr) noexcept
+        : file_(file), stop_(stop) {}
+    ReadResult read(std::span<std::uint8_t> buffer) noexcept override {
+        if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) return {};
+        return file_.read(buffer);
+    }
 
 private:
     platform::File& file_;
+    const std::atomic<bool>* stop_;
 };
 
 // A source read against the size it had when it was measured. A file that
@@ -55,7 +63,14 @@ struct FileConversion {
 // SIZE_MISMATCH, READ_ERROR (also a regular file whose size changed while it
 // was read), WRITE_ERROR (WinFile keeps what was written) or
 // OUT_OF_MEMORY (before WinFile is created).
+//
+// `stop`, when given, is read before each block of HostFile (another thread
+// sets it to interrupt the run): once it is true nothing more is read, the
+// lines of the records read so far are written and WinFile is closed. The
+// input then ends before its measured size, so the result is READ_ERROR;
+// only the caller knows the run was cut short on purpose.
 FileConversion convert_file(const std::string& host_path, const std::string& win_path, const FormatDef& format,
-                            const std::string& format_path, unsigned threads = 0) noexcept;
+                            const std::string& format_path, unsigned threads = 0,
+                            const std::atomic<bool>* stop = nullptr) noexcept;
 
 }  // namespace rekmo

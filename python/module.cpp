@@ -9,11 +9,15 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -347,13 +351,54 @@ py::tuple parse(py::bytes data) {
     return py::make_tuple(py::cast(std::move(format)), fault);
 }
 
+// How often a conversion in progress lets the interpreter's signal handlers
+// run (Ctrl-C, a SIGTERM handler).
+constexpr std::chrono::milliseconds SIGNAL_CHECK_INTERVAL{20};
+
+// The file driver on a thread of its own, with the GIL released, while the
+// calling thread waits for it and every SIGNAL_CHECK_INTERVAL takes the GIL
+// just long enough to run the signal handlers (only the main thread can).
+// When one raises, the driver is stopped before its next block, and the
+// exception is raised once it has closed WinFile.
 py::tuple convert(const std::string& host, const std::string& win, const Format& format, const std::string& format_path,
                   unsigned threads) {
     FileConversion done;
+    bool interrupted = false;
     {
         py::gil_scoped_release released;
-        done = convert_file(host, win, format.def, format_path, threads);
+        std::atomic<bool> stop{false};
+        std::mutex mutex;
+        std::condition_variable finished_changed;
+        bool finished = false;
+        std::thread driver;
+        try {
+            driver = std::thread([&] {
+                FileConversion result = convert_file(host, win, format.def, format_path, threads, &stop);
+                const std::lock_guard<std::mutex> hold(mutex);
+                done = std::move(result);
+                finished = true;
+                finished_changed.notify_one();
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: convert here, without interruptions.
+            done = convert_file(host, win, format.def, format_path, threads);
+            finished = true;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!finished_changed.wait_for(lock, SIGNAL_CHECK_INTERVAL, [&] { return finished; })) {
+            if (interrupted) continue;
+            lock.unlock();
+            {
+                py::gil_scoped_acquire held;
+                interrupted = PyErr_CheckSignals() != 0;  // the handler's exception stays set
+            }
+            stop.store(interrupted, std::memory_order_relaxed);
+            lock.lock();
+        }
+        lock.unlock();
+        if (driver.joinable()) driver.join();
     }
+    if (interrupted) throw py::error_already_set();
     return py::make_tuple(result_name(done.result), py::bytes(done.path));
 }
 

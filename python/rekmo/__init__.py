@@ -65,6 +65,7 @@ def _cp932_table():
 _CP932 = _cp932_table()
 _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is given
 _BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
+_FIRST_STREAM_BYTES = 1 << 20  # a stream's first buffer, doubled as its bytes come
 
 
 def _english(kind):
@@ -134,7 +135,10 @@ class Layout:
 
     def __init__(self, data, path=None):
         """Prefer Layout.load and Layout.parse."""
-        self._data = bytes(data)
+        try:
+            self._data = bytes(memoryview(data))  # never bytes(n), n zero bytes
+        except TypeError:
+            raise TypeError(f"a format is bytes-like or str, not {type(data).__name__}") from None
         self._path = path
         fmt, (kind, item_number, record_length, value) = _rekmo.parse(self._data)
         if fmt is None:
@@ -161,18 +165,20 @@ class Layout:
     def load(cls, path):
         """Reads a format file. OSError (FileNotFoundError, IsADirectoryError, ...) when it
         cannot be read, FormatError when rekmo refuses it (also one that goes on past 16 MiB)."""
+        path = os.fspath(path)  # never open(n), which reads file descriptor n
         limit = _rekmo.MAX_FORMAT_FILE_SIZE
         with open(path, "rb") as f:
             data = f.read(limit + 1)  # no further: /dev/zero would never end
         if len(data) > limit and b"\x1a" not in data:  # 1A ends the text: nothing after it counts
             pieces = _rekmo.format_error_message("format_size", 0, 0, b"", os.fsencode(path))
             raise FormatError("format_size", 0, 0, _message(pieces))
-        return cls(data, os.fspath(path))
+        return cls(data, path)
 
     @classmethod
     def parse(cls, data):
-        """Reads format-file text: bytes as they would stand in the file, or str
-        (written in code page 932, as a format file is)."""
+        """Reads format-file text: bytes (or any bytes-like object) as they would stand
+        in the file, or str (written in code page 932, as a format file is).
+        TypeError for anything else."""
         if isinstance(data, str):
             data = data.encode("cp932", "surrogateescape")
         return cls(data)
@@ -236,23 +242,46 @@ def convert(host, win, layout, threads=None):
     """Converts HostFile into WinFile exactly as `rekmo HostFile WinFile FormatFile` does:
     the same bytes, on `threads` threads (default: rekmo's own choice). Raises OSError
     when a file cannot be opened or created (WinFile may not name HostFile or the
-    format file: shutil.SameFileError, an OSError too), ConversionError otherwise."""
+    format file: shutil.SameFileError, an OSError too), ConversionError otherwise.
+
+    Only a normal return means that WinFile is complete. A conversion that fails
+    once WinFile is created (ConversionError "read_error" or "write_error") or is
+    interrupted (Ctrl-C raises KeyboardInterrupt between two blocks of records, as
+    does any signal handler that raises) leaves in WinFile the lines written before
+    it: after a read error or an interruption, whole lines of the first records,
+    which look like a complete but shorter conversion; after a write error, what the
+    system took, which may end inside a line (so may a process killed outright).
+    Where no such file may stay, convert to a temporary name in WinFile's folder and
+    rename it on success, having refused a WinFile that names an input (the rename
+    would replace it):
+
+        for source in (host, layout.path):
+            if source and os.path.exists(win) and os.path.samefile(source, win):
+                raise shutil.SameFileError(f"WinFile {win!r} is the same file as {source!r}")
+        partial = f"{win}.{os.getpid()}.partial"
+        try:
+            rekmo.convert(host, partial, layout)
+            os.replace(partial, win)  # one rename: WinFile is whole or as it was
+        except BaseException:
+            if os.path.lexists(partial):
+                os.remove(partial)
+            raise
+    """
     threads = 0 if threads is None else _threads(threads)
     host, win = os.fspath(host), os.fspath(win)
     format_path = os.fsencode(layout.path or "")
     kind, path = _rekmo.convert_file(os.fsencode(host), os.fsencode(win), layout._format, format_path, threads)
     if kind == "ok":
         return
-    path = os.fsdecode(path)
     if kind == "cannot_open":
-        if path == win:
+        if path == os.fsencode(win):  # the paths as given, str or bytes
             inputs = [host] + ([layout.path] if layout.path else [])
             for other in inputs:
                 if os.path.exists(win) and os.path.exists(other) and os.path.samefile(win, other):
                     raise shutil.SameFileError(f"WinFile {win!r} is the same file as {other!r}")
             raise _open_error(win, "ab")
         raise _open_error(host, "rb")
-    _raise(kind, path, layout)
+    _raise(kind, os.fsdecode(path), layout)
 
 
 class _Source:
@@ -262,6 +291,7 @@ class _Source:
     def __init__(self, source, layout):
         self.record_length = layout.record_length
         self.file = None
+        self.buffer = np.empty(0, np.uint8)  # a file's blocks, read by _read_block
         if isinstance(source, (str, os.PathLike)):
             self.name = os.fspath(source)
             self.file = open(self.name, "rb", buffering=0)
@@ -325,20 +355,37 @@ class _Source:
             self.file.seek(first * length)
         else:
             self._skip(first * length, layout)
-        buffer = bytearray(block_records * length)
         at = first
         while end is None or at < end:
-            want = block_records if end is None else min(block_records, end - at)
-            view = memoryview(buffer)[:want * length]
-            got = self._read_into(view)
-            if got % length or (end is not None and got < len(view)):
+            want = (block_records if end is None else min(block_records, end - at)) * length
+            data = self._read_block(want)
+            got = len(data)
+            if got % length or (end is not None and got < want):
                 # The file ended inside a record: it shrank after its size was taken,
                 # or a stream stopped short.
                 _raise("read_error", self.name, layout)
             if got == 0:
                 return
-            yield view[:got]
+            yield data
             at += got // length
+
+    def _read_block(self, size):
+        """Up to `size` bytes, fewer only where the input ends, in a buffer kept from
+        block to block. The buffer is never larger than the bytes it is to hold: a
+        regular file's block is measured beforehand, and a stream's grows as its bytes
+        come (a batch of a million records may be a few records of a FIFO). It is
+        not zero-filled: every byte of it that is used is read first."""
+        got = 0
+        while got < size:
+            if got == len(self.buffer):
+                grown = np.empty(size if self.seekable else min(size, max(2 * got, _FIRST_STREAM_BYTES)), np.uint8)
+                grown[:got] = self.buffer[:got]
+                self.buffer = grown
+            n = self.file.readinto(memoryview(self.buffer)[got:size])
+            if not n:
+                break
+            got += n
+        return memoryview(self.buffer)[:got]
 
     def _read_into(self, view):
         got = 0

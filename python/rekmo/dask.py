@@ -20,16 +20,24 @@ import rekmo
 __all__ = ["read_host"]
 
 
+def _path(path):
+    """A path as str, bytes decoded as the file system names them (so that the same
+    file is opened, and rekmo.read_host takes it for a path, not for records)."""
+    return os.fsdecode(os.fspath(path))
+
+
 def _paths(paths):
-    if isinstance(paths, (str, os.PathLike)):
-        path = os.fspath(paths)
-        if glob.has_magic(path):
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        path = _path(paths)
+        # A name that exists is that file, whatever its characters; a pattern is
+        # expanded only when no file has that name.
+        if glob.has_magic(path) and not os.path.lexists(path):
             found = sorted(glob.glob(path))
             if not found:
                 raise FileNotFoundError(f"no file matches {path!r}")
             return found
         return [path]
-    return [os.fspath(path) for path in paths]
+    return [_path(path) for path in paths]
 
 
 def _read_part(part, layout, columns, text):
@@ -42,7 +50,9 @@ def _read_part(part, layout, columns, text):
 def read_host(paths, layout, blocksize="256MiB", *, columns=None, text="str"):
     """Host files as one dask.dataframe.DataFrame, the files' records in order.
 
-    paths: a path, a glob pattern or a list of paths. blocksize: host bytes per
+    paths: a path (str, bytes or path-like), a glob pattern or a list of paths; a
+    name that holds *, ? or [ is read as it is when a file has that name, and
+    expanded as a pattern only when none has. blocksize: host bytes per
     partition (a number or a string such as "64MiB"), rounded down to whole
     records (at least one). The index is the record number counted across the
     files from 0, so the divisions are known. Every file is measured before any

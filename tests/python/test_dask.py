@@ -1,6 +1,8 @@
 """rekmo.dask on a LocalCluster of two worker processes: partitions at record
 boundaries, known divisions, and the same frame as read_host on one machine."""
 
+import os
+
 import pandas as pd
 import pytest
 
@@ -32,3 +34,22 @@ def test_three_files_on_a_local_cluster(write):
     with pytest.raises(rekmo.ConversionError) as raised:
         rekmo.dask.read_host(paths + [paths[0].parent / "d.bin"], layout)
     assert raised.value.kind == "size_mismatch"
+
+
+def test_a_name_that_exists_is_that_file_before_it_is_a_pattern(write):
+    layout = rekmo.Layout.load(source("examples/customers.fmt"))
+    data = open(source("examples/customers.bin"), "rb").read()  # 4 records
+    named = write("x[1].bin", data)
+    other = write("x1.bin", data[:2 * layout.record_length])
+
+    def records(paths):
+        return len(rekmo.dask.read_host(paths, layout).compute(scheduler="sync"))
+
+    for name, count in [(named, 4), (str(named), 4), (os.fsencode(named), 4), ([os.fsencode(named)], 4),
+                        (named.parent / "x[12].bin", 2), (os.fsencode(named.parent / "x[12].bin"), 2),
+                        (str(named.parent / "x*.bin"), 6)]:
+        assert records(name) == count, name
+    with pytest.raises(FileNotFoundError):
+        rekmo.dask.read_host(named.parent / "y*.bin", layout)
+    other.unlink()
+    assert records(str(named)) == 4

@@ -1,6 +1,7 @@
 """Bad input raises a clear exception with rekmo's own message (the command's,
 compared as it prints it) and never harms the interpreter or an input file."""
 
+import array
 import ast
 import os
 import re
@@ -59,6 +60,8 @@ def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):
     for same in (host, source("tests/data/every_type.fmt")):
         with pytest.raises(shutil.SameFileError):
             rekmo.convert(host, same, layout)
+        with pytest.raises(shutil.SameFileError, match="WinFile"):  # paths given as bytes
+            rekmo.convert(os.fsencode(host), os.fsencode(same), layout)
     assert host.read_bytes() == b"\xc1" * 256
 
 
@@ -118,3 +121,24 @@ def test_bad_arguments_raise(arguments, error):
     layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
     with pytest.raises(error):
         rekmo.read_host(source("tests/data/every_type.bin"), layout, **arguments)
+
+
+@pytest.mark.parametrize("data", [5, 1 << 40, [65, 44, 49, 44, 49, 44, 69, 44, 49], 2.5, None])
+def test_a_format_is_bytes_like_or_str(data):
+    """Not bytes(n), n zero bytes; not a list of byte values."""
+    with pytest.raises(TypeError):
+        rekmo.Layout.parse(data)
+
+
+def test_layouts_read_from_any_bytes_like_object_but_never_from_a_file_descriptor():
+    text = open(source("examples/customers.fmt"), "rb").read()
+    expected = rekmo.Layout.parse(text).items
+    for data in (bytearray(text), memoryview(text), array.array("B", text), text.decode("cp932")):
+        assert rekmo.Layout.parse(data).items == expected
+    descriptor = os.open(source("examples/customers.fmt"), os.O_RDONLY)
+    try:
+        with pytest.raises(TypeError):
+            rekmo.Layout.load(descriptor)
+        os.fstat(descriptor)  # still open
+    finally:
+        os.close(descriptor)

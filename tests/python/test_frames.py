@@ -1,6 +1,9 @@
 """DataFrames against the rekmo command's CSV, column by column: every item
 type, on the bundled example, the file with every item type and random layouts."""
 
+import os
+import threading
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -66,6 +69,28 @@ def test_ranges_batches_buffers_and_columns_read_the_same_records():
     picked = ["ZLONG", "E", "PAST"]
     pd.testing.assert_frame_equal(rekmo.read_host(bytearray(data), layout, columns=picked), whole[picked])
     assert rekmo.read_host(path, layout, columns=[]).shape == (120, 0)
+
+
+def test_streams_read_the_same_records(tmp_path):
+    """A FIFO's blocks are read into a buffer that grows as the bytes come: 3 MB
+    of records, whole, in batches, and after some skipped."""
+    layout = rekmo.Layout.load(source("tests/data/every_type.fmt"))
+    data = open(source("tests/data/every_type.bin"), "rb").read() * 100
+    whole = rekmo.read_host(data, layout)
+
+    def batches(frames):
+        frames = list(frames)
+        assert [len(frame) for frame in frames] == [5000, 5000, 2000]  # as asked, whatever a read gives
+        return frames
+
+    for number, (read, first) in enumerate([
+            (lambda fifo: rekmo.read_host(fifo, layout), 0),
+            (lambda fifo: pd.concat(batches(rekmo.iter_batches(fifo, layout, batch_records=5000))), 0),
+            (lambda fifo: rekmo.read_host(fifo, layout, records=slice(4099, None)), 4099)]):
+        fifo = tmp_path / f"fifo{number}"
+        os.mkfifo(fifo)
+        threading.Thread(target=fifo.write_bytes, args=(data,), daemon=True).start()
+        pd.testing.assert_frame_equal(read(fifo), whole.iloc[first:])
 
 
 def test_layout_reads_names_positions_and_makes_columns_unique():
