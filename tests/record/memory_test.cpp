@@ -242,5 +242,38 @@ TEST(ReportMemory, FirstFailedWriteEndsTheRun) {
     }
 }
 
+#ifdef __linux__
+// What this process has read so far: rchar of /proc/self/io.
+std::uint64_t bytes_read() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return 0;
+}
+#endif
+
+// The first failed write ends the reading too: of a 20 MB host file, little
+// more than the first block is read.
+TEST(ReportMemory, FirstFailedWriteEndsTheReading) {
+#ifndef __linux__
+    GTEST_SKIP() << "what a process has read is told by Linux's /proc/self/io";
+#else
+    const HostFiles files(200000);
+    for (const Shape shape : SHAPES) {
+        SCOPED_TRACE(::testing::Message() << "json " << shape.json << " scan " << shape.scan);
+        TestOutput out(2);  // the layout, the host file's section, then the first record fails
+        inspect::Report report;
+        std::string error;
+        const std::uint64_t before = bytes_read();
+        EXPECT_EQ(inspect::write_report(files.options(shape.json, shape.scan), shape.json, out, report, error),
+                  Result::WRITE_ERROR);
+        EXPECT_LT(bytes_read() - before, std::uint64_t{4} << 20);
+    }
+#endif
+}
+
 }  // namespace
 }  // namespace rekmo
