@@ -119,23 +119,28 @@ def postgres(args, workdir):
         server = Server(conninfo, database)
         print("PostgreSQL " + server("SHOW server_version").strip())
 
-        # Today's default output: a text with `"` merges records, and COPY says nothing.
+        # Today's default output: a text with `"` merges records, and COPY says
+        # nothing. CSV=QUOTE alone keeps them apart.
         started = time.monotonic()
-        quoted = ['ABC', '5" DISK', '3.5" FD', 'XYZ']
+        texts = ['ABC', '5" DISK', '3.5" FD', 'XYZ']
         path = os.path.join(workdir, "inches")
         with open(path + ".bin", "wb") as f:
-            f.write(b"".join(hostile.padded(hostile.host_single(t), 8, b"\x40") for t in quoted))
-        with open(path + ".fmt", "w") as f:
-            f.write("RECLEN=8\nNAME,1,8,E,1\n")
-        subprocess.run([args.rekmo, path + ".bin", path + ".csv", path + ".fmt"], check=True)
-        os.chmod(path + ".csv", 0o644)
+            f.write(b"".join(hostile.padded(hostile.host_single(t), 8, b"\x40") for t in texts))
         item = hostile.Item("NAME", "E", 8, "TEXT")
-        rows, error = load(server, "inches", path + ".csv", [item], header=False)
-        print("without CSV= lines: %d records, %d rows loaded, COPY %s: %s" %
-              (len(quoted), len(rows), "failed" if error else "succeeded", [r["NAME"] for r in rows]))
-        if error or len(rows) >= len(quoted):
-            failures.append("the unquoted `\"` was expected to merge records without an error")
-        stage("default output", started)
+        for name, lines in (("inches", ""), ("inches_quoted", "CSV=QUOTE\n")):
+            with open(path + ".fmt", "w") as f:
+                f.write(lines + "RECLEN=8\nNAME,1,8,E,1\n")
+            hostile.run_rekmo(args.rekmo, path + ".bin", path + ".csv", path + ".fmt")
+            os.chmod(path + ".csv", 0o644)
+            rows, error = load(server, name, path + ".csv", [item], header=False)
+            got = [r["NAME"] for r in rows]
+            print("%s: %d records, %d rows loaded, COPY %s: %s" % (lines.strip() or "without CSV= lines", len(texts),
+                  len(rows), "failed" if error else "succeeded", got))
+            if not lines and (error or len(rows) >= len(texts)):
+                failures.append("the unquoted `\"` was expected to merge records without an error")
+            if lines and (error or got != [t.ljust(8) for t in texts]):
+                failures.append("CSV=QUOTE did not keep the records apart")
+        stage("one `\"` per record", started)
 
         started = time.monotonic()
         csv_path, items, expected = hostile.convert(args.rekmo, workdir, ALL_WORDS)

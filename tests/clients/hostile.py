@@ -318,8 +318,15 @@ def convert(rekmo, workdir, csv_words, seed=25, count=300, name="hostile"):
         f.write(host)
     with open(format_path, "wb") as f:
         f.write(format_text(items, numbers, csv_words))
+    run_rekmo(rekmo, host_path, csv_path, format_path)
+    return csv_path, [item for item in items if item.output], rows
+
+
+def run_rekmo(rekmo, host_path, csv_path, format_path):
     done = subprocess.run([rekmo, host_path, csv_path, format_path], capture_output=True)
     if done.returncode != 0:
-        raise SystemExit("rekmo refused the hostile file (status %d): %s" %
-                         (done.returncode, done.stderr.decode("utf-8", "replace").strip()))
-    return csv_path, [item for item in items if item.output], rows
+        with open(format_path, "rb") as f:
+            options = [line for line in f.read().decode("cp932").splitlines() if line[:1].isalpha() and "=" in line]
+        raise SystemExit("rekmo refused %s (status %d): %s\n  its format's option lines: %s" %
+                         (os.path.basename(host_path), done.returncode,
+                          done.stderr.decode("utf-8", "replace").strip(), "; ".join(options)))
