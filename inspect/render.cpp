@@ -63,6 +63,7 @@ const char* fault_name(Result fault) noexcept {
         case Result::ITEM_POSITION: return "position";
         case Result::RECORD_LENGTH: return "record_length";
         case Result::HOST_CODE: return "host_code";
+        case Result::OPTION: return "option";
         case Result::CANNOT_OPEN: return "cannot_open";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
         default: break;
