@@ -39,6 +39,7 @@ const char* result_name(Result result) noexcept {
         case Result::ITEM_POSITION: return "item_position";
         case Result::RECORD_LENGTH: return "record_length";
         case Result::HOST_CODE: return "host_code";
+        case Result::OPTION: return "option";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
     }
     return "unknown";

@@ -47,6 +47,10 @@ std::string_view message_template(Result result) noexcept {
             // The host code is specified wrongly. (value)
             return "\xCE\xBD\xC4\xBA\xB0\xC4\xDE\x82\xCC\x8E\x77\x92\xE8\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7"
                    "\x81\x42\n(%s)";
+        case Result::OPTION:
+            // The option is specified wrongly. (line)
+            return "\xB5\xCC\xDF\xBC\xAE\xDD\x82\xCC\x8E\x77\x92\xE8\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7"
+                   "\x81\x42\n(%s)";
         case Result::OUT_OF_MEMORY:
             // Memory is insufficient.
             return "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
@@ -92,6 +96,7 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
         case Result::HOST_CODE:
+        case Result::OPTION:
             return format_message(error.result, {error.value});
         default:
             return format_message(error.result, {});

@@ -18,7 +18,8 @@ namespace rekmo {
 // The template as stored: Shift_JIS (code page 932) bytes with %s and %d;
 // empty for OK. The arguments: CANNOT_OPEN a path; SIZE_MISMATCH a path and
 // the record length; ITEM_SIZE, ITEM_TYPE and ITEM_POSITION the item number;
-// RECORD_LENGTH the record length; HOST_CODE the value; the others none.
+// RECORD_LENGTH the record length; HOST_CODE the value; OPTION the line; the
+// others none.
 std::string_view message_template(Result result) noexcept;
 
 // An argument for a %s (bytes, inserted as they are) or a %d (a number).

@@ -19,6 +19,7 @@ enum class Result {
     ITEM_POSITION,  // an item starts before position 1 or ends beyond 16 MiB
     RECORD_LENGTH,  // the record length is below 1 or above 16 MiB
     HOST_CODE,      // a HOSTCODE line names no host code page
+    OPTION,         // a CSV, SCALE, SIGN or DIGITS line is malformed or does not fit the items
     OUT_OF_MEMORY,  // memory ran out
 };
 

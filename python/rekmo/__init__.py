@@ -37,6 +37,7 @@ _ENGLISH = {
     "item_position": "the item position of row {item} is invalid",
     "record_length": "the record length is invalid ({record_length})",
     "host_code": "the host code is invalid ({value})",
+    "option": "an option line is invalid ({value})",
     "out_of_memory": "memory ran out",
 }
 
