@@ -277,9 +277,6 @@ def calc(args, workdir):
     with open(csv_path, "rb") as f:
         table = list(csv.reader(io.StringIO(f.read().decode("cp932"), newline="")))
     failures = []
-    if table[0] != [item.name for item in items] or len(table) != len(expected) + 1:
-        failures.append("the CSV has %d rows (header %s), expected a header and %d records" %
-                        (len(table), table[0], len(expected)))
     profile = os.path.join(workdir, "profile")
     # Import: comma, double quote, Shift_JIS (64), from row 1, every column as text (format 2).
     formats = "/".join("%d/2" % (n + 1) for n in range(len(items)))
@@ -296,32 +293,33 @@ def calc(args, workdir):
         back = list(csv.reader(io.StringIO(f.read().decode("cp932", "replace"), newline="")))
 
     sheet = calc_cells(ods)
-    cells = sum(len(row) for row in table)
-    breaks = sum(line_breaks(cell) != cell for row in table for cell in row)
+    # What every cell must hold: the values hostile.py wrote, as texts.
+    want = [[item.name for item in items]] + [[hostile.cell_text(v) for v in row] for row in expected]
+    cells = sum(len(row) for row in want)
+    breaks = sum(line_breaks(cell) != cell for row in want for cell in row)
     found = []
-    for n in range(max(len(table), len(sheet), len(back))):
-        want = table[n] if n < len(table) else None
-        have_sheet = sheet[n] if n < len(sheet) else None
-        have_back = back[n] if n < len(back) else None
-        if want is None or have_sheet is None or have_back is None:
-            found.append("row %d: only in %s" % (n + 1, ", ".join(
-                name for name, row in (("the CSV", want), ("the sheet", have_sheet), ("the CSV back", have_back))
-                if row is not None)))
+    # The sheet's rows end at its last used column: the cells after a row's
+    # last text are empty.
+    texts = [[text for text, _ in row] + [""] * (len(items) - len(row)) for row in sheet]
+    rows = {"the CSV": table, "the sheet": texts, "the CSV back": back}
+    for n in range(max(len(want), len(table), len(sheet), len(back))):
+        if n >= len(want) or any(n >= len(row) for row in rows.values()):
+            found.append("row %d: in %s, not in %s" % (n + 1, ", ".join(k for k, r in rows.items() if n < len(r)),
+                                                       ", ".join(k for k, r in rows.items() if n >= len(r))))
             continue
-        have_sheet = have_sheet + [("", None)] * (len(want) - len(have_sheet))
-        for column, cell in enumerate(want):
-            text, kind = have_sheet[column] if column < len(have_sheet) else ("", None)
-            if text != line_breaks(cell) or (cell and kind != "string"):
-                found.append("row %d column %d in the sheet: %r (%s), expected the text %r" %
-                             (n + 1, column + 1, text, kind, cell))
-            if column >= len(have_back) or have_back[column] != line_breaks(cell):
-                found.append("row %d column %d in the CSV back: %r, expected %r" %
-                             (n + 1, column + 1, have_back[column] if column < len(have_back) else None, cell))
-        if len(have_back) != len(want) or len(have_sheet) != len(want):
-            found.append("row %d: %d cells in the sheet, %d in the CSV back, %d in the CSV" %
-                         (n + 1, len(have_sheet), len(have_back), len(want)))
+        for column, cell in enumerate(want[n]):
+            for name, row in rows.items():
+                have = row[n][column] if column < len(row[n]) else None
+                if have != (cell if name == "the CSV" else line_breaks(cell)):
+                    found.append("row %d column %d in %s: %r, expected %r" % (n + 1, column + 1, name, have, cell))
+            kind = sheet[n][column][1] if column < len(sheet[n]) else None
+            if cell and kind != "string":
+                found.append("row %d column %d in the sheet: a %s cell, expected text" % (n + 1, column + 1, kind))
+        for name, row in rows.items():
+            if len(row[n]) > len(want[n]):
+                found.append("row %d in %s: %d cells, expected %d" % (n + 1, name, len(row[n]), len(want[n])))
     print("LibreOffice Calc, charset %d: %d rows, %d cells (%d with CR in a line break), every one a text cell; "
-          "%d differences in the sheet or the CSV back" % (SHIFT_JIS, len(table), cells, breaks, len(found)))
+          "%d differences in the CSV, the sheet or the CSV back" % (SHIFT_JIS, len(want), cells, breaks, len(found)))
     for line in found[:20]:
         print("  DIFF " + line)
     if found:

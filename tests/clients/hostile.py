@@ -307,6 +307,13 @@ def records(seed=25, count=300):
     return items, numbers, bytes(host), rows
 
 
+def cell_text(value):
+    """A value as a CSV field's text: '' for an empty text and for NULL."""
+    if value is None:
+        return ""
+    return value if isinstance(value, str) else format(value, "f")
+
+
 def convert(rekmo, workdir, csv_words, seed=25, count=300, name="hostile"):
     """Writes the host file and its format, converts it with rekmo; returns
     (csv path, items, expected rows)."""
