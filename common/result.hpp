@@ -20,6 +20,7 @@ enum class Result {
     RECORD_LENGTH,  // the record length is below 1 or above 16 MiB
     HOST_CODE,      // a HOSTCODE line names no host code page
     FORMAT_SIZE,    // the format file goes on past 16 MiB (a device, a file that never ends)
+    OPTION,         // a CSV, SCALE, SIGN or DIGITS line is malformed or does not fit the items
     OUT_OF_MEMORY,  // memory ran out
 };
 

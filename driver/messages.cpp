@@ -51,6 +51,10 @@ std::string_view message_template(Result result) noexcept {
             // The format file is too large. (path)
             return "\xCC\xAB\xB0\xCF\xAF\xC4\xCC\xA7\xB2\xD9\x82\xAA\x91\xE5\x82\xAB\x82\xB7\x82\xAC\x82\xDC\x82\xB7"
                    "\x81\x42\n(%s)";
+        case Result::OPTION:
+            // The option is specified wrongly. (line)
+            return "\xB5\xCC\xDF\xBC\xAE\xDD\x82\xCC\x8E\x77\x92\xE8\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7"
+                   "\x81\x42\n(%s)";
         case Result::OUT_OF_MEMORY:
             // Memory is insufficient.
             return "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
@@ -97,6 +101,8 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
         case Result::HOST_CODE:
+            return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
+        case Result::OPTION:
             return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
         default:
             return format_message(error.result, {});

@@ -19,7 +19,7 @@ namespace rekmo {
 // empty for OK. The arguments: CANNOT_OPEN and FORMAT_SIZE a path;
 // SIZE_MISMATCH a path and the record length; ITEM_SIZE, ITEM_TYPE and
 // ITEM_POSITION the item number; RECORD_LENGTH the record length; HOST_CODE
-// the value; the others none.
+// the value; OPTION the line; the others none.
 std::string_view message_template(Result result) noexcept;
 
 // An argument for a %s (bytes quoted from input: a path as the system gives

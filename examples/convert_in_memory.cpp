@@ -36,8 +36,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (argc < 4) {
-        std::vector<std::uint8_t> lines;
-        lines.reserve(host.size() / converter.record_length() * converter.line_bound());
+        // Under CSV=HEADER the names come first, once: convert() writes only
+        // the records' lines, so that records can come in pieces.
+        const auto header = converter.header();
+        std::vector<std::uint8_t> lines(header.begin(), header.end());
+        lines.reserve(header.size() + host.size() / converter.record_length() * converter.line_bound());
         if (converter.convert(host, lines) != rekmo::Result::OK) return 1;
         std::fwrite(lines.data(), 1, lines.size(), stdout);
         return 0;

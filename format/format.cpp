@@ -6,13 +6,22 @@
 //   HOSTCODE=JEF               host code page (JEF, KEIS78, KEIS83); the last wins
 //   CUSTNO,1,8,E,1             name,position,length,type,output
 //   KANJI,14,40,KN,1
+//   CSV=QUOTE,HEADER           how the file is written: QUOTE HEADER EXACT TRIM
+//   SCALE=AMOUNT,2             P and Z items of that name: implied decimals,
+//   SIGN=AMOUNT,LEADING        where a Z item keeps its sign,
+//   DIGITS=CUSTNO              or every digit of a code
 //
+// The last four are read so only where the line would be refused as an item
+// (CSV=QUOTE has no length): SCALE=A,1,3,P,1 is still an item named SCALE=A.
 // Lines are read in pieces of at most 1023 bytes, each handled as a line of
 // its own. Everything is byte-wise ASCII: the C locale is never consulted.
 #include "format/format.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
+#include <optional>
+#include <unordered_map>
 
 namespace rekmo {
 namespace {
@@ -25,6 +34,7 @@ constexpr std::size_t SHORT_LINE = 3;            // shorter lines are skipped
 constexpr std::string_view RECLEN_KEY = "RECLEN=";
 constexpr std::string_view HOST_CODE_KEY = "HOSTCODE=";
 constexpr std::size_t ITEM_FIELDS = 5;  // name,start,length,type,output
+constexpr std::int32_t MAX_SCALE = 300;  // implied decimal places either way: a Z item's digits at most
 
 constexpr bool is_blank(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -132,6 +142,113 @@ HostCode host_code_of(std::string_view value) noexcept {
     return HostCode::NONE;
 }
 
+// The keyword lines of the options, each with the kind it gives.
+struct OptionKey {
+    std::string_view key;
+    OptionKind kind;
+};
+constexpr OptionKey OPTION_KEYS[] = {
+    {"CSV=", OptionKind::CSV},
+    {"SCALE=", OptionKind::SCALE},
+    {"SIGN=", OptionKind::SIGN},
+    {"DIGITS=", OptionKind::DIGITS},
+};
+
+struct CsvWordName {
+    std::string_view name;
+    CsvWord word;
+};
+constexpr CsvWordName CSV_WORDS[] = {
+    {"QUOTE", CSV_QUOTE}, {"HEADER", CSV_HEADER}, {"EXACT", CSV_EXACT}, {"TRIM", CSV_TRIM}};
+
+// The CsvWord a word names, or 0.
+std::uint8_t csv_word_of(std::string_view word) noexcept {
+    for (const CsvWordName& w : CSV_WORDS) {
+        if (w.name == word) return w.word;
+    }
+    return 0;
+}
+
+// A scale: an optional sign and decimal digits, nothing else, within
+// -MAX_SCALE to MAX_SCALE.
+bool scale_of(std::string_view field, std::int32_t& scale) noexcept {
+    bool negative = false;
+    if (!field.empty() && (field[0] == '+' || field[0] == '-')) {
+        negative = field[0] == '-';
+        field.remove_prefix(1);
+    }
+    if (field.empty()) return false;
+    std::int32_t magnitude = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') return false;
+        magnitude = std::min(magnitude * 10 + (c - '0'), MAX_SCALE + 1);
+    }
+    if (magnitude > MAX_SCALE) return false;
+    scale = negative ? -magnitude : magnitude;
+    return true;
+}
+
+// LEADING, LEADING SEPARATE or TRAILING SEPARATE, the words separated by
+// any blanks.
+bool sign_form_of(std::string_view field, SignForm& form) noexcept {
+    std::string_view words[3];
+    std::size_t count = 0;
+    while (true) {
+        field = trim_blanks(field);
+        if (field.empty()) break;
+        if (count == std::size(words)) return false;
+        std::size_t end = 0;
+        while (end < field.size() && !is_blank(field[end])) ++end;
+        words[count++] = field.substr(0, end);
+        field.remove_prefix(end);
+    }
+    if (count == 1 && words[0] == "LEADING") {
+        form = SignForm::LEADING;
+    } else if (count == 2 && words[1] == "SEPARATE" && (words[0] == "LEADING" || words[0] == "TRAILING")) {
+        form = words[0] == "LEADING" ? SignForm::LEADING_SEPARATE : SignForm::TRAILING_SEPARATE;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Reads the value of an option line (after its '=') into `option`; false
+// when it is malformed.
+bool read_option(std::string_view value, OptionLine& option) {
+    std::string_view fields[3];
+    std::size_t count = 0;
+    for (std::size_t begin = 0;;) {
+        const std::size_t comma = value.find(',', begin);
+        const std::string_view field = trim_blanks(value.substr(begin, comma - begin));
+        if (option.kind == OptionKind::CSV) {
+            const std::uint8_t word = csv_word_of(field);
+            if (word == 0) return false;  // an empty or unknown word
+            option.words |= word;
+        } else if (count == std::size(fields)) {
+            return false;
+        } else {
+            fields[count] = field;
+        }
+        ++count;
+        if (comma == std::string_view::npos) break;
+        begin = comma + 1;
+    }
+    switch (option.kind) {
+        case OptionKind::CSV:
+            return true;
+        case OptionKind::SCALE:
+            option.name.assign(fields[0]);
+            return count == 2 && scale_of(fields[1], option.scale);
+        case OptionKind::SIGN:
+            option.name.assign(fields[0]);
+            return count == 2 && sign_form_of(fields[1], option.sign);
+        case OptionKind::DIGITS:
+            option.name.assign(fields[0]);
+            return count == 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 Result item_fault(const ItemDef& item) noexcept {
@@ -206,6 +323,7 @@ void FormatReader::handle_line(std::span<std::uint8_t> raw) {
             def_.host_code_faulty = true;
             def_.host_code_fault.assign(value);
             def_.host_code_fault_items = def_.items.size();
+            def_.host_code_fault_options = def_.options.size();
         }
         return;
     }
@@ -218,8 +336,24 @@ void FormatReader::handle_line(std::span<std::uint8_t> raw) {
     item.length = field_value(fields[2]);
     item.type = item_type_of(fields[3]);
     item.output = field_value(fields[4]);
+    // Only a line refused as an item can be an option line.
+    if (item_fault(item) != Result::OK && option_line(line)) return;
     largest_end_ = std::max(largest_end_, item.start + item.length);
     def_.items.push_back(std::move(item));
+}
+
+bool FormatReader::option_line(std::string_view line) {
+    for (const OptionKey& key : OPTION_KEYS) {
+        if (!line.starts_with(key.key)) continue;
+        OptionLine option;
+        option.kind = key.kind;
+        option.text.assign(line);
+        option.items_before = def_.items.size();
+        option.well_formed = read_option(line.substr(key.key.size()), option);
+        def_.options.push_back(std::move(option));
+        return true;
+    }
+    return false;
 }
 
 void FormatReader::finish() {
@@ -240,24 +374,141 @@ void FormatReader::finish() {
 
 }  // namespace detail
 
+// --- Options --------------------------------------------------------------
+
+namespace {
+
+// What the items of one name are, and what the option lines accepted so far
+// gave it.
+struct NameUse {
+    bool packed = false, zoned = false;
+    bool scale = false, sign = false, digits = false;
+};
+
+// The names of the P and Z items, for the option lines to be judged by.
+std::unordered_map<std::string_view, NameUse> number_names(const FormatDef& def) {
+    std::unordered_map<std::string_view, NameUse> names;
+    for (const ItemDef& item : def.items) {
+        if (item.type != ITEM_PACKED && item.type != ITEM_ZONED) continue;
+        NameUse& use = names[item.name];
+        (item.type == ITEM_PACKED ? use.packed : use.zoned) = true;
+    }
+    return names;
+}
+
+OptionFault judge(const OptionLine& option, NameUse* use) noexcept {
+    if (!option.well_formed) return OptionFault::MALFORMED;
+    if (option.kind == OptionKind::CSV) return OptionFault::NONE;
+    if (use == nullptr) return OptionFault::NO_ITEM;
+    switch (option.kind) {
+        case OptionKind::SCALE:
+            if (use->scale) return OptionFault::REPEATED;
+            if (use->digits) return OptionFault::DIGITS_AND_SCALE;
+            use->scale = true;
+            break;
+        case OptionKind::SIGN:
+            if (use->packed) return OptionFault::SIGN_OF_PACKED;
+            if (!use->zoned) return OptionFault::NO_ITEM;
+            if (use->sign) return OptionFault::REPEATED;
+            use->sign = true;
+            break;
+        case OptionKind::DIGITS:
+            if (use->digits) return OptionFault::REPEATED;
+            if (use->scale) return OptionFault::DIGITS_AND_SCALE;
+            use->digits = true;
+            break;
+        case OptionKind::CSV:
+            break;
+    }
+    return OptionFault::NONE;
+}
+
+}  // namespace
+
+std::vector<OptionFault> option_faults(const FormatDef& def) {
+    std::vector<OptionFault> faults;
+    if (def.options.empty()) return faults;
+    faults.reserve(def.options.size());
+    auto names = number_names(def);
+    for (const OptionLine& option : def.options) {
+        const auto found = option.kind == OptionKind::CSV ? names.end() : names.find(option.name);
+        faults.push_back(judge(option, found == names.end() ? nullptr : &found->second));
+    }
+    return faults;
+}
+
+std::uint8_t csv_words(const FormatDef& def) noexcept {
+    std::uint8_t words = 0;
+    for (const OptionLine& option : def.options) {
+        if (option.kind == OptionKind::CSV && option.well_formed) words |= option.words;
+    }
+    return words;
+}
+
+std::vector<ItemForm> item_forms(const FormatDef& def) {
+    std::vector<ItemForm> forms(def.items.size());
+    const bool exact = (csv_words(def) & CSV_EXACT) != 0;
+    std::unordered_map<std::string_view, ItemForm> named;
+    const std::vector<OptionFault> faults = option_faults(def);
+    for (std::size_t j = 0; j < def.options.size(); ++j) {
+        const OptionLine& option = def.options[j];
+        if (option.kind == OptionKind::CSV || faults[j] != OptionFault::NONE) continue;
+        ItemForm& form = named[option.name];
+        form.exact = true;
+        if (option.kind == OptionKind::SCALE) form.scale = option.scale;
+        if (option.kind == OptionKind::SIGN) form.sign = option.sign;
+        if (option.kind == OptionKind::DIGITS) form.digits = true;
+    }
+    for (std::size_t i = 0; i < def.items.size(); ++i) {
+        const ItemDef& item = def.items[i];
+        if (item.type != ITEM_PACKED && item.type != ITEM_ZONED) continue;
+        if (const auto found = named.find(item.name); found != named.end()) forms[i] = found->second;
+        forms[i].exact = forms[i].exact || exact;
+        if (item.type == ITEM_PACKED) forms[i].sign = SignForm::TRAILING;
+    }
+    return forms;
+}
+
 // --- Checks ---------------------------------------------------------------
 
 FormatError check_format(const FormatDef& def) noexcept {
-    const auto host_code_fault = [&]() noexcept {
-        FormatError error{Result::HOST_CODE, 0, 0};
+    const auto with_value = [](Result result, const std::string& value) noexcept {
+        FormatError error{result, 0, 0};
         try {
-            error.value = def.host_code_fault;
+            error.value = value;
         } catch (const std::bad_alloc&) {
             error.result = Result::OUT_OF_MEMORY;
         }
         return error;
     };
+    std::vector<OptionFault> option_fault;
+    try {
+        option_fault = option_faults(def);
+    } catch (const std::bad_alloc&) {
+        return FormatError{Result::OUT_OF_MEMORY, 0, 0};
+    }
+    // The lines that are no items, in line order, up to item i: the first
+    // faulty one, or none.
+    std::size_t next_option = 0;
+    const auto fault_before = [&](std::size_t i) noexcept -> std::optional<FormatError> {
+        while (true) {
+            if (def.host_code_faulty && def.host_code_fault_items <= i && def.host_code_fault_options <= next_option) {
+                return with_value(Result::HOST_CODE, def.host_code_fault);
+            }
+            if (next_option == def.options.size() || def.options[next_option].items_before > i) return std::nullopt;
+            if (option_fault[next_option] != OptionFault::NONE) {
+                return with_value(Result::OPTION, def.options[next_option].text);
+            }
+            ++next_option;
+        }
+    };
     for (std::size_t i = 0; i < def.items.size(); ++i) {
-        if (def.host_code_faulty && def.host_code_fault_items == i) return host_code_fault();
+        if (auto fault = fault_before(i)) return *fault;
         const Result fault = item_fault(def.items[i]);
         if (fault != Result::OK) return FormatError{fault, static_cast<std::int64_t>(i) + 1, 0};
     }
-    if (def.host_code_faulty) return host_code_fault();
+    if (auto fault = fault_before(SIZE_MAX)) return *fault;
+    if (def.host_code_faulty) return with_value(Result::HOST_CODE, def.host_code_fault);
     if (def.host_code > HostCode::KEIS83) return FormatError{Result::HOST_CODE, 0, 0};
     if (def.record_length < 1 || def.record_length > MAX_RECORD_LENGTH) {
         return FormatError{Result::RECORD_LENGTH, 0, def.record_length};

@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.hpp"
@@ -36,6 +37,57 @@ enum class HostCode : std::uint8_t {
     KEIS83,  // the same in the 1983 ordering
 };
 
+// The words of CSV= lines: how the whole file is written.
+enum CsvWord : std::uint8_t {
+    CSV_QUOTE = 1u << 0,   // fields holding '"', ',', CR or LF enclosed in '"'; empty texts as ""
+    CSV_HEADER = 1u << 1,  // a first line with the output items' names
+    CSV_EXACT = 1u << 2,   // every P and Z item printed exactly from its digits
+    CSV_TRIM = 1u << 3,    // trailing spaces (20, 81 40) removed from texts
+};
+
+// How the Z items named in a SIGN= line keep their sign.
+enum class SignForm : std::uint8_t {
+    TRAILING,           // in the zone of the last byte (no SIGN line)
+    LEADING,            // in the zone of the first byte
+    LEADING_SEPARATE,   // a sign byte of its own first: 60 '-', 4E '+'
+    TRAILING_SEPARATE,  // the same, last
+};
+
+// A line that is none of the items but sets an option for the file (CSV=)
+// or for the P and Z items of one name (SCALE=, SIGN=, DIGITS=). Such a line
+// is read so only where it would be refused as an item line: a format that
+// converted before these lines existed keeps its meaning.
+enum class OptionKind : std::uint8_t { CSV, SCALE, SIGN, DIGITS };
+
+struct OptionLine {
+    OptionKind kind = OptionKind::CSV;
+    std::string text;                    // the line as read (normalised, without leading spaces): the message shows it
+    std::size_t items_before = 0;        // item lines before it: faults are told in line order
+    bool well_formed = false;            // the right number of fields, each one known
+    std::uint8_t words = 0;              // CSV: CsvWord bits
+    std::string name;                    // SCALE, SIGN, DIGITS: the items' name, as names are kept
+    std::int32_t scale = 0;              // SCALE: implied decimal places, -300 to 300
+    SignForm sign = SignForm::TRAILING;  // SIGN
+};
+
+// Why an option line is refused (NONE: it is not).
+enum class OptionFault : std::uint8_t {
+    NONE,
+    MALFORMED,         // a wrong number of fields, an empty or unknown word, a scale out of range
+    NO_ITEM,           // its name names no P or Z item (SIGN: no Z item)
+    SIGN_OF_PACKED,    // SIGN for a name that a P item has
+    REPEATED,          // a second SCALE, SIGN or DIGITS line for the name
+    DIGITS_AND_SCALE,  // DIGITS and SCALE for the same name
+};
+
+// What the option lines make of one item: only P and Z items take them.
+struct ItemForm {
+    bool exact = false;   // printed exactly (CSV=EXACT, or any line naming it)
+    bool digits = false;  // DIGITS: a code
+    std::int32_t scale = 0;
+    SignForm sign = SignForm::TRAILING;
+};
+
 struct ItemDef {
     std::string name;           // field 0 as normalised; never written out
     std::int64_t start = 0;     // 0-based offset: the 1-based position minus 1
@@ -54,6 +106,8 @@ struct FormatDef {
     bool host_code_faulty = false;
     std::string host_code_fault;
     std::size_t host_code_fault_items = 0;
+    std::size_t host_code_fault_options = 0;  // option lines before it
+    std::vector<OptionLine> options;          // CSV, SCALE, SIGN and DIGITS lines, in line order
 };
 
 // Limits beyond which a format is refused: records longer than 16 MiB are
@@ -70,15 +124,15 @@ inline constexpr std::uint64_t MAX_FORMAT_FILE_SIZE = 16 * 1024 * 1024;
 // The outcome of reading or checking a format: OK, CANNOT_OPEN (the file
 // cannot be opened or read, also a directory), FORMAT_SIZE (the file goes on
 // past MAX_FORMAT_FILE_SIZE bytes before any 0x1A), ITEM_SIZE, ITEM_TYPE,
-// ITEM_POSITION, HOST_CODE, RECORD_LENGTH or OUT_OF_MEMORY (the item table
-// could not grow). Only the first fault is told, in this order: the first
-// faulty item or HOSTCODE line, in line order (of an item, its size, then its
-// type, then its position), then the record length.
+// ITEM_POSITION, HOST_CODE, OPTION, RECORD_LENGTH or OUT_OF_MEMORY (the item
+// table could not grow). Only the first fault is told, in this order: the
+// first faulty item, HOSTCODE line or option line, in line order (of an item,
+// its size, then its type, then its position), then the record length.
 struct FormatError {
     Result result = Result::OK;
     std::int64_t item_number = 0;    // 1-based item line number, for the ITEM_ results
     std::int32_t record_length = 0;  // for RECORD_LENGTH
-    std::string value = {};          // for HOST_CODE: the value the line gave
+    std::string value = {};          // for HOST_CODE: the value the line gave; for OPTION: the line
 };
 
 // Reads and checks format-file bytes held in memory. `def` is replaced by
@@ -95,6 +149,18 @@ FormatError check_format(const FormatDef& def) noexcept;
 
 // The first fault of one item (ITEM_SIZE, ITEM_TYPE or ITEM_POSITION), or OK.
 Result item_fault(const ItemDef& item) noexcept;
+
+// The fault of each option line, in line order: each judged against the
+// items and the option lines before it that are not refused. May throw
+// std::bad_alloc.
+std::vector<OptionFault> option_faults(const FormatDef& def);
+
+// The CsvWord bits of every CSV line that is not refused.
+std::uint8_t csv_words(const FormatDef& def) noexcept;
+
+// One ItemForm per item, from the lines that are not refused. May throw
+// std::bad_alloc.
+std::vector<ItemForm> item_forms(const FormatDef& def);
 
 namespace detail {
 
@@ -115,6 +181,8 @@ private:
 
     FormatDef& def_;
     std::int64_t largest_end_ = -1;
+    bool option_line(std::string_view line);
+
     std::int32_t reclen_value_ = -1;
     HostCode host_code_ = HostCode::NONE;
     bool pending_cr_ = false;

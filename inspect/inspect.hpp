@@ -25,6 +25,7 @@ enum class LayoutKind {
     GAP,          // record bytes no item covers
     PAST_RECORD,  // an item ends after the record (its bytes there read as 00)
     ODD_LENGTH,   // a KN or FN item of odd length: its last byte is never converted
+    OPTION_REFUSED,  // an option line rekmo refuses (its OptionFault says why)
 };
 
 struct LayoutFinding {
@@ -34,6 +35,8 @@ struct LayoutFinding {
     std::int64_t first = 0; // 1-based byte positions concerned (OVERLAP, GAP, PAST_RECORD)
     std::int64_t last = 0;
     Result fault = Result::OK;  // REJECTED: ITEM_SIZE, ITEM_TYPE or ITEM_POSITION
+    std::size_t option = 0;     // OPTION_REFUSED: 1-based number among the option lines
+    OptionFault option_fault = OptionFault::NONE;
 };
 
 struct Layout {
@@ -42,6 +45,8 @@ struct Layout {
     FormatError error;                      // what load_format said: OK, or the fault rekmo reports first
     std::string message;                    // rekmo's message for it, in UTF-8; empty when accepted
     std::vector<Result> item_faults;        // one per item: its first fault, or OK
+    std::vector<OptionFault> option_faults; // one per option line
+    std::vector<ItemForm> item_forms;       // one per item: how the options print it
     std::vector<LayoutFinding> findings;
 
     // Read whole: it could be opened and read, and it ended within 16 MiB.

@@ -2,6 +2,7 @@
 // report: a few records shown, or every record counted on every core.
 #include <algorithm>
 #include <bit>
+#include <iterator>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -12,10 +13,10 @@ namespace rekmo::inspect {
 namespace {
 
 // A sentence for each finding, by bit number.
-constexpr const char* FINDING_TEXTS[FINDING_KINDS] = {
-    "a comma in the text: the line gains a column",
-    "a CR in the text: the line is split",
-    "an LF in the text: the line is split",
+constexpr const char* FINDING_TEXTS[] = {
+    "a comma in the text: the line gains a column; CSV=QUOTE encloses the text in quotes",
+    "a CR in the text: the line is split; CSV=QUOTE encloses the text in quotes",
+    "an LF in the text: the line is split; CSV=QUOTE encloses the text in quotes",
     "a double-byte run never shifted back: its characters are dropped",
     "a lone byte at the end of a double-byte run or item is dropped",
     "a zero byte ends the J text before later data",
@@ -35,7 +36,12 @@ constexpr const char* FINDING_TEXTS[FINDING_KINDS] = {
     "changed character; HOSTCODE=KEIS78 converts it as the host meant",
     "a JEF extended kanji (rows 41-7F) is written as two raw bytes; HOSTCODE=JEF converts it",
     "40 40, the KEIS double-byte space, is written as 10 3D; HOSTCODE=KEIS83 (or KEIS78) writes the ideographic space",
+    "a '\"' in the text: a CSV reader takes it as the start of a quoted field and may join lines; CSV=QUOTE "
+    "encloses the text in quotes and doubles it",
+    "no number: a digit position not 0-9, a sign half-byte 0-9 or a sign byte other than 4E and 60; the field "
+    "is written empty",
 };
+static_assert(std::size(FINDING_TEXTS) == FINDING_KINDS, "a sentence for every finding");
 
 }  // namespace
 

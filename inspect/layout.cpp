@@ -49,6 +49,12 @@ std::vector<LayoutFinding> layout_findings(const FormatDef& format) {
         }
     }
     if (covered < record_length) findings.push_back({LayoutKind::GAP, 0, 0, covered + 1, record_length});
+    const std::vector<OptionFault> faults = option_faults(format);
+    for (std::size_t j = 0; j < faults.size(); ++j) {
+        if (faults[j] != OptionFault::NONE) {
+            findings.push_back({LayoutKind::OPTION_REFUSED, 0, 0, 0, 0, Result::OPTION, j + 1, faults[j]});
+        }
+    }
     return findings;
 }
 
@@ -60,6 +66,8 @@ Layout inspect_layout(const std::string& path) {
     if (!layout.readable()) return layout;
     layout.item_faults.reserve(layout.format.items.size());
     for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));
+    layout.option_faults = option_faults(layout.format);
+    layout.item_forms = item_forms(layout.format);
     layout.findings = layout_findings(layout.format);
     return layout;
 }

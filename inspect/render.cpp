@@ -2,7 +2,10 @@
 // Shift_JIS text (item names, converted text) is shown in UTF-8 with control
 // bytes escaped.
 #include <algorithm>
+#include <iterator>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
@@ -63,6 +66,7 @@ const char* fault_name(Result fault) noexcept {
         case Result::ITEM_POSITION: return "position";
         case Result::RECORD_LENGTH: return "record_length";
         case Result::HOST_CODE: return "host_code";
+        case Result::OPTION: return "option";
         case Result::CANNOT_OPEN: return "cannot_open";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
         default: break;
@@ -84,6 +88,83 @@ std::string fault_reason(const ItemDef& item, Result fault) {
             return "invalid position: the item ends beyond 16 MiB";
         default: return fault_name(fault);
     }
+}
+
+// --- The option lines ---
+
+constexpr const char* CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM"};
+
+std::vector<std::string> csv_word_names(std::uint8_t words) {
+    std::vector<std::string> names;
+    for (std::size_t w = 0; w < std::size(CSV_WORD_NAMES); ++w) {
+        if ((words >> w) & 1u) names.emplace_back(CSV_WORD_NAMES[w]);
+    }
+    return names;
+}
+
+const char* sign_form_name(SignForm form) noexcept {
+    switch (form) {
+        case SignForm::LEADING: return "LEADING";
+        case SignForm::LEADING_SEPARATE: return "LEADING SEPARATE";
+        case SignForm::TRAILING_SEPARATE: return "TRAILING SEPARATE";
+        case SignForm::TRAILING: break;
+    }
+    return "TRAILING";
+}
+
+const char* option_kind_name(OptionKind kind) noexcept {
+    switch (kind) {
+        case OptionKind::CSV: return "csv";
+        case OptionKind::SCALE: return "scale";
+        case OptionKind::SIGN: return "sign";
+        case OptionKind::DIGITS: return "digits";
+    }
+    return "";
+}
+
+const char* option_fault_name(OptionFault fault) noexcept {
+    switch (fault) {
+        case OptionFault::MALFORMED: return "malformed";
+        case OptionFault::NO_ITEM: return "no_item";
+        case OptionFault::SIGN_OF_PACKED: return "sign_of_packed";
+        case OptionFault::REPEATED: return "repeated";
+        case OptionFault::DIGITS_AND_SCALE: return "digits_and_scale";
+        case OptionFault::NONE: break;
+    }
+    return "";
+}
+
+// Why rekmo refuses the option line, in words.
+std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
+    const std::string name = display(line.name);
+    switch (fault) {
+        case OptionFault::MALFORMED:
+            switch (line.kind) {
+                case OptionKind::CSV: return "a word is empty or none of QUOTE, HEADER, EXACT, TRIM";
+                case OptionKind::SCALE: return "SCALE wants a name and a whole number from -300 to 300";
+                case OptionKind::SIGN: return "SIGN wants a name and LEADING, LEADING SEPARATE or TRAILING SEPARATE";
+                case OptionKind::DIGITS: return "DIGITS wants a name alone";
+            }
+            break;
+        case OptionFault::NO_ITEM:
+            return line.kind == OptionKind::SIGN ? "no Z item is named " + name : "no P or Z item is named " + name;
+        case OptionFault::SIGN_OF_PACKED: return "a P item is named " + name + ": P keeps its sign in its last half-byte";
+        case OptionFault::REPEATED: return "an earlier line gives " + name + " the same option";
+        case OptionFault::DIGITS_AND_SCALE: return "DIGITS and SCALE both name " + name;
+        case OptionFault::NONE: break;
+    }
+    return {};
+}
+
+// How the options print a P or Z item ("exact", "scale 2, sign LEADING",
+// "digits"); empty for the default printing.
+std::string number_form_text(const ItemForm& form) {
+    if (!form.exact) return {};
+    std::string out;
+    if (form.digits) out = "digits";
+    if (form.scale != 0) out = "scale " + std::to_string(form.scale);
+    if (form.sign != SignForm::TRAILING) out += (out.empty() ? "" : ", ") + std::string("sign ") + sign_form_name(form.sign);
+    return out.empty() ? "exact" : out;
 }
 
 std::string finding_list(std::uint32_t findings, const char* separator) {
@@ -108,6 +189,10 @@ std::string layout_sentence(const Layout& layout, const LayoutFinding& f) {
             return "item " + std::to_string(f.item) + " ends past the record: its bytes " + range() + " read as 00";
         case LayoutKind::ODD_LENGTH:
             return "item " + std::to_string(f.item) + " is double-byte only with an odd length: its last byte is never converted";
+        case LayoutKind::OPTION_REFUSED: {
+            const OptionLine& line = layout.format.options[f.option - 1];
+            return "the line " + display(line.text) + " is refused: " + option_fault_reason(line, f.option_fault);
+        }
     }
     return {};
 }
@@ -163,14 +248,33 @@ void text_layout(const Layout& layout, std::string& out) {
         out += std::string("Host code: ") + host_code_name(format.host_code) + " (" + host_code_scope(format.host_code) +
                ")\n";
     }
+    if (!format.options.empty()) {
+        // The CSV words of all CSV lines, each option line as read, and in
+        // the table how each P and Z item is printed.
+        const std::vector<std::string> words = csv_word_names(csv_words(format));
+        out += "CSV:";
+        for (const std::string& word : words) out += " " + word;
+        out += words.empty() ? " as without options\nOption lines:\n" : "\nOption lines:\n";
+        for (std::size_t j = 0; j < format.options.size(); ++j) {
+            const bool refused = j < layout.option_faults.size() && layout.option_faults[j] != OptionFault::NONE;
+            out += "  " + display(format.options[j].text) + (refused ? "  (refused)" : "") + "\n";
+        }
+    }
     out += "\n";
-    Table table({"#", "Name", "Position", "Length", "End", "Type", "Output", "Refused"});
+    const bool forms = std::any_of(layout.item_forms.begin(), layout.item_forms.end(),
+                                   [](const ItemForm& form) { return form.exact; });
+    std::vector<std::string> header = {"#", "Name", "Position", "Length", "End", "Type", "Output", "Refused"};
+    if (forms) header.insert(header.end() - 1, "Number");
+    Table table(std::move(header));
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
         const Result fault = i < layout.item_faults.size() ? layout.item_faults[i] : Result::OK;
-        table.add({std::to_string(i + 1), display(item.name), std::to_string(item.start + 1), std::to_string(item.length),
-                   std::to_string(item.start + item.length), type_letter(item.type), item.output != 0 ? "yes" : "no",
-                   fault == Result::OK ? "" : fault_name(fault)});
+        std::vector<std::string> row = {std::to_string(i + 1), display(item.name), std::to_string(item.start + 1),
+                                        std::to_string(item.length), std::to_string(item.start + item.length),
+                                        type_letter(item.type), item.output != 0 ? "yes" : "no",
+                                        fault == Result::OK ? "" : fault_name(fault)};
+        if (forms) row.insert(row.end() - 1, number_form_text(layout.item_forms[i]));
+        table.add(std::move(row));
     }
     out += table.render({0, 2, 3, 4});
     out += "\nLayout findings:";
@@ -318,6 +422,18 @@ std::string json_layout(const Layout& layout) {
     out += ",\"record_length\":" + std::to_string(format.record_length);
     out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
     if (format.host_code != HostCode::NONE) out += ",\"host_code\":" + json_string(host_code_name(format.host_code));
+    if (!format.options.empty()) {
+        out += ",\"csv\":" + json_array(csv_word_names(csv_words(format)), [](const std::string& w) { return json_string(w); });
+        out += ",\"options\":[";
+        for (std::size_t j = 0; j < format.options.size(); ++j) {
+            const OptionLine& line = format.options[j];
+            const OptionFault fault = j < layout.option_faults.size() ? layout.option_faults[j] : OptionFault::NONE;
+            out += (j > 0 ? "," : "") + std::string("{\"line\":") + json_string(display(line.text)) +
+                   ",\"kind\":" + json_string(option_kind_name(line.kind)) + ",\"refused\":" +
+                   (fault == OptionFault::NONE ? std::string("null") : json_string(option_fault_name(fault))) + "}";
+        }
+        out += "]";
+    }
     out += ",\"items\":[";
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
@@ -326,14 +442,24 @@ std::string json_layout(const Layout& layout) {
                json_string(display(item.name)) + ",\"position\":" + std::to_string(item.start + 1) +
                ",\"length\":" + std::to_string(item.length) + ",\"end\":" + std::to_string(item.start + item.length) +
                ",\"type\":" + json_string(type_letter(item.type)) + ",\"output\":" + (item.output != 0 ? "true" : "false") +
-               ",\"refused\":" + (fault == Result::OK ? std::string("null") : json_string(fault_name(fault))) + "}";
+               ",\"refused\":" + (fault == Result::OK ? std::string("null") : json_string(fault_name(fault)));
+        if (i < layout.item_forms.size() && layout.item_forms[i].exact) {
+            const ItemForm& form = layout.item_forms[i];
+            out += ",\"number_form\":{\"scale\":" + std::to_string(form.scale) + ",\"sign\":" +
+                   json_string(sign_form_name(form.sign)) + ",\"digits\":" + (form.digits ? "true" : "false") + "}";
+        }
+        out += "}";
     }
     out += "],\"findings\":" + json_array(layout.findings, [&](const LayoutFinding& f) {
-        static constexpr const char* KINDS[] = {"refused", "overlap", "gap", "past_record", "odd_length"};
+        static constexpr const char* KINDS[] = {"refused", "overlap", "gap", "past_record", "odd_length", "refused_option"};
         std::string o = "{\"kind\":" + json_string(KINDS[static_cast<int>(f.kind)]);
         if (f.item != 0) o += ",\"item\":" + std::to_string(f.item);
         if (f.other != 0) o += ",\"other_item\":" + std::to_string(f.other);
-        if (f.kind != LayoutKind::REJECTED) o += ",\"first\":" + std::to_string(f.first) + ",\"last\":" + std::to_string(f.last);
+        if (f.kind == LayoutKind::OPTION_REFUSED) {
+            o += ",\"option\":" + std::to_string(f.option) + ",\"fault\":" + json_string(option_fault_name(f.option_fault));
+        } else if (f.kind != LayoutKind::REJECTED) {
+            o += ",\"first\":" + std::to_string(f.first) + ",\"last\":" + std::to_string(f.last);
+        }
         if (f.kind == LayoutKind::REJECTED) o += ",\"fault\":" + json_string(fault_name(f.fault));
         return o + ",\"text\":" + json_string(layout_sentence(layout, f)) + "}";
     });

@@ -44,6 +44,7 @@ const char* result_name(Result result) noexcept {
         case Result::RECORD_LENGTH: return "record_length";
         case Result::HOST_CODE: return "host_code";
         case Result::FORMAT_SIZE: return "format_size";
+        case Result::OPTION: return "option";
         case Result::OUT_OF_MEMORY: return "out_of_memory";
     }
     return "unknown";

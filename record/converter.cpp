@@ -28,13 +28,17 @@ private:
     std::vector<std::uint8_t>& lines_;
 };
 
-// What the text itself shows: the line would gain a column or be split.
-std::uint32_t text_findings(std::span<const std::uint8_t> text) noexcept {
+// What an unquoted text itself shows: the line would gain a column or be
+// split, or a reader would take the quote as the start of a quoted field.
+// (Under QUOTE every such text is quoted.)
+std::uint32_t text_findings(const PlanStep& step, std::span<const std::uint8_t> text) noexcept {
+    if (step.shape.quote) return 0;
     std::uint32_t found = 0;
     for (const std::uint8_t b : text) {
         if (b == ',') found |= FINDING_COMMA;
         if (b == '\r') found |= FINDING_CR;
         if (b == '\n') found |= FINDING_LF;
+        if (b == '"') found |= FINDING_QUOTE;
     }
     return found;
 }
@@ -83,6 +87,10 @@ std::span<const Column> Converter::columns() const noexcept {
 
 std::size_t Converter::line_bound() const noexcept { return state_ ? state_->plan.line_bound : 0; }
 
+std::span<const std::uint8_t> Converter::header() const noexcept {
+    return state_ ? std::span<const std::uint8_t>(state_->plan.header) : std::span<const std::uint8_t>();
+}
+
 Result Converter::convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept {
     if (!state_) return Result::OK;
     try {
@@ -110,10 +118,10 @@ Result Converter::item_texts(std::span<const std::uint8_t> records, ItemTexts& t
                 std::size_t n;
                 if (findings) {
                     DecodeReport report;
-                    n = step.report(item, text, report);
-                    texts.findings.push_back(report.found | text_findings({text, n}));
+                    n = write_field(step, item, text, report);
+                    texts.findings.push_back(report.found | text_findings(step, {text, n}));
                 } else {
-                    n = step.decode(item, text);
+                    n = write_field(step, item, text);
                 }
                 texts.bytes.insert(texts.bytes.end(), text, text + n);
                 texts.ends.push_back(texts.bytes.size());
@@ -142,6 +150,9 @@ Result Converter::prepare_run() noexcept {
 Result Converter::run(ByteSource& source, ByteSink& sink) noexcept {
     if (const Result prepared = prepare_run(); prepared != Result::OK) return prepared;
     if (!state_) return Result::OK;
+    // The header is the run's, written once before the records' lines.
+    const std::vector<std::uint8_t>& header = state_->plan.header;
+    if (!header.empty() && sink.write(header) != Result::OK) return Result::WRITE_ERROR;
     return state_->loop->run(source, sink);
 }
 

@@ -21,6 +21,9 @@ constexpr std::uint8_t LINE_END = '\n';
 ItemPlan make_plan(const FormatDef& format) {
     ItemPlan plan;
     plan.record_length = static_cast<std::size_t>(format.record_length);
+    const std::uint8_t csv = csv_words(format);
+    const std::vector<ItemForm> forms = item_forms(format);
+    std::vector<std::string_view> names;
     for (std::size_t index = 0; index < format.items.size(); ++index) {
         const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
@@ -30,10 +33,13 @@ ItemPlan make_plan(const FormatDef& format) {
         // A negative length reads nothing, wherever the item starts.
         step.start = step.length > 0 ? static_cast<std::size_t>(item.start) : 0;
         step.in_record = step.start >= plan.record_length ? 0 : std::min(step.length, plan.record_length - step.start);
-        step.bound = codec.bound(step.length);
+        step.shape = field_shape(item, forms[index], csv);
+        step.shaped = step.shape.changes_text();
+        step.bound = field_bound(step.shape, step.length, codec.bound(step.length));
         step.decode = codec.decode;
         step.report = codec.report;
         step.item = index;
+        names.push_back(item.name);
         plan.largest_bound = std::max(plan.largest_bound, step.bound);
         plan.line_bound += step.bound + 1;  // the text and a separator
         if (step.in_record < step.length) {
@@ -45,6 +51,12 @@ ItemPlan make_plan(const FormatDef& format) {
                                codec.pairs, codec.decode});
     }
     plan.line_bound += 1;  // the line end
+    // The one choice of path: the line kernels write the decoders' texts,
+    // so a plan with an item past the record or a text the options change
+    // takes the plain per-item path.
+    plan.line_kernels = plan.fields_in_record &&
+                        std::none_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& s) { return s.shaped; });
+    if (csv & CSV_HEADER) plan.header = header_line(names, (csv & CSV_QUOTE) != 0);
     return plan;
 }
 
@@ -84,7 +96,7 @@ std::span<const std::uint8_t> RecordConverter::item_bytes(const PlanStep& step, 
 // separator becomes the line end.
 std::uint8_t* RecordConverter::convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept {
     for (const PlanStep& step : plan_.steps) {
-        out += step.decode(item_bytes(step, record), out);
+        out += write_field(step, item_bytes(step, record), out);
         *out++ = SEPARATOR;
     }
     if (!plan_.steps.empty()) --out;
@@ -99,7 +111,7 @@ Result RecordConverter::convert(std::span<const std::uint8_t> records, OutputBuf
     // The line kernels may read LINE_SLACK bytes past a record: not past the
     // end of `records`, so the last records take the plain path.
     const std::size_t last = (LINE_SLACK + record_length - 1) / record_length;
-    const std::size_t kernel_records = plan_.fields_in_record && count > last ? count - last : 0;
+    const std::size_t kernel_records = plan_.line_kernels && count > last ? count - last : 0;
     const std::uint8_t* record = records.data();
     std::size_t r = 0;
     while (r < count) {
@@ -126,7 +138,7 @@ Result RecordConverter::convert(std::span<const std::uint8_t> records, OutputBuf
                 }
                 if (!first) out.put(SEPARATOR);
                 first = false;
-                out.advance(step.decode(item_bytes(step, record), out.tail()));
+                out.advance(write_field(step, item_bytes(step, record), out.tail()));
             }
             if (out.room() == 0 && out.make_room(1, spill) != Result::OK) return Result::WRITE_ERROR;
             out.put(LINE_END);

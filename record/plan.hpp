@@ -10,6 +10,7 @@
 
 #include "codec/vector.hpp"
 #include "format/format.hpp"
+#include "record/field.hpp"
 #include "record/item_table.hpp"
 #include "rekmo/rekmo.hpp"
 
@@ -24,13 +25,28 @@ struct PlanStep {
     DecodeFn decode = nullptr;
     ReportFn report = nullptr;
     std::size_t item = 0;  // index of its ItemDef in the format
+    FieldShape shape;      // what the format's options make of its text
+    bool shaped = false;   // shape.changes_text(): written by write_shaped_field
 };
+
+// A step's field: its decoder's text, or the options' form of it.
+inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return step.shaped ? write_shaped_field(step.shape, step.decode, item, out) : step.decode(item, out);
+}
+
+inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_t> item, std::uint8_t* out,
+                               DecodeReport& report) noexcept {
+    return step.shaped ? write_shaped_field(step.shape, step.report, item, out, report)
+                       : step.report(item, out, report);
+}
 
 // The format compiled for conversion: only output items with a length.
 struct ItemPlan {
     std::vector<PlanStep> steps;
     std::vector<FieldStep> fields;  // the same steps for the line kernels
-    bool fields_in_record = true;   // every step lies within the record: the line kernels can take it
+    bool fields_in_record = true;   // every step lies within the record
+    bool line_kernels = true;       // the line kernels can take it (see make_plan)
+    std::vector<std::uint8_t> header;  // CSV=HEADER: the first line of a run; else empty
     std::size_t record_length = 0;
     std::size_t largest_bound = 0;  // largest step bound
     std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included

@@ -106,15 +106,22 @@ public:
     std::span<const Column> columns() const noexcept;
     std::size_t line_bound() const noexcept;  // worst-case bytes of one line, commas and line end included
 
+    // Under CSV=HEADER the line run() writes first: the output items' names
+    // joined by ',' (each quoted as a text under CSV=QUOTE), then 0A. Empty
+    // without HEADER. convert() never writes it: a caller that converts in
+    // pieces writes it once.
+    std::span<const std::uint8_t> header() const noexcept;
+
     // Appends one line per whole record of `records` (a partial record at the
-    // end is not read) to `lines`: the column texts joined by ',', then 0A.
-    // OK or OUT_OF_MEMORY.
+    // end is not read) to `lines`: the column texts joined by ',', then 0A,
+    // each text as the format's options write it. OK or OUT_OF_MEMORY.
     Result convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept;
 
     // Appends the column texts of every whole record of `records` to
     // `texts`; with `findings`, also each text's Finding bits: what its
-    // decoder dropped or found unusual, and a comma, CR or LF in it (the line
-    // would gain a column or be split). The texts are the lines' own bytes.
+    // decoder dropped or found unusual, and a comma, CR, LF or '"' in it
+    // when it is written unquoted (the line would gain a column or be split).
+    // The texts are the lines' own bytes (under CSV=QUOTE, quoted).
     // OK or OUT_OF_MEMORY.
     Result item_texts(std::span<const std::uint8_t> records, ItemTexts& texts, bool findings = false) noexcept;
 
@@ -128,8 +135,9 @@ public:
     // OUT_OF_MEMORY.
     Result prepare_run() noexcept;
 
-    // Reads `source` to its end in chunks of whole records and writes their
-    // lines to `sink` in record order, then finishes the sink. Returns OK,
+    // Writes header() to `sink`, reads `source` to its end in chunks of whole
+    // records and writes their lines in record order, then finishes the
+    // sink. Returns OK,
     // READ_ERROR (a read failed, or the input ended inside a record: the
     // lines of every whole record before it are written, none after),
     // WRITE_ERROR (the first failed write stops everything and the sink is

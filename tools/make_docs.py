@@ -34,7 +34,8 @@ PAGES = {
         "synopsis": "\\fBrekmo\\fR \\fIHostFile\\fR \\fIWinFile\\fR \\fIFormatFile\\fR",
         "intro": True,
         "sections": ["The command line", "The format file", "Item types", "Real host code pages: `HOSTCODE=`",
-                     "Messages and exit status"],
+                     "Exact numbers, quoting and a header: `CSV=`, `SCALE=`, `SIGN=`, `DIGITS=`",
+                     "Messages and exit status", "Loading the CSV into other programs"],
         "see_also": "\\fBrekmo-inspect\\fR(1), \\fBrekmo-copybook\\fR(1)",
     },
     "rekmo-inspect.1": {

@@ -38,6 +38,7 @@ _ENGLISH = {
     "record_length": "the record length is invalid ({record_length})",
     "host_code": "the host code is invalid ({value})",
     "format_size": "the format file is larger than 16 MiB",
+    "option": "an option line is invalid ({value})",
     "out_of_memory": "memory ran out",
 }
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "format/format.hpp"
 
@@ -36,27 +37,71 @@ std::string parse_text(const std::string& source) {
     return out;
 }
 
-const char* const RESULTS[] = {"OK",           "USAGE",     "CANNOT_OPEN", "SIZE_MISMATCH", "READ_ERROR",
-                               "WRITE_ERROR",  "ITEM_SIZE", "ITEM_TYPE",   "ITEM_POSITION", "RECORD_LENGTH",
-                               "HOST_CODE",    "OUT_OF_MEMORY"};
+const char* const RESULTS[] = {"OK",          "USAGE",     "CANNOT_OPEN",  "SIZE_MISMATCH", "READ_ERROR",
+                               "WRITE_ERROR", "ITEM_SIZE", "ITEM_TYPE",    "ITEM_POSITION", "RECORD_LENGTH",
+                               "HOST_CODE",   "FORMAT_SIZE", "OPTION",    "OUT_OF_MEMORY"};
 const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
+const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS"};
+const char* const CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM"};
+const char* const SIGN_FORMS[] = {"TRAILING", "LEADING", "LEADING SEPARATE", "TRAILING SEPARATE"};
+
+// Bytes outside 21-7E as \xHH.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", b);
+        out += b > 0x20 && b < 0x7F ? std::string(1, c) : hex;
+    }
+    return out;
+}
+
+// An option line as its fields were read: +KIND=fields, or +?text when it is
+// malformed.
+std::string option_outcome(const OptionLine& option) {
+    if (!option.well_formed) return " +?" + shown(option.text);
+    std::string out = std::string(" +") + OPTION_KINDS[static_cast<int>(option.kind)] + "=";
+    switch (option.kind) {
+        case OptionKind::CSV:
+            for (int w = 0; w < 4; ++w) {
+                if ((option.words >> w) & 1u) out += std::string(out.back() == '=' ? "" : ",") + CSV_WORD_NAMES[w];
+            }
+            return out;
+        case OptionKind::SCALE:
+            return out + shown(option.name) + "," + std::to_string(option.scale);
+        case OptionKind::SIGN:
+            return out + shown(option.name) + "," + SIGN_FORMS[static_cast<int>(option.sign)];
+        case OptionKind::DIGITS:
+            return out + shown(option.name);
+    }
+    return out;
+}
 
 std::string outcome(const FormatError& error, const FormatDef& def) {
     std::string out = RESULTS[static_cast<int>(error.result)];
     if (error.item_number != 0) out += "#" + std::to_string(error.item_number);
-    if (error.result == Result::HOST_CODE) out += "(" + error.value + ")";
+    if (error.result == Result::HOST_CODE || error.result == Result::OPTION) out += "(" + shown(error.value) + ")";
     out += " " + std::to_string(def.record_length) + HOST_CODES[static_cast<int>(def.host_code)];
-    for (const ItemDef& item : def.items) {
-        out += " | ";
-        for (const char c : item.name) {
-            const auto b = static_cast<unsigned char>(c);
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", b);
-            out += b > 0x20 && b < 0x7F ? std::string(1, c) : hex;
-        }
-        out += " " + std::to_string(item.start) + " " + std::to_string(item.length) + " " + TYPES[item.type] + " " +
-               std::to_string(item.output);
+    for (const OptionLine& option : def.options) out += option_outcome(option);
+    if (const std::uint8_t words = csv_words(def); words != 0) {
+        out += " csv";
+        for (int w = 0; w < 4; ++w) out += (words >> w) & 1u ? std::string(" ") + CSV_WORD_NAMES[w] : "";
+    }
+    const std::vector<ItemForm> forms = item_forms(def);
+    for (std::size_t i = 0; i < def.items.size(); ++i) {
+        const ItemDef& item = def.items[i];
+        out += " | " + shown(item.name) + " " + std::to_string(item.start) + " " + std::to_string(item.length) + " " +
+               TYPES[item.type] + " " + std::to_string(item.output);
+        // What the option lines make of it: {exact scale N sign FORM digits}.
+        const ItemForm& form = forms[i];
+        if (!form.exact) continue;
+        out += " {exact";
+        if (form.scale != 0) out += " scale " + std::to_string(form.scale);
+        if (form.sign != SignForm::TRAILING) out += std::string(" sign ") + SIGN_FORMS[static_cast<int>(form.sign)];
+        if (form.digits) out += " digits";
+        out += "}";
     }
     return out;
 }

@@ -1,12 +1,13 @@
 // P and Z items of any length: an integer text within the bound (or infinity,
 // beyond 308 significant digits, which the format check keeps rekmo from),
 // the fast path equal to the plain path through a double, reporting equal to
-// not reporting, and every level of vector kernels equal to the scalar code.
-// The first byte picks the form.
+// not reporting, and every level of vector kernels equal to the scalar code;
+// and the exact forms of the number options. The first byte picks the form.
 #include <string_view>
 #include <vector>
 
 #include "codec/decimal.hpp"
+#include "codec/number.hpp"
 #include "fuzz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -56,5 +57,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(len <= bound && level[bound] == 0xEE);
         FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(level.data()), len) == s);
     });
+
+    // The exact forms of the number options, the form from the first byte:
+    // within the bound, reporting equal to not reporting, empty exactly when
+    // it is no number, and under plain EXACT the default text wherever that
+    // has at most 15 significant digits.
+    NumberForm form;
+    form.mode = mode;
+    form.sign = static_cast<ZonedSign>((data[0] >> 1) & 3u);
+    form.digits = (data[0] & 8u) != 0;
+    form.scale = form.digits ? 0 : static_cast<std::int32_t>(data[0] >> 4) - 8;
+    const std::size_t exact_bound = number_bound(item.size(), form);
+    std::vector<std::uint8_t> exact(exact_bound + 1, 0xEE);
+    const std::size_t e = decode_number(item, form, exact.data());
+    FUZZ_CHECK(e <= exact_bound && exact[exact_bound] == 0xEE);
+    const std::string_view x(reinterpret_cast<const char*>(exact.data()), e);
+    DecodeReport exact_report;
+    std::vector<std::uint8_t> exact_noted(exact_bound);
+    exact_noted.resize(decode_number(item, form, exact_noted.data(), exact_report));
+    FUZZ_CHECK(std::string_view(reinterpret_cast<const char*>(exact_noted.data()), exact_noted.size()) == x);
+    const bool bad = (exact_report.found & FINDING_BAD_NUMBER) != 0;
+    if (bad) {
+        FUZZ_CHECK(e == 0);
+    } else {
+        FUZZ_CHECK(e > 0 || (form.digits && number_digits(item.size(), form) == 0));
+        // -?digits, with a point and `scale` digits after it for a positive scale.
+        const std::size_t sign = x.starts_with('-') ? 1 : 0;
+        const std::size_t point = x.find('.');
+        for (std::size_t i = sign; i < e; ++i) FUZZ_CHECK((x[i] >= '0' && x[i] <= '9') || i == point);
+        if (!form.digits && form.scale > 0) {
+            FUZZ_CHECK(point != std::string_view::npos && e - point - 1 == static_cast<std::size_t>(form.scale));
+        } else {
+            FUZZ_CHECK(point == std::string_view::npos);
+        }
+        if (form.digits) FUZZ_CHECK(e - sign == number_digits(item.size(), form));
+    }
+    if (form.sign == ZonedSign::TRAILING && !form.digits && form.scale == 0 && !bad && e <= 16 && !item.empty()) {
+        FUZZ_CHECK(x == s);
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 // a faulty HOSTCODE line stands before it); the texts it shows, joined, are
 // rekmo's lines; the scan counts exactly the findings the records show; the
 // JSON report is UTF-8 with no raw control.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (layout.error.result == Result::HOST_CODE) {
         // A faulty HOSTCODE line stands before every refused item.
         FUZZ_CHECK(first_refused == 0 || first_refused > layout.format.host_code_fault_items);
+    } else if (layout.error.result == Result::OPTION) {
+        // So does the first refused option line.
+        const std::vector<OptionFault> faults = option_faults(layout.format);
+        const auto first = std::find_if(faults.begin(), faults.end(), [](OptionFault f) { return f != OptionFault::NONE; });
+        FUZZ_CHECK(first != faults.end());
+        const OptionLine& line = layout.format.options[static_cast<std::size_t>(first - faults.begin())];
+        FUZZ_CHECK(first_refused == 0 || first_refused > line.items_before);
     } else {
         FUZZ_CHECK(first_refused == 0);
     }

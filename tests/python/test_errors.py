@@ -24,7 +24,9 @@ def format_cases():
             if match:
                 text = b"".join(ast.literal_eval("b" + literal) * int(times or 1) for literal, times in
                                 re.findall(r'("(?:[^"\\]|\\.)*")(?:\*(\d+))?', match.group(1)))
-                yield pytest.param(text, match.group(2).lower(), int(match.group(3) or 0), match.group(4) or "",
+                # The table writes a space in a value as \x20, as the C++ test shows it.
+                value = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), match.group(4) or "")
+                yield pytest.param(text, match.group(2).lower(), int(match.group(3) or 0), value,
                                    int(match.group(5)), id=f"formats.txt:{number}")
 
 
@@ -39,7 +41,8 @@ def test_formats_read_as_the_command_reads_them(text, kind, item, value, record_
     assert (error.kind, error.item_number, error.value) == (kind, item, value)
     status, message = run_rekmo(tmp_path / "none.bin", tmp_path / "out.csv", tmp_path / "bad.fmt")
     assert error.message == message and status == 1
-    assert str(error).startswith(("the item", "the record length", "the host code")) and error.message in str(error)
+    assert str(error).startswith(("the item", "the record length", "the host code", "an option line"))
+    assert error.message in str(error)
 
 
 def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):

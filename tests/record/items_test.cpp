@@ -1,6 +1,7 @@
 // Every item of tests/data/items.txt converted alone, through the converter's
 // item texts (with findings) and through a whole line (without): both must
-// give the row's text, and the item its findings.
+// give the row's text, and the item its findings. A row may give option
+// lines of the format: then the text is the field as they write it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -78,7 +79,15 @@ TEST(Items, ConvertAsTheTableSays) {
         std::istringstream left(line.substr(0, arrow));
         std::string type;
         left >> type;
-        const auto item_at = static_cast<std::size_t>(left.tellg());
+        auto item_at = static_cast<std::size_t>(left.tellg());
+        // [LINE;LINE]: option lines of the format, naming the item X.
+        std::string options;
+        if (const std::size_t open = line.find_first_not_of(' ', item_at); open < arrow && line[open] == '[') {
+            const std::size_t close = line.find(']', open);
+            std::istringstream lines(line.substr(open + 1, close - open - 1));
+            for (std::string option; std::getline(lines, option, ';');) options += option + "\n";
+            item_at = close + 1;
+        }
         const Bytes item = parse_bytes(line.substr(item_at, arrow - item_at));
         const Bytes expected =
             parse_bytes(line.substr(arrow + 2, bar == std::string::npos ? std::string::npos : bar - arrow - 2));
@@ -88,7 +97,7 @@ TEST(Items, ConvertAsTheTableSays) {
         // TYPE/PAGE: the item under HOSTCODE=PAGE.
         const std::size_t slash = type.find('/');
         const std::string host_code = slash == std::string::npos ? "" : "HOSTCODE=" + type.substr(slash + 1) + "\n";
-        const std::string format = host_code + "RECLEN=" + std::to_string(item.size()) + "\nX,1," +
+        const std::string format = host_code + options + "RECLEN=" + std::to_string(item.size()) + "\nX,1," +
                                    std::to_string(item.size()) + "," + type.substr(0, slash) + ",1\n";
         FormatDef def;
         Converter converter;

@@ -2,7 +2,8 @@
 // record's item texts joined by commas, a line feed after each record. On
 // one thread and on several, with chunks of one record, of a few and of the
 // default size, so through the line kernels and the per-item path; early
-// ends leave the same bytes on every path.
+// ends leave the same bytes on every path. Under the CSV options the header
+// comes once, before the first record's line, however the records are cut.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,7 +29,8 @@ std::string reference(const FormatDef& def, const Bytes& host) {
     ItemTexts texts;
     EXPECT_EQ(converter.item_texts(host, texts), Result::OK);
     const std::size_t columns = converter.columns().size();
-    std::string out;
+    const std::span<const std::uint8_t> header = converter.header();
+    std::string out(header.begin(), header.end());
     for (std::size_t r = 0; r < host.size() / converter.record_length(); ++r) {
         for (std::size_t c = 0; c < columns; ++c) {
             const std::span<const std::uint8_t> text = texts.text(r * columns + c);
@@ -76,6 +78,10 @@ TEST(Loops, WriteTheLinesOfTheItemTexts) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     const char* types[] = {"E", "P", "Z", "J", "F", "FN", "K", "KN"};
     const char* host_codes[] = {"", "HOSTCODE=JEF\n", "HOSTCODE=KEIS78\n"};
+    // Options that change texts take every record through the per-item path
+    // (the Z item N below gives SCALE a name to apply to).
+    const char* csv_options[] = {"", "CSV=QUOTE,HEADER,EXACT,TRIM\n", "",
+                                 "CSV=HEADER,TRIM\nSCALE=N,2\nSIGN=N,LEADING\n"};
     // Besides any byte: shift codes, escape sequences, double-byte codes,
     // digits and the host pages' bytes whose texts differ in length, so that
     // fields take the line kernels' inline forms as well as their fallbacks.
@@ -83,7 +89,8 @@ TEST(Loops, WriteTheLinesOfTheItemTexts) {
                                    0x40, 0x7B, 0xD4, 0x30, 0x21, 0xC1, 0xF1, 0x0C, 0x00, 0x02};
     for (int trial = 0; trial < 32; ++trial) {
         const int record_length = trial % 4 == 0 ? 4096 : pick(1, 700);
-        std::string text = host_codes[trial % 3] + std::string("RECLEN=") + std::to_string(record_length) + "\n";
+        std::string text = host_codes[trial % 3] + std::string(csv_options[trial % 4]) +
+                           "RECLEN=" + std::to_string(record_length) + "\nN,1,3,Z,1\n";
         for (int i = pick(0, 12); i > 0; --i) {
             const int length = pick(0, 9) == 0 ? -pick(1, 5) : pick(1, 150);
             text += "I," + std::to_string(pick(1, record_length + 20)) + "," + std::to_string(length) + "," +

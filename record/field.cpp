@@ -1,0 +1,140 @@
+// Fields under the format's options. A shaped field is written in place:
+// the decoder's text first, then trimmed from its end, then quoted by moving
+// it one byte on and doubling its quotes from the back.
+#include "record/field.hpp"
+
+#include <algorithm>
+
+namespace rekmo {
+namespace {
+
+constexpr std::uint8_t QUOTE = '"';
+
+bool is_text_item(ItemType type) noexcept {
+    switch (type) {
+        case ITEM_EBCDIC:
+        case ITEM_JIS:
+        case ITEM_JEF:
+        case ITEM_JEF_N:
+        case ITEM_KEIS:
+        case ITEM_KEIS_N:
+            return true;
+        default:
+            return false;
+    }
+}
+
+ZonedSign zoned_sign(SignForm form) noexcept {
+    switch (form) {
+        case SignForm::LEADING:
+            return ZonedSign::LEADING;
+        case SignForm::LEADING_SEPARATE:
+            return ZonedSign::LEADING_SEPARATE;
+        case SignForm::TRAILING_SEPARATE:
+            return ZonedSign::TRAILING_SEPARATE;
+        case SignForm::TRAILING:
+            break;
+    }
+    return ZonedSign::TRAILING;
+}
+
+// A Shift_JIS double-byte character: a lead byte 81-9F or E0-FC, then a
+// trail byte 40-7E or 80-FC.
+bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
+    const bool lead = (a >= 0x81 && a <= 0x9F) || (a >= 0xE0 && a <= 0xFC);
+    const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+    return lead && trail;
+}
+
+bool needs_quotes(std::uint8_t b) noexcept { return b == QUOTE || b == ',' || b == '\r' || b == '\n'; }
+
+template <class Decode, class... Report>
+std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
+                        Report&... report) noexcept {
+    if (shape.number) return decode_number(item, shape.form, out, report...);
+    std::size_t n = decode(item, out, report...);
+    if (!shape.text) return n;
+    if (shape.trim) n = trim_text(out, n);
+    if (shape.quote) n = quote_text(out, n);
+    return n;
+}
+
+}  // namespace
+
+FieldShape field_shape(const ItemDef& item, const ItemForm& form, std::uint8_t csv) noexcept {
+    FieldShape shape;
+    if (item.type == ITEM_PACKED || item.type == ITEM_ZONED) {
+        shape.number = form.exact;
+        shape.form.mode = item.type == ITEM_PACKED ? DECIMAL_PACKED : DECIMAL_ZONED;
+        shape.form.sign = item.type == ITEM_ZONED ? zoned_sign(form.sign) : ZonedSign::TRAILING;
+        shape.form.digits = form.digits;
+        shape.form.scale = form.scale;
+    }
+    shape.text = is_text_item(item.type);
+    shape.quote = (csv & CSV_QUOTE) != 0;
+    shape.trim = (csv & CSV_TRIM) != 0;
+    return shape;
+}
+
+std::size_t field_bound(const FieldShape& shape, std::size_t length, std::size_t decoded) noexcept {
+    if (shape.number) return number_bound(length, shape.form);
+    if (shape.text && shape.quote) return 2 * decoded + 2;
+    return decoded;
+}
+
+std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::span<const std::uint8_t> item,
+                               std::uint8_t* out) noexcept {
+    return shaped_text(shape, decode, item, out);
+}
+
+std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::span<const std::uint8_t> item,
+                               std::uint8_t* out, DecodeReport& report) noexcept {
+    return shaped_text(shape, decode, item, out, report);
+}
+
+std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept {
+    // Forward, character by character: only from the start are the pairs
+    // known (81 81 40 is the pair 81 81 and then '@').
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < n;) {
+        if (i + 1 < n && is_sjis_pair(text[i], text[i + 1])) {
+            if (text[i] != 0x81 || text[i + 1] != 0x40) keep = i + 2;
+            i += 2;
+        } else {
+            if (text[i] != ' ') keep = i + 1;
+            ++i;
+        }
+    }
+    return keep;
+}
+
+std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept {
+    // No Shift_JIS trail byte is one of the four, so a pair is never split.
+    const std::size_t quotes = static_cast<std::size_t>(std::count(text, text + n, QUOTE));
+    if (n > 0 && quotes == 0 && std::none_of(text, text + n, needs_quotes)) return n;
+    std::size_t to = n + quotes + 2;
+    text[--to] = QUOTE;
+    for (std::size_t from = n; from-- > 0;) {
+        text[--to] = text[from];
+        if (text[from] == QUOTE) text[--to] = QUOTE;
+    }
+    text[0] = QUOTE;
+    return n + quotes + 2;
+}
+
+std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, bool quote) {
+    std::vector<std::uint8_t> line;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) line.push_back(',');
+        const std::size_t at = line.size();
+        line.insert(line.end(), names[i].begin(), names[i].end());
+        if (quote) {
+            line.resize(at + 2 * names[i].size() + 2);
+            line.resize(at + quote_text(line.data() + at, names[i].size()));
+        }
+    }
+    line.push_back('\n');
+    return line;
+}
+
+}  // namespace rekmo

@@ -1,0 +1,60 @@
+// One output item's text as the format's options write it: numbers printed
+// exactly (CSV=EXACT, SCALE, SIGN, DIGITS), texts trimmed (TRIM) and quoted
+// (QUOTE), and the header line (HEADER). Without options a field is its
+// decoder's text, and nothing here runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "codec/number.hpp"
+#include "codec/report.hpp"
+#include "format/format.hpp"
+#include "record/item_table.hpp"
+
+namespace rekmo {
+
+struct FieldShape {
+    bool number = false;  // a P or Z item printed by `form`
+    NumberForm form;
+    bool text = false;   // an E, J, K, KN, F or FN item
+    bool quote = false;  // CSV=QUOTE
+    bool trim = false;   // CSV=TRIM
+
+    // False when the field is its decoder's text, byte for byte.
+    bool changes_text() const noexcept { return number || (text && (quote || trim)); }
+};
+
+// The shape of an item under the CsvWord bits `csv` and its ItemForm.
+FieldShape field_shape(const ItemDef& item, const ItemForm& form, std::uint8_t csv) noexcept;
+
+// Worst-case bytes of the field of an item of `length` bytes whose decoder
+// writes at most `decoded`.
+std::size_t field_bound(const FieldShape& shape, std::size_t length, std::size_t decoded) noexcept;
+
+// Writes the field of a shaped item into `out` (field_bound bytes) and
+// returns its length: the number, or the decoder's text trimmed and quoted.
+std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::span<const std::uint8_t> item,
+                               std::uint8_t* out) noexcept;
+// The same through the reporting decoder.
+std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::span<const std::uint8_t> item,
+                               std::uint8_t* out, DecodeReport& report) noexcept;
+
+// Trailing spaces removed: 20, and 81 40 where it is a whole Shift_JIS
+// character (never the trail byte of a pair followed by 40). Returns the new
+// length.
+std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept;
+
+// Under QUOTE: a text that holds '"', ',', CR or LF, or is empty, enclosed
+// in '"' with each '"' doubled, in place (`text` holds 2n + 2 bytes).
+// Returns the new length.
+std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept;
+
+// The header line: the names, joined by ',', each quoted as a text under
+// QUOTE, then 0A. May throw std::bad_alloc.
+std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, bool quote);
+
+}  // namespace rekmo
