@@ -98,14 +98,20 @@ inline const LevelDecoder* level_decoder(std::string_view type) {
     return nullptr;
 }
 
-// The item's text through `decoder` with `kernels`; a write past the
-// decoder's bound is a failure.
-inline Bytes decode_at(const LevelDecoder& decoder, std::span<const std::uint8_t> item, const VectorKernels& kernels) {
+// The item's text through `decoder` with `kernels` into `out`; a write past
+// the decoder's bound is a failure.
+inline void decode_into(const LevelDecoder& decoder, std::span<const std::uint8_t> item, const VectorKernels& kernels,
+                        Bytes& out) {
     const std::size_t bound = decoder.bound(item.size());
-    Bytes out(bound + 1, 0xEE);
+    out.assign(bound + 1, 0xEE);
     const std::size_t n = decoder.decode(item, out.data(), kernels);
-    EXPECT_TRUE(n <= bound && out[bound] == 0xEE) << decoder.type << ": written past the bound of " << bound;
+    if (n > bound || out[bound] != 0xEE) ADD_FAILURE() << decoder.type << ": written past the bound of " << bound;
     out.resize(std::min(n, bound));
+}
+
+inline Bytes decode_at(const LevelDecoder& decoder, std::span<const std::uint8_t> item, const VectorKernels& kernels) {
+    Bytes out;
+    decode_into(decoder, item, kernels, out);
     return out;
 }
 
