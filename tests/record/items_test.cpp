@@ -1,7 +1,8 @@
 // Every item of tests/data/items.txt converted alone, through the converter's
-// item texts (with findings) and through a whole line (without): both must
-// give the row's text, and the item its findings. A row may give option
-// lines of the format: then the text is the field as they write it.
+// item texts (with findings) and through a whole line (without), and on every
+// level of vector kernels: each must give the row's text, and the item its
+// findings. A row may give option lines of the format: then the text is the
+// field as they write it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,11 +11,12 @@
 #include <string>
 
 #include "rekmo/rekmo.hpp"
+#include "support/levels.hpp"
 
 namespace rekmo {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 
 // Hex pairs, "ASCII", J's escape sequences, each optionally followed by *N.
 Bytes parse_bytes(const std::string& text) {
@@ -66,70 +68,101 @@ std::string hex(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-TEST(Items, ConvertAsTheTableSays) {
-    std::ifstream file(REKMO_SOURCE_DIR "/tests/data/items.txt");
-    ASSERT_TRUE(file) << "no tests/data/items.txt";
-    int rows = 0, number = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++number;
-        line = line.substr(0, line.find('#'));
-        const std::size_t arrow = line.find("=>");
-        if (arrow == std::string::npos) continue;
-        const std::size_t bar = line.find('|', arrow);
-        std::istringstream left(line.substr(0, arrow));
-        std::string type;
-        left >> type;
-        auto item_at = static_cast<std::size_t>(left.tellg());
-        // [LINE;LINE]: option lines of the format, naming the item X.
-        std::string options;
-        if (const std::size_t open = line.find_first_not_of(' ', item_at); open < arrow && line[open] == '[') {
-            const std::size_t close = line.find(']', open);
-            std::istringstream lines(line.substr(open + 1, close - open - 1));
-            for (std::string option; std::getline(lines, option, ';');) options += option + "\n";
-            item_at = close + 1;
-        }
-        const Bytes item = parse_bytes(line.substr(item_at, arrow - item_at));
-        const Bytes expected =
-            parse_bytes(line.substr(arrow + 2, bar == std::string::npos ? std::string::npos : bar - arrow - 2));
-        const auto findings = bar == std::string::npos ? std::nullopt : parse_findings(line.substr(bar + 1));
-        ++rows;
+struct Row {
+    int line = 0;      // in items.txt
+    std::string type;  // TYPE or TYPE/PAGE
+    std::string options;  // option lines of the format, each ended by '\n'
+    Bytes item, text;
+    std::optional<std::uint32_t> findings;
+    FormatDef format;  // the item alone in a record, under its page
+};
 
-        // TYPE/PAGE: the item under HOSTCODE=PAGE.
-        const std::size_t slash = type.find('/');
-        const std::string host_code = slash == std::string::npos ? "" : "HOSTCODE=" + type.substr(slash + 1) + "\n";
-        const std::string format = host_code + options + "RECLEN=" + std::to_string(item.size()) + "\nX,1," +
-                                   std::to_string(item.size()) + "," + type.substr(0, slash) + ",1\n";
-        FormatDef def;
+const std::vector<Row>& rows() {
+    static const std::vector<Row> table = [] {
+        std::vector<Row> out;
+        std::ifstream file(REKMO_SOURCE_DIR "/tests/data/items.txt");
+        int number = 0;
+        for (std::string line; std::getline(file, line);) {
+            ++number;
+            line = line.substr(0, line.find('#'));
+            const std::size_t arrow = line.find("=>");
+            if (arrow == std::string::npos) continue;
+            const std::size_t bar = line.find('|', arrow);
+            Row row;
+            row.line = number;
+            std::istringstream left(line.substr(0, arrow));
+            left >> row.type;
+            auto item_at = static_cast<std::size_t>(left.tellg());
+            // [LINE;LINE]: option lines of the format, naming the item X.
+            if (const std::size_t open = line.find_first_not_of(' ', item_at); open < arrow && line[open] == '[') {
+                const std::size_t close = line.find(']', open);
+                std::istringstream lines(line.substr(open + 1, close - open - 1));
+                for (std::string option; std::getline(lines, option, ';');) row.options += option + "\n";
+                item_at = close + 1;
+            }
+            row.item = parse_bytes(line.substr(item_at, arrow - item_at));
+            row.text =
+                parse_bytes(line.substr(arrow + 2, bar == std::string::npos ? std::string::npos : bar - arrow - 2));
+            if (bar != std::string::npos) row.findings = parse_findings(line.substr(bar + 1));
+            const std::size_t slash = row.type.find('/');
+            const std::string host_code =
+                slash == std::string::npos ? "" : "HOSTCODE=" + row.type.substr(slash + 1) + "\n";
+            row.format = test::format_of(host_code + row.options + "RECLEN=" + std::to_string(row.item.size()) + "\nX,1," +
+                                         std::to_string(row.item.size()) + "," + row.type.substr(0, slash) + ",1\n");
+            out.push_back(std::move(row));
+        }
+        return out;
+    }();
+    return table;
+}
+
+// Through the public converter: the item texts with their findings, and one
+// line.
+TEST(Items, ConvertAsTheTableSays) {
+    ASSERT_GT(rows().size(), 100u) << "tests/data/items.txt";
+    for (const Row& row : rows()) {
         Converter converter;
-        ASSERT_EQ(parse_format({reinterpret_cast<const std::uint8_t*>(format.data()), format.size()}, def).result,
-                  Result::OK)
-            << number;
-        ASSERT_EQ(converter.open(def).result, Result::OK) << number;
+        ASSERT_EQ(converter.open(row.format).result, Result::OK) << row.line;
         ItemTexts texts;
         Bytes lines;
-        ASSERT_EQ(converter.item_texts(item, texts, true), Result::OK);
-        ASSERT_EQ(converter.convert(item, lines), Result::OK);
-        const std::span<const std::uint8_t> text = texts.text(0);
-        EXPECT_EQ(hex(text), hex(expected)) << "items.txt:" << number;
-        EXPECT_EQ(hex(lines), hex(expected) + "0A ") << "items.txt:" << number << ", as a line";
-        // Among many records: the line kernels take all but the last few.
-        Bytes records, many_lines, expected_lines;
-        for (int r = 0; r < 80; ++r) {
-            records.insert(records.end(), item.begin(), item.end());
-            expected_lines.insert(expected_lines.end(), lines.begin(), lines.end());
-        }
-        ASSERT_EQ(converter.convert(records, many_lines), Result::OK);
-        EXPECT_TRUE(many_lines == expected_lines) << "items.txt:" << number << ", among 80 records";
-        if (findings) {
+        ASSERT_EQ(converter.item_texts(row.item, texts, true), Result::OK);
+        ASSERT_EQ(converter.convert(row.item, lines), Result::OK);
+        EXPECT_EQ(hex(texts.text(0)), hex(row.text)) << "items.txt:" << row.line;
+        EXPECT_EQ(hex(lines), hex(row.text) + "0A ") << "items.txt:" << row.line << ", as a line";
+        if (row.findings) {
             std::string names;
             for (int k = 0; k < FINDING_KINDS; ++k) {
                 if ((texts.findings[0] >> k) & 1u) names += std::string(FINDING_NAMES[k]) + " ";
             }
-            EXPECT_EQ(texts.findings[0], *findings) << "items.txt:" << number << ": found " << names;
+            EXPECT_EQ(texts.findings[0], *row.findings) << "items.txt:" << row.line << ": found " << names;
         }
     }
-    EXPECT_GT(rows, 100);
 }
+
+// On each level: the decoder's form that takes the level's kernels, and 80
+// records in a row through the level's line kernel (which takes all but the
+// last few).
+class ItemsOnLevel : public test::LevelTest {};
+
+TEST_P(ItemsOnLevel, ConvertAsTheTableSays) {
+    for (const Row& row : rows()) {
+        // A decoder alone writes no option's form.
+        const test::LevelDecoder* decoder = row.options.empty() ? test::level_decoder(row.type) : nullptr;
+        if (decoder != nullptr) {
+            EXPECT_EQ(hex(test::decode_at(*decoder, row.item, kernels())), hex(row.text)) << "items.txt:" << row.line;
+        }
+        Bytes records;
+        std::string expected;
+        for (int r = 0; r < 80; ++r) {
+            records.insert(records.end(), row.item.begin(), row.item.end());
+            expected.append(row.text.begin(), row.text.end()) += '\n';
+        }
+        EXPECT_TRUE(test::same(test::level_lines(row.format, records, kernels()), expected))
+            << "items.txt:" << row.line << ", among 80 records";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, ItemsOnLevel, testing::ValuesIn(test::EVERY_LEVEL), test::level_param_name);
 
 }  // namespace
 }  // namespace rekmo

@@ -48,7 +48,7 @@ public:
     Result write(std::span<const std::uint8_t> bytes) noexcept override {
         written_after_failure = written_after_failure || failed_;
         const std::size_t n = std::min(bytes.size(), room_ - text.size());
-        text.append(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        text.append(reinterpret_cast<const char*>(bytes.data()), n);
         failed_ = n < bytes.size();
         return failed_ ? Result::WRITE_ERROR : Result::OK;
     }
