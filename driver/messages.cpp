@@ -101,8 +101,7 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
         case Result::RECORD_LENGTH:
             return format_message(error.result, {error.record_length});
         case Result::HOST_CODE:
-            return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
-        case Result::OPTION:
+        case Result::OPTION:  // the value or line as the format file holds it
             return format_message(error.result, {MessageArg::shift_jis_text(error.value)});
         default:
             return format_message(error.result, {});
