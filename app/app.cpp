@@ -5,8 +5,8 @@
 #include <string>
 
 #include "driver/driver.hpp"
-#include "format/format.hpp"
 #include "driver/messages.hpp"
+#include "format/format.hpp"
 
 namespace rekmo {
 namespace {

@@ -57,8 +57,14 @@ void ebcdic(benchmark::State& state) {
 
 void keis_mixed(benchmark::State& state) {
     std::mt19937 rng(2);
-    const Bytes item = concat({host_text(rng, 6), {0x0A, 0x42}, double_bytes(rng, 30, 0x80), {0x0A, 0x41},
-                               host_text(rng, 8), {0x0A, 0x42}, double_bytes(rng, 10, 0x80), {0x0A, 0x41}});
+    const Bytes item = concat({host_text(rng, 6),
+                               {0x0A, 0x42},
+                               double_bytes(rng, 30, 0x80),
+                               {0x0A, 0x41},
+                               host_text(rng, 8),
+                               {0x0A, 0x42},
+                               double_bytes(rng, 10, 0x80),
+                               {0x0A, 0x41}});
     run(state, item, [](std::span<const std::uint8_t> in, std::uint8_t* out) { return decode_keis_field(in, out); });
 }
 
@@ -70,8 +76,14 @@ void keis_double(benchmark::State& state) {
 
 void jef_mixed(benchmark::State& state) {
     std::mt19937 rng(4);
-    const Bytes item = concat({host_text(rng, 6), {0x28}, double_bytes(rng, 30, 0x80), {0x29}, host_text(rng, 8),
-                               {0x28}, double_bytes(rng, 10, 0x80), {0x40, 0x40, 0x29}});
+    const Bytes item = concat({host_text(rng, 6),
+                               {0x28},
+                               double_bytes(rng, 30, 0x80),
+                               {0x29},
+                               host_text(rng, 8),
+                               {0x28},
+                               double_bytes(rng, 10, 0x80),
+                               {0x40, 0x40, 0x29}});
     run(state, item, [](std::span<const std::uint8_t> in, std::uint8_t* out) { return decode_jef_field(in, out); });
 }
 
@@ -83,8 +95,14 @@ void jef_double(benchmark::State& state) {
 
 void jis(benchmark::State& state) {
     std::mt19937 rng(6);
-    const Bytes item = concat({{'T', 'E', 'L', ' '}, {0x1B, 0x24, 0x42}, double_bytes(rng, 30, 0), {0x1B, 0x28, 0x4A},
-                               {'A', 'B', 'C'}, {0x1B, 0x24, 0x42}, double_bytes(rng, 8, 0), {0x1B, 0x28, 0x4A}});
+    const Bytes item = concat({{'T', 'E', 'L', ' '},
+                               {0x1B, 0x24, 0x42},
+                               double_bytes(rng, 30, 0),
+                               {0x1B, 0x28, 0x4A},
+                               {'A', 'B', 'C'},
+                               {0x1B, 0x24, 0x42},
+                               double_bytes(rng, 8, 0),
+                               {0x1B, 0x28, 0x4A}});
     run(state, item, [](std::span<const std::uint8_t> in, std::uint8_t* out) { return decode_jis_field(in, out); });
 }
 

@@ -21,7 +21,8 @@ std::vector<std::uint8_t> items(DecimalMode mode, std::size_t length, std::size_
         bytes[i] = static_cast<std::uint8_t>(high << 4 | below(10));
         if (i % length == length - 1) {
             const unsigned sign = signs[below(3)];
-            bytes[i] = static_cast<std::uint8_t>(mode == DECIMAL_ZONED ? sign << 4 | (bytes[i] & 0xFu) : (bytes[i] & 0xF0u) | sign);
+            bytes[i] = static_cast<std::uint8_t>(mode == DECIMAL_ZONED ? sign << 4 | (bytes[i] & 0xFu)
+                                                                       : (bytes[i] & 0xF0u) | sign);
         }
     }
     return bytes;
@@ -36,8 +37,9 @@ void decode(benchmark::State& state, DecimalMode mode) {
     for (auto _ : state) {
         for (std::size_t i = 0; i < COUNT; ++i) {
             const std::span<const std::uint8_t> item(data.data() + i * length, length);
-            const std::size_t n = Fast ? (mode == DECIMAL_ZONED ? decode_zoned_field(item, out) : decode_packed_field(item, out))
-                                      : print_decimal(decode_decimal(mode, item), out);
+            const std::size_t n =
+                Fast ? (mode == DECIMAL_ZONED ? decode_zoned_field(item, out) : decode_packed_field(item, out))
+                     : print_decimal(decode_decimal(mode, item), out);
             benchmark::DoNotOptimize(n);
             benchmark::DoNotOptimize(out);
         }

@@ -31,8 +31,8 @@ namespace {
 
 constexpr unsigned SIGN_POSITIVE = 0xC;
 constexpr unsigned SIGN_UNSIGNED = 0xF;
-constexpr int READ_DIGITS = 25;   // significant digits that are read
-constexpr int PRINT_DIGITS = 17;  // significant digits that are printed
+constexpr int READ_DIGITS = 25;                                // significant digits that are read
+constexpr int PRINT_DIGITS = 17;                               // significant digits that are printed
 constexpr std::uint64_t EXACT_LIMIT = std::uint64_t{1} << 53;  // integers up to here are exact doubles
 
 constexpr unsigned SIGN_NEGATIVE = 0xD;
@@ -204,8 +204,8 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept {
     // The exact decimal digits of the integral value (at most 309), or "inf".
     char exact[320];
     const double magnitude = value < 0 ? -value : value;
-    const std::size_t n =
-        static_cast<std::size_t>(std::to_chars(exact, exact + sizeof exact, magnitude, std::chars_format::fixed, 0).ptr - exact);
+    const std::size_t n = static_cast<std::size_t>(
+        std::to_chars(exact, exact + sizeof exact, magnitude, std::chars_format::fixed, 0).ptr - exact);
     std::size_t len = 0;
     if (value < 0) out[len++] = '-';
     if (n <= PRINT_DIGITS) {
@@ -268,7 +268,8 @@ std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, s
     if (exact) return print_integer(magnitude, is_negative(sign), out);
     const std::size_t len = print_decimal(decode_decimal(mode, item), out);
     if constexpr (Report::ACTIVE) {
-        for_each_digit(mode, item, [](unsigned) { return true; }, report);  // the half-bytes past 2^53
+        for_each_digit(
+            mode, item, [](unsigned) { return true; }, report);  // the half-bytes past 2^53
         if (!prints_its_digits(mode, item, {reinterpret_cast<const char*>(out), len})) {
             report.note(FINDING_PRECISION);
         }

@@ -133,10 +133,12 @@ std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t*
 
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
     NoReport quiet;
-    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single}, active_kernels());
+    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single},
+                        active_kernels());
 }
 
-std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const HostCodePage& page) noexcept {
     NoReport quiet;
     return decode_pairs(item, out, HostPair<NoReport>{quiet, page.pairs});
 }

@@ -40,7 +40,8 @@ constexpr std::size_t jef_bound(std::size_t n) noexcept { return n; }
 // may be twice as long as the item (host_single_bound), an FN item's is not
 // longer (host_pairs_bound).
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
-std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const HostCodePage& page) noexcept;
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                              DecodeReport& report) noexcept;
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,

@@ -28,8 +28,8 @@ namespace rekmo {
 namespace {
 
 constexpr std::uint8_t ESC = 0x1B;
-constexpr std::uint8_t DOLLAR = 0x24;       // ESC $ B
-constexpr std::uint8_t OPEN_PAREN = 0x28;   // ESC ( J, ESC ( H
+constexpr std::uint8_t DOLLAR = 0x24;      // ESC $ B
+constexpr std::uint8_t OPEN_PAREN = 0x28;  // ESC ( J, ESC ( H
 constexpr std::uint8_t FINAL_B = 0x42;
 constexpr std::uint8_t FINAL_H = 0x48;
 constexpr std::uint8_t FINAL_J = 0x4A;

@@ -29,8 +29,8 @@ namespace rekmo {
 namespace {
 
 constexpr std::uint8_t SHIFT_PREFIX = 0x0A;
-constexpr std::uint8_t SHIFT_IN = 0x42;   // after 0A: into double-byte
-constexpr std::uint8_t SHIFT_OUT = 0x41;  // after 0A: back to single-byte
+constexpr std::uint8_t SHIFT_IN = 0x42;    // after 0A: into double-byte
+constexpr std::uint8_t SHIFT_OUT = 0x41;   // after 0A: back to single-byte
 constexpr std::uint8_t KEIS_SPACE = 0x40;  // 40 40: the hosts' double-byte space, 10 3D here
 
 enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
@@ -128,23 +128,25 @@ std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t
     return decode_pairs(item, out, KeisPair<DecodeReport>{report, scalar_kernels()});
 }
 
-std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                              const HostCodePage& page) noexcept {
     NoReport quiet;
     return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single});
 }
 
-std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept {
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const HostCodePage& page) noexcept {
     NoReport quiet;
     return decode_pairs(item, out, HostPair<NoReport>{quiet, page.pairs});
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                             DecodeReport& report) noexcept {
+                              DecodeReport& report) noexcept {
     return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single});
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                               DecodeReport& report) noexcept {
+                                DecodeReport& report) noexcept {
     return decode_pairs(item, out, HostPair<DecodeReport>{report, page.pairs});
 }
 

@@ -41,10 +41,11 @@ constexpr std::size_t keis_bound(std::size_t n) noexcept { return n; }
 // may be twice as long as the item (host_single_bound), an KN item's is not
 // longer (host_pairs_bound).
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
-std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const HostCodePage& page) noexcept;
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                             DecodeReport& report) noexcept;
+                              DecodeReport& report) noexcept;
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                               DecodeReport& report) noexcept;
+                                DecodeReport& report) noexcept;
 
 }  // namespace rekmo

@@ -27,8 +27,8 @@ std::size_t sse41_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint
 std::size_t sse41_packed_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
 std::size_t sse41_zoned_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept;
 std::size_t sse41_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept;
-std::uint8_t* sse41_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records, std::size_t record_length,
-                          std::size_t count, std::uint8_t* out) noexcept;
+std::uint8_t* sse41_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records,
+                          std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
 
 std::size_t avx2_host_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                            const std::uint8_t* table) noexcept;
@@ -38,8 +38,8 @@ std::size_t avx2_keis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint
 std::size_t avx2_jef_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t avx2_jis_pairs(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept;
 std::size_t avx2_find_jef_shift(const std::uint8_t* in, std::size_t n) noexcept;
-std::uint8_t* avx2_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records, std::size_t record_length,
-                         std::size_t count, std::uint8_t* out) noexcept;
+std::uint8_t* avx2_lines(const FieldStep* fields, std::size_t field_count, const std::uint8_t* records,
+                         std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
 
 }  // namespace rekmo
 #endif

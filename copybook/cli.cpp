@@ -56,7 +56,8 @@ void print_error(const std::string& message) { std::fprintf(stderr, "rekmo-copyb
 void print_located(const std::string& kind, const std::string& path, Location at, const std::string& message) {
     std::string where = path + ":";
     if (at.line > 0) where += std::to_string(at.line) + ":" + std::to_string(at.column) + ":";
-    std::fprintf(stderr, "rekmo-copybook: %s%s %s\n", kind.c_str(), where.c_str(), platform::from_shift_jis(message).c_str());
+    std::fprintf(stderr, "rekmo-copybook: %s%s %s\n", kind.c_str(), where.c_str(),
+                 platform::from_shift_jis(message).c_str());
 }
 
 int usage_error(const std::string& message) {
@@ -70,9 +71,12 @@ bool write_stdout(std::string_view text) {
 }
 
 bool kanji_of(std::string_view value, Kanji& kanji) {
-    if (value == "keis" || value == "KEIS") kanji = Kanji::KEIS;
-    else if (value == "jef" || value == "JEF") kanji = Kanji::JEF;
-    else return false;
+    if (value == "keis" || value == "KEIS")
+        kanji = Kanji::KEIS;
+    else if (value == "jef" || value == "JEF")
+        kanji = Kanji::JEF;
+    else
+        return false;
     return true;
 }
 
@@ -111,8 +115,8 @@ int parse_options(int argc, char** argv, Command& command) {
             has_value = true;
         }
         if (name == "-o") name = "--output";
-        const bool takes_value = name == "--output" || name == "--kanji" || name == "--mixed" || name == "--redefines" ||
-                                 name == "--type" || name == "--omit";
+        const bool takes_value = name == "--output" || name == "--kanji" || name == "--mixed" ||
+                                 name == "--redefines" || name == "--type" || name == "--omit";
         if (!takes_value && has_value) return usage_error("option " + std::string(name) + " takes no value");
         if (takes_value && !has_value) {
             if (i + 1 >= argc) return usage_error("option " + std::string(name) + " needs a value");
@@ -130,7 +134,8 @@ int parse_options(int argc, char** argv, Command& command) {
             continue;  // not part of what the file says it was written with
         } else if (name == "--kanji" || name == "--mixed") {
             Kanji& kanji = name == "--kanji" ? command.options.kanji : command.options.mixed;
-            if (!kanji_of(value, kanji)) return usage_error(std::string(name) + " wants keis or jef: " + std::string(value));
+            if (!kanji_of(value, kanji))
+                return usage_error(std::string(name) + " wants keis or jef: " + std::string(value));
         } else if (name == "--redefines" || name == "--omit") {
             if (value.empty()) return usage_error(std::string(name) + " needs a name");
             (name == "--omit" ? command.options.omit : command.options.redefines).push_back(name_of(value));
@@ -144,7 +149,8 @@ int parse_options(int argc, char** argv, Command& command) {
         } else {
             return usage_error("unknown option " + std::string(arg));
         }
-        command.shown_options.push_back(std::string(name) + (takes_value ? " " + platform::to_shift_jis(std::string(value)) : ""));
+        command.shown_options.push_back(std::string(name) +
+                                        (takes_value ? " " + platform::to_shift_jis(std::string(value)) : ""));
     }
     if (operands.empty()) return usage_error("no COPYBOOK given");
     if (operands.size() > 1) return usage_error("too many operands");
@@ -155,7 +161,8 @@ int parse_options(int argc, char** argv, Command& command) {
 bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
     platform::File file;
     platform::FileInfo info;
-    if (file.open_input(path) != Result::OK || file.info(info) != Result::OK || info.kind == platform::FileKind::DIRECTORY) {
+    if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
+        info.kind == platform::FileKind::DIRECTORY) {
         print_error("cannot open " + path);
         return false;
     }
@@ -202,9 +209,11 @@ int run(int argc, char** argv) {
     Layout layout;
     Error error;
     const bool read = read_copybook(bytes, command.options, layout, error);
-    for (const Warning& warning : layout.warnings) print_located("warning: ", command.copybook, warning.at, warning.message);
+    for (const Warning& warning : layout.warnings)
+        print_located("warning: ", command.copybook, warning.at, warning.message);
     std::string text;
-    std::vector<std::string> header = {"Written by rekmo-copybook " + std::string(VERSION) + " from " + platform::to_shift_jis(command.copybook)};
+    std::vector<std::string> header = {"Written by rekmo-copybook " + std::string(VERSION) + " from " +
+                                       platform::to_shift_jis(command.copybook)};
     if (read) {
         std::string options = "Options:";
         for (const std::string& option : command.shown_options) options += " " + option;

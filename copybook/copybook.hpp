@@ -26,12 +26,12 @@ enum class Kanji { NONE, KEIS, JEF };
 
 struct Options {
     SourceForm form = SourceForm::DETECT;
-    Kanji kanji = Kanji::NONE;  // PIC N and G, NATIONAL, DISPLAY-1: KN or FN
-    Kanji mixed = Kanji::NONE;  // PIC X and A: K or F instead of E
-    std::vector<std::string> redefines;                  // redefining entries written in place of the first
+    Kanji kanji = Kanji::NONE;                            // PIC N and G, NATIONAL, DISPLAY-1: KN or FN
+    Kanji mixed = Kanji::NONE;                            // PIC X and A: K or F instead of E
+    std::vector<std::string> redefines;                   // redefining entries written in place of the first
     std::vector<std::pair<std::string, ItemType>> types;  // an entry's items get this type
-    std::vector<std::string> omit;                       // an entry's items get output 0
-    std::size_t max_items = 1'000'000;                   // more items are refused
+    std::vector<std::string> omit;                        // an entry's items get output 0
+    std::size_t max_items = 1'000'000;                    // more items are refused
 };
 
 struct Location {
@@ -64,7 +64,7 @@ struct Line {
 struct Layout {
     std::vector<Line> lines;
     std::int32_t record_length = 0;
-    std::string record;   // the record written (its name and level)
+    std::string record;                    // the record written (its name and level)
     SourceForm form = SourceForm::DETECT;  // as read: FIXED or FREE
     std::vector<Warning> warnings;
 };

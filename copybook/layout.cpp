@@ -40,8 +40,13 @@ struct Inherited {
 class Builder {
 public:
     Builder(std::vector<Entry>& entries, const Options& options, Layout& layout, Error& error)
-        : e_(entries), o_(options), out_(layout), error_(error), used_redefines_(options.redefines.size()),
-          used_types_(options.types.size()), used_omit_(options.omit.size()) {}
+        : e_(entries),
+          o_(options),
+          out_(layout),
+          error_(error),
+          used_redefines_(options.redefines.size()),
+          used_types_(options.types.size()),
+          used_omit_(options.omit.size()) {}
 
     bool run() {
         if (!tree() || !size_all(root_, Inherited{})) return false;
@@ -73,7 +78,8 @@ private:
                 open.pop_back();
             std::vector<std::size_t>& siblings = open.empty() ? root_ : e_[open.back()].kids;
             if (open.empty() && !(records_ ? is_record_level(entry.level) : entry.level == first)) {
-                error_ = copybook_error(entry.at, "level " + two_digits(entry.level) + " stands above the first entry, of level " + two_digits(first));
+                error_ = copybook_error(entry.at, "level " + two_digits(entry.level) +
+                                                      " stands above the first entry, of level " + two_digits(first));
                 return false;
             }
             if (!open.empty() && e_[open.back()].level == 77) {
@@ -101,7 +107,9 @@ private:
                 bool found = false;
                 for (std::size_t m = area_first; m < n; ++m) found = found || e_[kids[m]].name == entry.redefines;
                 if (!found) {
-                    error_ = copybook_error(entry.redefines_at, "REDEFINES " + entry.redefines + ": no entry of that name just before it at level " + two_digits(entry.level));
+                    error_ = copybook_error(entry.redefines_at, "REDEFINES " + entry.redefines +
+                                                                    ": no entry of that name just before it at level " +
+                                                                    two_digits(entry.level));
                     return false;
                 }
             } else {
@@ -113,7 +121,8 @@ private:
             here.sync = here.sync || entry.sync;
             if (!entry.kids.empty()) {
                 if (entry.has_picture) {
-                    error_ = copybook_error(entry.picture_at, entry.name + " is a group (entries stand below it): it takes no PICTURE");
+                    error_ = copybook_error(entry.picture_at,
+                                            entry.name + " is a group (entries stand below it): it takes no PICTURE");
                     return false;
                 }
                 if (!size_all(entry.kids, here)) return false;
@@ -139,7 +148,8 @@ private:
         const Usage usage = here.usage == Usage::NONE ? Usage::DISPLAY : here.usage;
         const detail::Picture& pic = entry.picture;
         auto refuse = [&](std::string message) {
-            error_ = copybook_error(entry.has_picture ? entry.picture_at : entry.at, entry.name + ": " + std::move(message));
+            error_ =
+                copybook_error(entry.has_picture ? entry.picture_at : entry.at, entry.name + ": " + std::move(message));
             return false;
         };
         if (usage == Usage::COMP1 || usage == Usage::COMP2 || usage == Usage::POINTER) {
@@ -147,7 +157,8 @@ private:
         } else if (!entry.has_picture) {
             return refuse("an elementary item needs a PICTURE");
         } else if (usage == Usage::PACKED || usage == Usage::BINARY) {
-            if (pic.category != Category::NUMERIC) return refuse(here.usage_text + " needs a numeric PICTURE (9, S, V, P)");
+            if (pic.category != Category::NUMERIC)
+                return refuse(here.usage_text + " needs a numeric PICTURE (9, S, V, P)");
             if (usage == Usage::PACKED) {
                 entry.size = pic.digits / 2 + 1;
             } else if (pic.digits > 18) {
@@ -164,7 +175,8 @@ private:
         if (entry.sign != SignPlace::NONE && !(usage == Usage::DISPLAY && pic.category == Category::NUMERIC)) {
             return refuse("SIGN applies to numeric DISPLAY items only");
         }
-        if (here.sync && (usage == Usage::BINARY || usage == Usage::COMP1 || usage == Usage::COMP2 || usage == Usage::POINTER)) {
+        if (here.sync &&
+            (usage == Usage::BINARY || usage == Usage::COMP1 || usage == Usage::COMP2 || usage == Usage::POINTER)) {
             return refuse("SYNCHRONIZED binary items are refused: their alignment depends on the compiler");
         }
         return true;
@@ -189,8 +201,9 @@ private:
                     if (o_.redefines[r] != e_[kids[m]].name) continue;
                     used_redefines_[r] = 1;
                     if (picked && chosen != m) {
-                        error_ = Error{Fault::OPTION, e_[kids[m]].at, "--redefines names both " + e_[kids[chosen]].name + " and " +
-                                                                         e_[kids[m]].name + ", which share one area"};
+                        error_ = Error{Fault::OPTION, e_[kids[m]].at,
+                                       "--redefines names both " + e_[kids[chosen]].name + " and " + e_[kids[m]].name +
+                                           ", which share one area"};
                         return false;
                     }
                     picked = true;
@@ -199,7 +212,8 @@ private:
             }
             const Entry& written = e_[kids[chosen]];
             if (records) out_.record = written.name + " (level " + two_digits(written.level) + ")";
-            const bool first_time = std::all_of(indexes_.begin(), indexes_.end(), [](std::int64_t i) { return i == 1; });
+            const bool first_time =
+                std::all_of(indexes_.begin(), indexes_.end(), [](std::int64_t i) { return i == 1; });
             for (std::size_t m = first; m < end && first_time; ++m) {
                 if (m == chosen) continue;
                 const Entry& other = e_[kids[m]];
@@ -212,8 +226,9 @@ private:
             }
             if (!entry(kids[chosen], pos, up)) return false;
             if (const std::int64_t rest = area - total(kids[chosen]); rest > 0) {
-                out_.lines.push_back(Line{"FILLER: the rest of the area " + e_[kids[first]].name + " shares with its redefinitions",
-                                          ItemDef{"FILLER", pos + total(kids[chosen]), static_cast<std::int32_t>(rest), ITEM_EBCDIC, 0}});
+                out_.lines.push_back(Line{
+                    "FILLER: the rest of the area " + e_[kids[first]].name + " shares with its redefinitions",
+                    ItemDef{"FILLER", pos + total(kids[chosen]), static_cast<std::int32_t>(rest), ITEM_EBCDIC, 0}});
                 if (!count_item(written.at)) return false;
             }
             pos += area;
@@ -255,9 +270,11 @@ private:
         if (up.sign != SignPlace::NONE && up.sign_separate) text += " SEPARATE";
         const std::int64_t scale = entry.picture.scale;
         if (entry.picture.scaled && scale > 0) {
-            text += ": rekmo prints the digits unscaled; the point goes " + std::to_string(scale) + " digits from the right";
+            text += ": rekmo prints the digits unscaled; the point goes " + std::to_string(scale) +
+                    " digits from the right";
         } else if (entry.picture.scaled && scale < 0) {
-            text += ": rekmo prints the digits unscaled; the value is the digits followed by " + std::to_string(-scale) + " zeros";
+            text += ": rekmo prints the digits unscaled; the value is the digits followed by " +
+                    std::to_string(-scale) + " zeros";
         }
         return text;
     }
@@ -277,14 +294,17 @@ private:
              ItemType type, bool output) {
         ItemDef item{std::move(name), start, static_cast<std::int32_t>(length), type, output ? 1 : 0};
         if (item.name.size() > 127) {
-            error_ = copybook_error(entry.at, entry.name + ": the name with its indexes is longer than a format file keeps (127 bytes)");
+            error_ = copybook_error(
+                entry.at, entry.name + ": the name with its indexes is longer than a format file keeps (127 bytes)");
             return false;
         }
         if (item_fault(item) != Result::OK) {
-            error_ = copybook_error(entry.at, entry.name + ": rekmo refuses " + std::to_string(length) + " bytes for this item type" +
-                                                  (type == ITEM_ZONED ? " (zoned items: at most " + std::to_string(MAX_ZONED_LENGTH) + ")"
-                                                   : type == ITEM_PACKED ? " (packed items: at most " + std::to_string(MAX_PACKED_LENGTH) + ")"
-                                                                         : ""));
+            error_ = copybook_error(
+                entry.at,
+                entry.name + ": rekmo refuses " + std::to_string(length) + " bytes for this item type" +
+                    (type == ITEM_ZONED    ? " (zoned items: at most " + std::to_string(MAX_ZONED_LENGTH) + ")"
+                     : type == ITEM_PACKED ? " (packed items: at most " + std::to_string(MAX_PACKED_LENGTH) + ")"
+                                           : ""));
             return false;
         }
         out_.lines.push_back(Line{std::move(comment), std::move(item)});
@@ -302,14 +322,16 @@ private:
         if (usage == Usage::BINARY || usage == Usage::COMP1 || usage == Usage::COMP2 || usage == Usage::POINTER) {
             if (up.type == ITEM_NONE) {
                 comment += ": binary, which rekmo does not decode; written as E with output 0 to keep its place";
-                warn(entry, up.usage_text + " is binary, which rekmo does not decode: written as an E item with output 0");
+                warn(entry,
+                     up.usage_text + " is binary, which rekmo does not decode: written as an E item with output 0");
                 return add(entry, comment, name, at, entry.size, ITEM_EBCDIC, false);
             }
         } else if (usage == Usage::PACKED) {
             type = ITEM_PACKED;
         } else if (category == Category::DOUBLE_BYTE) {
             if (o_.kanji == Kanji::NONE && up.type == ITEM_NONE) {
-                error_ = Error{Fault::OPTION, entry.at, entry.name + " is a double-byte item: give --kanji keis or --kanji jef"};
+                error_ = Error{Fault::OPTION, entry.at,
+                               entry.name + " is a double-byte item: give --kanji keis or --kanji jef"};
                 return false;
             }
             type = o_.kanji == Kanji::JEF ? ITEM_JEF_N : ITEM_KEIS_N;
@@ -330,10 +352,14 @@ private:
         const std::int64_t sign_at = leading ? at : at + digits;
         const std::int64_t digits_at = leading && up.sign_separate ? at + 1 : at;
         warn(entry, std::string(leading ? "SIGN LEADING" : "SIGN TRAILING") + (up.sign_separate ? " SEPARATE" : "") +
-                        ": rekmo reads a zoned sign from the last byte; the sign byte is written as the E item " + entry.name + "-SIGN");
-        const std::string sign_comment = "the sign byte of " + entry.name + (up.sign_separate ? " ('+' or '-')" : " (its zone holds the sign)");
+                        ": rekmo reads a zoned sign from the last byte; the sign byte is written as the E item " +
+                        entry.name + "-SIGN");
+        const std::string sign_comment =
+            "the sign byte of " + entry.name + (up.sign_separate ? " ('+' or '-')" : " (its zone holds the sign)");
         if (leading && !add(entry, sign_comment, sign_name, sign_at, 1, ITEM_EBCDIC, output)) return false;
-        if (!add(entry, comment + (up.sign_separate ? "" : ": the digits, read as unsigned"), name, digits_at, digits, ITEM_ZONED, output)) return false;
+        if (!add(entry, comment + (up.sign_separate ? "" : ": the digits, read as unsigned"), name, digits_at, digits,
+                 ITEM_ZONED, output))
+            return false;
         return leading || add(entry, sign_comment, sign_name, sign_at, 1, ITEM_EBCDIC, output);
     }
 
@@ -370,7 +396,8 @@ bool read_copybook(std::span<const std::uint8_t> text, const Options& options, L
     error = Error{};
     detail::Source source;
     std::vector<Entry> entries;
-    if (!detail::read_source(text, options.form, source, error) || !detail::parse_entries(source, entries, error)) return false;
+    if (!detail::read_source(text, options.form, source, error) || !detail::parse_entries(source, entries, error))
+        return false;
     layout.form = source.form;
     if (entries.empty()) {
         error = copybook_error(source.end, "no data description entry (a level number such as 01) in the copybook");

@@ -14,21 +14,21 @@ struct UsageWord {
 };
 
 constexpr std::array<UsageWord, 19> USAGES = {{
-    {"DISPLAY", Usage::DISPLAY},         {"DISPLAY-1", Usage::DISPLAY1},
-    {"NATIONAL", Usage::NATIONAL},       {"PACKED-DECIMAL", Usage::PACKED},
-    {"COMP-3", Usage::PACKED},           {"COMPUTATIONAL-3", Usage::PACKED},
-    {"BINARY", Usage::BINARY},           {"COMP", Usage::BINARY},
-    {"COMPUTATIONAL", Usage::BINARY},    {"COMP-4", Usage::BINARY},
-    {"COMPUTATIONAL-4", Usage::BINARY},  {"COMP-5", Usage::BINARY},
-    {"COMPUTATIONAL-5", Usage::BINARY},  {"COMP-1", Usage::COMP1},
-    {"COMPUTATIONAL-1", Usage::COMP1},   {"COMP-2", Usage::COMP2},
-    {"COMPUTATIONAL-2", Usage::COMP2},   {"POINTER", Usage::POINTER},
+    {"DISPLAY", Usage::DISPLAY},        {"DISPLAY-1", Usage::DISPLAY1},
+    {"NATIONAL", Usage::NATIONAL},      {"PACKED-DECIMAL", Usage::PACKED},
+    {"COMP-3", Usage::PACKED},          {"COMPUTATIONAL-3", Usage::PACKED},
+    {"BINARY", Usage::BINARY},          {"COMP", Usage::BINARY},
+    {"COMPUTATIONAL", Usage::BINARY},   {"COMP-4", Usage::BINARY},
+    {"COMPUTATIONAL-4", Usage::BINARY}, {"COMP-5", Usage::BINARY},
+    {"COMPUTATIONAL-5", Usage::BINARY}, {"COMP-1", Usage::COMP1},
+    {"COMPUTATIONAL-1", Usage::COMP1},  {"COMP-2", Usage::COMP2},
+    {"COMPUTATIONAL-2", Usage::COMP2},  {"POINTER", Usage::POINTER},
     {"INDEX", Usage::POINTER},
 }};
 
 constexpr std::array<std::string_view, 20> CLAUSES = {
-    "REDEFINES", "PIC",     "PICTURE", "USAGE",  "OCCURS",    "SIGN",   "LEADING",  "TRAILING", "SYNC",     "SYNCHRONIZED",
-    "JUST",      "JUSTIFIED", "BLANK", "VALUE",  "VALUES",    "GLOBAL", "EXTERNAL", "RENAMES",  "IS",       "GROUP-USAGE"};
+    "REDEFINES", "PIC",       "PICTURE", "USAGE", "OCCURS", "SIGN",   "LEADING",  "TRAILING", "SYNC", "SYNCHRONIZED",
+    "JUST",      "JUSTIFIED", "BLANK",   "VALUE", "VALUES", "GLOBAL", "EXTERNAL", "RENAMES",  "IS",   "GROUP-USAGE"};
 
 Usage usage_of(const std::string& word) {
     for (const UsageWord& u : USAGES)
@@ -64,7 +64,8 @@ public:
                 continue;
             }
             if (tok_.kind != TokenKind::WORD || !is_number(tok_.text) || tok_.text.size() > 2) {
-                if (tok_.text == "COPY") return fail("COPY is not read: put the text of the member it names in its place");
+                if (tok_.text == "COPY")
+                    return fail("COPY is not read: put the text of the member it names in its place");
                 return fail("expected a level number (01-49, 77 or 88), found " + shown());
             }
             Entry e;
@@ -120,11 +121,13 @@ private:
         if (tok_.kind == TokenKind::END) return fail("expected '.' to end the entry of " + e.name);
         if (tok_.kind != TokenKind::WORD) return fail("expected a clause or '.', found " + shown());
         const std::string word = tok_.text;
-        if (is_number(word) && word.size() <= 2) return fail("expected '.' to end the entry of " + e.name + " before level " + word);
+        if (is_number(word) && word.size() <= 2)
+            return fail("expected '.' to end the entry of " + e.name + " before level " + word);
         if (word == "REDEFINES") {
             e.redefines_at = tok_.at;
             if (!advance()) return false;
-            if (tok_.kind != TokenKind::WORD || is_keyword(tok_.text)) return fail("expected the name REDEFINES refers to, found " + shown());
+            if (tok_.kind != TokenKind::WORD || is_keyword(tok_.text))
+                return fail("expected the name REDEFINES refers to, found " + shown());
             e.redefines = tok_.text;
             return advance();
         }
@@ -140,7 +143,9 @@ private:
         if (word == "USAGE") {
             if (!advance() || !optional("IS")) return false;
             if (tok_.kind != TokenKind::WORD || usage_of(tok_.text) == Usage::NONE) {
-                return fail("expected a usage (DISPLAY, COMP-3, PACKED-DECIMAL, NATIONAL, DISPLAY-1, BINARY, COMP...), found " + shown());
+                return fail(
+                    "expected a usage (DISPLAY, COMP-3, PACKED-DECIMAL, NATIONAL, DISPLAY-1, BINARY, COMP...), found " +
+                    shown());
             }
         }
         if (const Usage usage = usage_of(tok_.text); usage != Usage::NONE) {
@@ -151,7 +156,8 @@ private:
         if (word == "OCCURS") return occurs(e);
         if (word == "SIGN" || word == "LEADING" || word == "TRAILING") {
             if (word == "SIGN" && (!advance() || !optional("IS"))) return false;
-            if (!is_word("LEADING") && !is_word("TRAILING")) return fail("expected LEADING or TRAILING, found " + shown());
+            if (!is_word("LEADING") && !is_word("TRAILING"))
+                return fail("expected LEADING or TRAILING, found " + shown());
             e.sign = tok_.text == "LEADING" ? SignPlace::LEADING : SignPlace::TRAILING;
             if (!advance()) return false;
             if (is_word("SEPARATE")) {
@@ -167,7 +173,8 @@ private:
         if (word == "JUST" || word == "JUSTIFIED") return advance() && optional("RIGHT");
         if (word == "BLANK") {
             if (!advance() || !optional("WHEN")) return false;
-            if (!is_word("ZERO") && !is_word("ZEROS") && !is_word("ZEROES")) return fail("expected ZERO, found " + shown());
+            if (!is_word("ZERO") && !is_word("ZEROS") && !is_word("ZEROES"))
+                return fail("expected ZERO, found " + shown());
             return advance();
         }
         if (word == "VALUE" || word == "VALUES") {
@@ -187,7 +194,8 @@ private:
 
     bool occurs(Entry& e) {
         if (!advance()) return false;
-        if (tok_.kind != TokenKind::WORD || !is_number(tok_.text)) return fail("expected the number of times after OCCURS, found " + shown());
+        if (tok_.kind != TokenKind::WORD || !is_number(tok_.text))
+            return fail("expected the number of times after OCCURS, found " + shown());
         e.occurs = number_of(tok_.text);
         if (e.occurs < 1) return fail("OCCURS 0 TIMES leaves no item");
         if (!advance()) return false;
@@ -235,8 +243,10 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
         std::int64_t count = 1;
         if (i < text.size() && text[i] == '(') {
             const std::size_t close = text.find(')', i);
-            const std::string_view digits = std::string_view(text).substr(i + 1, close == std::string::npos ? 0 : close - i - 1);
-            if (close == std::string::npos || !is_number(std::string(digits))) return fail(i, "expected a count such as (10) after " + std::string(1, c));
+            const std::string_view digits =
+                std::string_view(text).substr(i + 1, close == std::string::npos ? 0 : close - i - 1);
+            if (close == std::string::npos || !is_number(std::string(digits)))
+                return fail(i, "expected a count such as (10) after " + std::string(1, c));
             count = number_of(digits);
             if (count < 1) return fail(i, "a count of 0");
             i = close + 1;
@@ -270,16 +280,29 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
                     p_right = std::min(p_right + count, SIZE_CAP);
                 }
                 break;
-            case 'Z': case '*': case 'B': case '0': case '/': case ',': case '.':
-            case '+': case '-': case 'C': case 'D': case '$': case 'E':
-                return fail(symbol_at, std::string("the editing character '") + c +
-                                           "' is not supported: edited items are printed text, not host data rekmo decodes");
+            case 'Z':
+            case '*':
+            case 'B':
+            case '0':
+            case '/':
+            case ',':
+            case '.':
+            case '+':
+            case '-':
+            case 'C':
+            case 'D':
+            case '$':
+            case 'E':
+                return fail(symbol_at,
+                            std::string("the editing character '") + c +
+                                "' is not supported: edited items are printed text, not host data rekmo decodes");
             default:
                 return fail(symbol_at, detail::shown(static_cast<std::uint8_t>(c)) + " is not a PICTURE character");
         }
     }
     if (national > 0) {
-        if (alpha > 0 || pic.digits > 0 || sign || point || p_left + p_right > 0) return fail(0, "N or G mixed with other characters");
+        if (alpha > 0 || pic.digits > 0 || sign || point || p_left + p_right > 0)
+            return fail(0, "N or G mixed with other characters");
         pic.category = Category::DOUBLE_BYTE;
         pic.chars = national;
     } else if (alpha > 0) {

@@ -116,7 +116,8 @@ std::string shown(std::uint8_t c) {
 bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& source, Error& error) {
     source = Source{};
     const std::vector<std::string_view> lines = split_lines(bytes);
-    if (form == SourceForm::DETECT) form = std::all_of(lines.begin(), lines.end(), fits_fixed) ? SourceForm::FIXED : SourceForm::FREE;
+    if (form == SourceForm::DETECT)
+        form = std::all_of(lines.begin(), lines.end(), fits_fixed) ? SourceForm::FIXED : SourceForm::FREE;
     source.form = form;
     Builder builder(source);
     bool any_code = false;
@@ -137,9 +138,10 @@ bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& s
         const char indicator = line.size() > FIXED_INDICATOR ? line[FIXED_INDICATOR] : ' ';
         if (indicator == '*' || indicator == '/' || indicator == 'D' || indicator == 'd') continue;
         if (indicator != ' ' && indicator != '-') {
-            error = source_error(Location{number, 7}, "expected ' ', '*', '/', '-' or 'D' in the indicator column 7, found " +
-                                                          shown(static_cast<std::uint8_t>(indicator)) +
-                                                          " (give --free for a free-form copybook)");
+            error = source_error(Location{number, 7},
+                                 "expected ' ', '*', '/', '-' or 'D' in the indicator column 7, found " +
+                                     shown(static_cast<std::uint8_t>(indicator)) +
+                                     " (give --free for a free-form copybook)");
             return false;
         }
         const std::string_view code =
@@ -155,7 +157,8 @@ bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& s
             continue;
         }
         if (builder.in_literal()) {
-            error = source_error(builder.literal_at(), "the literal is not closed, and the next line does not continue it");
+            error =
+                source_error(builder.literal_at(), "the literal is not closed, and the next line does not continue it");
             return false;
         }
         builder.line_break(number);
@@ -167,7 +170,8 @@ bool read_source(std::span<const std::uint8_t> bytes, SourceForm form, Source& s
         return false;
     }
     source.end = lines.empty() ? Location{1, 1}
-                               : Location{static_cast<std::int64_t>(lines.size()), static_cast<std::int64_t>(lines.back().size()) + 1};
+                               : Location{static_cast<std::int64_t>(lines.size()),
+                                          static_cast<std::int64_t>(lines.back().size()) + 1};
     return true;
 }
 

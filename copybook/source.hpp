@@ -21,10 +21,10 @@ inline bool is_sjis_trail(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b !
 std::string shown(std::uint8_t c);
 
 struct Source {
-    std::string text;              // code, lines joined by '\n'
-    std::vector<Location> where;   // where each byte of text stood
+    std::string text;             // code, lines joined by '\n'
+    std::vector<Location> where;  // where each byte of text stood
     SourceForm form = SourceForm::FIXED;
-    Location end;                  // just after the last byte
+    Location end;  // just after the last byte
 };
 
 // Builds the code text; false with `error` for a line no form allows.

@@ -18,15 +18,24 @@ void append_comment(std::string& out, std::string_view text) {
 
 const char* type_letters(ItemType type) {
     switch (type) {
-        case ITEM_EBCDIC: return "E";
-        case ITEM_PACKED: return "P";
-        case ITEM_ZONED: return "Z";
-        case ITEM_JIS: return "J";
-        case ITEM_JEF: return "F";
-        case ITEM_JEF_N: return "FN";
-        case ITEM_KEIS: return "K";
-        case ITEM_KEIS_N: return "KN";
-        case ITEM_NONE: break;
+        case ITEM_EBCDIC:
+            return "E";
+        case ITEM_PACKED:
+            return "P";
+        case ITEM_ZONED:
+            return "Z";
+        case ITEM_JIS:
+            return "J";
+        case ITEM_JEF:
+            return "F";
+        case ITEM_JEF_N:
+            return "FN";
+        case ITEM_KEIS:
+            return "K";
+        case ITEM_KEIS_N:
+            return "KN";
+        case ITEM_NONE:
+            break;
     }
     return "?";
 }
@@ -56,7 +65,8 @@ bool reads_back(std::string_view text, const Layout& layout, Error& error) {
         if (line.item.length == 0) continue;
         const ItemDef& want = line.item;
         same = same && n < def.items.size() && def.items[n].name == want.name && def.items[n].start == want.start &&
-               def.items[n].length == want.length && def.items[n].type == want.type && def.items[n].output == want.output;
+               def.items[n].length == want.length && def.items[n].type == want.type &&
+               def.items[n].output == want.output;
         ++n;
     }
     if (same && n == def.items.size()) return true;

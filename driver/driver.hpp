@@ -4,15 +4,15 @@
 // rekmo's message, the Python module raises).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
-#include <atomic>
 #include <string>
 
+#include "common/result.hpp"
 #include "format/format.hpp"
 #include "platform/platform.hpp"
 #include "rekmo/rekmo.hpp"
-#include "common/result.hpp"
 
 namespace rekmo {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "format/format.hpp"
 #include "common/result.hpp"
+#include "format/format.hpp"
 
 namespace rekmo {
 

@@ -33,7 +33,7 @@ constexpr std::size_t MAX_PIECE = 1023;          // bytes per line read
 constexpr std::size_t SHORT_LINE = 3;            // shorter lines are skipped
 constexpr std::string_view RECLEN_KEY = "RECLEN=";
 constexpr std::string_view HOST_CODE_KEY = "HOSTCODE=";
-constexpr std::size_t ITEM_FIELDS = 5;  // name,start,length,type,output
+constexpr std::size_t ITEM_FIELDS = 5;   // name,start,length,type,output
 constexpr std::int32_t MAX_SCALE = 300;  // implied decimal places either way: a Z item's digits at most
 
 constexpr bool is_blank(char c) noexcept {

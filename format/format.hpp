@@ -97,9 +97,9 @@ struct ItemDef {
 };
 
 struct FormatDef {
-    std::vector<ItemDef> items;        // in the order of the item lines
-    std::int32_t record_length = -1;   // after loading: RECLEN, else the largest end
-    bool record_length_given = false;  // a RECLEN line with a value above 0 decided it
+    std::vector<ItemDef> items;           // in the order of the item lines
+    std::int32_t record_length = -1;      // after loading: RECLEN, else the largest end
+    bool record_length_given = false;     // a RECLEN line with a value above 0 decided it
     HostCode host_code = HostCode::NONE;  // the last HOSTCODE line's
     // The first HOSTCODE line naming no host code page: its value, and how
     // many item lines came before it (faults are told in line order).

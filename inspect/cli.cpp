@@ -38,9 +38,7 @@ constexpr std::string_view HELP =
     "rekmo would refuse the format; 2 on a usage error, a file that cannot be\n"
     "opened or read, or a report that cannot be written.\n";
 
-void print_error(const std::string& message) {
-    std::fprintf(stderr, "rekmo-inspect: %s\n", message.c_str());
-}
+void print_error(const std::string& message) { std::fprintf(stderr, "rekmo-inspect: %s\n", message.c_str()); }
 
 int usage_error(const std::string& message) {
     print_error(message);
@@ -102,12 +100,14 @@ int parse_options(int argc, char** argv, Options& options) {
         } else if (name == "--strict") {
             options.strict = true;
         } else if (name == "--records") {
-            if (!parse_records(value, options)) return usage_error("--records wants FIRST[:COUNT], FIRST from 1: " + shown_text(value));
+            if (!parse_records(value, options))
+                return usage_error("--records wants FIRST[:COUNT], FIRST from 1: " + shown_text(value));
             options.records_given = true;
         } else if (name == "--threads") {
             std::uint64_t n = 0;
             if (!parse_number(value, n) || n == 0 || n > MAX_THREADS) {
-                return usage_error("--threads wants a number from 1 to " + std::to_string(MAX_THREADS) + ": " + shown_text(value));
+                return usage_error("--threads wants a number from 1 to " + std::to_string(MAX_THREADS) + ": " +
+                                   shown_text(value));
             }
             options.threads = static_cast<unsigned>(n);
             threads_given = true;

@@ -44,7 +44,8 @@ std::string line_end_pattern(const std::vector<std::uint8_t>& head, std::int64_t
         const std::uint64_t strides = head.size() / stride;
         if (strides < LINE_ENDS_NEEDED) continue;
         bool every = true;
-        for (std::uint64_t k = 1; k <= strides && every; ++k) every = bytes.substr(k * stride - end.size(), end.size()) == end;
+        for (std::uint64_t k = 1; k <= strides && every; ++k)
+            every = bytes.substr(k * stride - end.size(), end.size()) == end;
         if (!every || static_cast<std::int64_t>(stride) == record_length) continue;
         const std::string name = end.size() == 2 ? "CR LF (0D 0A)" : "LF (0A)";
         return name + " ends every " + std::to_string(stride) + " bytes from the start: a file transferred as text, " +
@@ -86,9 +87,11 @@ HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::
     if (check.remainder != 0) {
         check.suggested_lengths = dividing_lengths(size, record_length);
         if (check.remainder <= tail.size()) {
-            const std::vector<std::uint8_t> extra(tail.end() - static_cast<std::ptrdiff_t>(check.remainder), tail.end());
-            check.damage.push_back("the " + std::to_string(check.remainder) + " bytes after the last whole record are " +
-                                   hex_text(extra, " ") + (extra.back() == 0x1A ? " (1A: an end-of-file mark)" : ""));
+            const std::vector<std::uint8_t> extra(tail.end() - static_cast<std::ptrdiff_t>(check.remainder),
+                                                  tail.end());
+            check.damage.push_back("the " + std::to_string(check.remainder) +
+                                   " bytes after the last whole record are " + hex_text(extra, " ") +
+                                   (extra.back() == 0x1A ? " (1A: an end-of-file mark)" : ""));
         }
     }
     if (std::string s = line_end_pattern(head, record_length); !s.empty()) check.damage.push_back(std::move(s));

@@ -20,19 +20,19 @@ namespace rekmo::inspect {
 // --- The layout ---
 
 enum class LayoutKind {
-    REJECTED,     // an item rekmo refuses (its fault says why)
-    OVERLAP,      // two items share bytes
-    GAP,          // record bytes no item covers
-    PAST_RECORD,  // an item ends after the record (its bytes there read as 00)
-    ODD_LENGTH,   // a KN or FN item of odd length: its last byte is never converted
+    REJECTED,        // an item rekmo refuses (its fault says why)
+    OVERLAP,         // two items share bytes
+    GAP,             // record bytes no item covers
+    PAST_RECORD,     // an item ends after the record (its bytes there read as 00)
+    ODD_LENGTH,      // a KN or FN item of odd length: its last byte is never converted
     OPTION_REFUSED,  // an option line rekmo refuses (its OptionFault says why)
 };
 
 struct LayoutFinding {
     LayoutKind kind = LayoutKind::GAP;
-    std::size_t item = 0;   // 1-based item number (REJECTED, OVERLAP, PAST_RECORD, ODD_LENGTH)
-    std::size_t other = 0;  // OVERLAP: the earlier item it overlaps
-    std::int64_t first = 0; // 1-based byte positions concerned (OVERLAP, GAP, PAST_RECORD)
+    std::size_t item = 0;    // 1-based item number (REJECTED, OVERLAP, PAST_RECORD, ODD_LENGTH)
+    std::size_t other = 0;   // OVERLAP: the earlier item it overlaps
+    std::int64_t first = 0;  // 1-based byte positions concerned (OVERLAP, GAP, PAST_RECORD)
     std::int64_t last = 0;
     Result fault = Result::OK;  // REJECTED: ITEM_SIZE, ITEM_TYPE or ITEM_POSITION
     std::size_t option = 0;     // OPTION_REFUSED: 1-based number among the option lines
@@ -42,11 +42,11 @@ struct LayoutFinding {
 struct Layout {
     std::string path;
     FormatDef format;
-    FormatError error;                      // what load_format said: OK, or the fault rekmo reports first
-    std::string message;                    // rekmo's message for it, in UTF-8; empty when accepted
-    std::vector<Result> item_faults;        // one per item: its first fault, or OK
-    std::vector<OptionFault> option_faults; // one per option line
-    std::vector<ItemForm> item_forms;       // one per item: how the options print it
+    FormatError error;                       // what load_format said: OK, or the fault rekmo reports first
+    std::string message;                     // rekmo's message for it, in UTF-8; empty when accepted
+    std::vector<Result> item_faults;         // one per item: its first fault, or OK
+    std::vector<OptionFault> option_faults;  // one per option line
+    std::vector<ItemForm> item_forms;        // one per item: how the options print it
     std::vector<LayoutFinding> findings;
 
     // Read whole: it could be opened and read, and it ended within 16 MiB.
@@ -67,8 +67,8 @@ std::vector<LayoutFinding> layout_findings(const FormatDef& format);
 struct HostCheck {
     std::string path;
     std::uint64_t size = 0;
-    std::uint64_t records = 0;    // whole records
-    std::uint64_t remainder = 0;  // bytes after them
+    std::uint64_t records = 0;                    // whole records
+    std::uint64_t remainder = 0;                  // bytes after them
     std::vector<std::int64_t> suggested_lengths;  // record lengths that divide the size, nearest first
     std::vector<std::string> damage;              // signs of a file damaged in transfer, as sentences
 };
@@ -83,10 +83,10 @@ HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::
 
 // Converted item: the text exactly as rekmo writes it, and what was found.
 struct ItemSample {
-    std::size_t item = 0;             // 1-based item number
-    std::vector<std::uint8_t> raw;    // the item's bytes (past the record: 00)
-    std::string text;                 // Shift_JIS
-    std::uint32_t findings = 0;       // Finding bits
+    std::size_t item = 0;           // 1-based item number
+    std::vector<std::uint8_t> raw;  // the item's bytes (past the record: 00)
+    std::string text;               // Shift_JIS
+    std::uint32_t findings = 0;     // Finding bits
 };
 
 struct RecordSample {

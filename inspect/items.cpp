@@ -28,7 +28,8 @@ constexpr const char* FINDING_TEXTS[] = {
     "a sign half-byte other than C, D or F (read as negative)",
     "the printed number differs from the digits (more than 17 significant digits print as zeros)",
     "a character of the hosts' single-byte code (katakana punctuation, small kana, the long-vowel mark, "
-    "the pound sign, the broken bar, ` ~ { } $) is written as a space: HOSTCODE=JEF on a JEF host, HOSTCODE=KEIS83 on a KEIS host "
+    "the pound sign, the broken bar, ` ~ { } $) is written as a space: HOSTCODE=JEF on a JEF host, HOSTCODE=KEIS83 on "
+    "a KEIS host "
     "converts it",
     "JEF keeps the 1978 ordering: this code is the other kanji of a swapped pair, or another form of it; "
     "HOSTCODE=JEF converts it as the host meant",

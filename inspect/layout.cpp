@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "inspect/inspect.hpp"
 #include "driver/messages.hpp"
+#include "inspect/inspect.hpp"
 
 namespace rekmo::inspect {
 

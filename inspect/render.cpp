@@ -17,7 +17,8 @@ namespace {
 constexpr std::size_t HEX_PER_LINE = 16;  // bytes per line of an item's hex under its row
 
 std::string display(std::string_view sjis) {
-    return sjis_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()}, Escape::CONTROLS_AND_BACKSLASH);
+    return sjis_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()},
+                        Escape::CONTROLS_AND_BACKSLASH);
 }
 
 }  // namespace
@@ -43,10 +44,14 @@ const char* type_letter(ItemType type) noexcept {
 
 const char* host_code_name(HostCode code) noexcept {
     switch (code) {
-        case HostCode::JEF: return "JEF";
-        case HostCode::KEIS78: return "KEIS78";
-        case HostCode::KEIS83: return "KEIS83";
-        case HostCode::NONE: break;
+        case HostCode::JEF:
+            return "JEF";
+        case HostCode::KEIS78:
+            return "KEIS78";
+        case HostCode::KEIS83:
+            return "KEIS83";
+        case HostCode::NONE:
+            break;
     }
     return "";
 }
@@ -61,15 +66,24 @@ const char* host_code_scope(HostCode code) noexcept {
 
 const char* fault_name(Result fault) noexcept {
     switch (fault) {
-        case Result::ITEM_SIZE: return "size";
-        case Result::ITEM_TYPE: return "type";
-        case Result::ITEM_POSITION: return "position";
-        case Result::RECORD_LENGTH: return "record_length";
-        case Result::HOST_CODE: return "host_code";
-        case Result::OPTION: return "option";
-        case Result::CANNOT_OPEN: return "cannot_open";
-        case Result::OUT_OF_MEMORY: return "out_of_memory";
-        default: break;
+        case Result::ITEM_SIZE:
+            return "size";
+        case Result::ITEM_TYPE:
+            return "type";
+        case Result::ITEM_POSITION:
+            return "position";
+        case Result::RECORD_LENGTH:
+            return "record_length";
+        case Result::HOST_CODE:
+            return "host_code";
+        case Result::OPTION:
+            return "option";
+        case Result::CANNOT_OPEN:
+            return "cannot_open";
+        case Result::OUT_OF_MEMORY:
+            return "out_of_memory";
+        default:
+            break;
     }
     return "";
 }
@@ -82,11 +96,13 @@ std::string fault_reason(const ItemDef& item, Result fault) {
             if (item.length > MAX_RECORD_LENGTH) return "invalid size: longer than 16 MiB";
             if (item.type == ITEM_ZONED) return "invalid size: a Z item longer than 300 bytes";
             return "invalid size: a P item longer than 150 bytes";
-        case Result::ITEM_TYPE: return "invalid type: no known type letter";
+        case Result::ITEM_TYPE:
+            return "invalid type: no known type letter";
         case Result::ITEM_POSITION:
             if (item.start < 0) return "invalid position: below 1";
             return "invalid position: the item ends beyond 16 MiB";
-        default: return fault_name(fault);
+        default:
+            return fault_name(fault);
     }
 }
 
@@ -104,32 +120,46 @@ std::vector<std::string> csv_word_names(std::uint8_t words) {
 
 const char* sign_form_name(SignForm form) noexcept {
     switch (form) {
-        case SignForm::LEADING: return "LEADING";
-        case SignForm::LEADING_SEPARATE: return "LEADING SEPARATE";
-        case SignForm::TRAILING_SEPARATE: return "TRAILING SEPARATE";
-        case SignForm::TRAILING: break;
+        case SignForm::LEADING:
+            return "LEADING";
+        case SignForm::LEADING_SEPARATE:
+            return "LEADING SEPARATE";
+        case SignForm::TRAILING_SEPARATE:
+            return "TRAILING SEPARATE";
+        case SignForm::TRAILING:
+            break;
     }
     return "TRAILING";
 }
 
 const char* option_kind_name(OptionKind kind) noexcept {
     switch (kind) {
-        case OptionKind::CSV: return "csv";
-        case OptionKind::SCALE: return "scale";
-        case OptionKind::SIGN: return "sign";
-        case OptionKind::DIGITS: return "digits";
+        case OptionKind::CSV:
+            return "csv";
+        case OptionKind::SCALE:
+            return "scale";
+        case OptionKind::SIGN:
+            return "sign";
+        case OptionKind::DIGITS:
+            return "digits";
     }
     return "";
 }
 
 const char* option_fault_name(OptionFault fault) noexcept {
     switch (fault) {
-        case OptionFault::MALFORMED: return "malformed";
-        case OptionFault::NO_ITEM: return "no_item";
-        case OptionFault::SIGN_OF_PACKED: return "sign_of_packed";
-        case OptionFault::REPEATED: return "repeated";
-        case OptionFault::DIGITS_AND_SCALE: return "digits_and_scale";
-        case OptionFault::NONE: break;
+        case OptionFault::MALFORMED:
+            return "malformed";
+        case OptionFault::NO_ITEM:
+            return "no_item";
+        case OptionFault::SIGN_OF_PACKED:
+            return "sign_of_packed";
+        case OptionFault::REPEATED:
+            return "repeated";
+        case OptionFault::DIGITS_AND_SCALE:
+            return "digits_and_scale";
+        case OptionFault::NONE:
+            break;
     }
     return "";
 }
@@ -140,18 +170,26 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
     switch (fault) {
         case OptionFault::MALFORMED:
             switch (line.kind) {
-                case OptionKind::CSV: return "a word is empty or none of QUOTE, HEADER, EXACT, TRIM";
-                case OptionKind::SCALE: return "SCALE wants a name and a whole number from -300 to 300";
-                case OptionKind::SIGN: return "SIGN wants a name and LEADING, LEADING SEPARATE or TRAILING SEPARATE";
-                case OptionKind::DIGITS: return "DIGITS wants a name alone";
+                case OptionKind::CSV:
+                    return "a word is empty or none of QUOTE, HEADER, EXACT, TRIM";
+                case OptionKind::SCALE:
+                    return "SCALE wants a name and a whole number from -300 to 300";
+                case OptionKind::SIGN:
+                    return "SIGN wants a name and LEADING, LEADING SEPARATE or TRAILING SEPARATE";
+                case OptionKind::DIGITS:
+                    return "DIGITS wants a name alone";
             }
             break;
         case OptionFault::NO_ITEM:
             return line.kind == OptionKind::SIGN ? "no Z item is named " + name : "no P or Z item is named " + name;
-        case OptionFault::SIGN_OF_PACKED: return "a P item is named " + name + ": P keeps its sign in its last half-byte";
-        case OptionFault::REPEATED: return "an earlier line gives " + name + " the same option";
-        case OptionFault::DIGITS_AND_SCALE: return "DIGITS and SCALE both name " + name;
-        case OptionFault::NONE: break;
+        case OptionFault::SIGN_OF_PACKED:
+            return "a P item is named " + name + ": P keeps its sign in its last half-byte";
+        case OptionFault::REPEATED:
+            return "an earlier line gives " + name + " the same option";
+        case OptionFault::DIGITS_AND_SCALE:
+            return "DIGITS and SCALE both name " + name;
+        case OptionFault::NONE:
+            break;
     }
     return {};
 }
@@ -163,7 +201,8 @@ std::string number_form_text(const ItemForm& form) {
     std::string out;
     if (form.digits) out = "digits";
     if (form.scale != 0) out = "scale " + std::to_string(form.scale);
-    if (form.sign != SignForm::TRAILING) out += (out.empty() ? "" : ", ") + std::string("sign ") + sign_form_name(form.sign);
+    if (form.sign != SignForm::TRAILING)
+        out += (out.empty() ? "" : ", ") + std::string("sign ") + sign_form_name(form.sign);
     return out.empty() ? "exact" : out;
 }
 
@@ -181,14 +220,18 @@ std::string layout_sentence(const Layout& layout, const LayoutFinding& f) {
     const auto range = [&] { return std::to_string(f.first) + "-" + std::to_string(f.last); };
     switch (f.kind) {
         case LayoutKind::REJECTED:
-            return "item " + std::to_string(f.item) + " is refused: " + fault_reason(layout.format.items[f.item - 1], f.fault);
+            return "item " + std::to_string(f.item) +
+                   " is refused: " + fault_reason(layout.format.items[f.item - 1], f.fault);
         case LayoutKind::OVERLAP:
-            return "item " + std::to_string(f.item) + " overlaps item " + std::to_string(f.other) + " at bytes " + range();
-        case LayoutKind::GAP: return "bytes " + range() + " belong to no item";
+            return "item " + std::to_string(f.item) + " overlaps item " + std::to_string(f.other) + " at bytes " +
+                   range();
+        case LayoutKind::GAP:
+            return "bytes " + range() + " belong to no item";
         case LayoutKind::PAST_RECORD:
             return "item " + std::to_string(f.item) + " ends past the record: its bytes " + range() + " read as 00";
         case LayoutKind::ODD_LENGTH:
-            return "item " + std::to_string(f.item) + " is double-byte only with an odd length: its last byte is never converted";
+            return "item " + std::to_string(f.item) +
+                   " is double-byte only with an odd length: its last byte is never converted";
         case LayoutKind::OPTION_REFUSED: {
             const OptionLine& line = layout.format.options[f.option - 1];
             return "the line " + display(line.text) + " is refused: " + option_fault_reason(line, f.option_fault);
@@ -236,7 +279,9 @@ private:
     std::vector<std::vector<std::string>> extra_;
 };
 
-std::string item_name(const Layout& layout, std::size_t number) { return display(layout.format.items[number - 1].name); }
+std::string item_name(const Layout& layout, std::size_t number) {
+    return display(layout.format.items[number - 1].name);
+}
 
 void text_layout(const Layout& layout, std::string& out) {
     const FormatDef& format = layout.format;
@@ -245,8 +290,8 @@ void text_layout(const Layout& layout, std::string& out) {
     out += "Record length: " + std::to_string(format.record_length) + " bytes (" +
            (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n";
     if (format.host_code != HostCode::NONE) {
-        out += std::string("Host code: ") + host_code_name(format.host_code) + " (" + host_code_scope(format.host_code) +
-               ")\n";
+        out += std::string("Host code: ") + host_code_name(format.host_code) + " (" +
+               host_code_scope(format.host_code) + ")\n";
     }
     if (!format.options.empty()) {
         // The CSV words of all CSV lines, each option line as read, and in
@@ -269,9 +314,13 @@ void text_layout(const Layout& layout, std::string& out) {
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
         const Result fault = i < layout.item_faults.size() ? layout.item_faults[i] : Result::OK;
-        std::vector<std::string> row = {std::to_string(i + 1), display(item.name), std::to_string(item.start + 1),
-                                        std::to_string(item.length), std::to_string(item.start + item.length),
-                                        type_letter(item.type), item.output != 0 ? "yes" : "no",
+        std::vector<std::string> row = {std::to_string(i + 1),
+                                        display(item.name),
+                                        std::to_string(item.start + 1),
+                                        std::to_string(item.length),
+                                        std::to_string(item.start + item.length),
+                                        type_letter(item.type),
+                                        item.output != 0 ? "yes" : "no",
                                         fault == Result::OK ? "" : fault_name(fault)};
         if (forms) row.insert(row.end() - 1, number_form_text(layout.item_forms[i]));
         table.add(std::move(row));
@@ -334,10 +383,11 @@ void text_scan(const Report& report, std::string& out) {
             if (n == 0) continue;
             any = true;
             std::string first;
-            for (const std::uint64_t r : item.first[static_cast<std::size_t>(k)]) first += (first.empty() ? "" : ", ") + std::to_string(r);
+            for (const std::uint64_t r : item.first[static_cast<std::size_t>(k)])
+                first += (first.empty() ? "" : ", ") + std::to_string(r);
             out += "  item " + std::to_string(item.item) + " " + item_name(report.layout, item.item) + ": " +
-                   finding_name(k) + " in " + std::to_string(n) + (n == 1 ? " record" : " records") + " (first: " + first +
-                   ")\n    " + finding_text(k) + "\n";
+                   finding_name(k) + " in " + std::to_string(n) + (n == 1 ? " record" : " records") +
+                   " (first: " + first + ")\n    " + finding_text(k) + "\n";
         }
     }
     if (!any) out += "  no findings in any item\n";
@@ -349,7 +399,10 @@ void text_scan(const Report& report, std::string& out) {
 std::size_t utf8_sequence(std::string_view s) noexcept {
     const auto b0 = static_cast<unsigned char>(s[0]);
     if (b0 < 0x80) return 1;
-    const std::size_t n = b0 >= 0xC2 && b0 <= 0xDF ? 2 : b0 >= 0xE0 && b0 <= 0xEF ? 3 : b0 >= 0xF0 && b0 <= 0xF4 ? 4 : 0;
+    const std::size_t n = b0 >= 0xC2 && b0 <= 0xDF   ? 2
+                          : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                          : b0 >= 0xF0 && b0 <= 0xF4 ? 4
+                                                     : 0;
     if (n == 0 || s.size() < n) return 0;
     const auto b1 = static_cast<unsigned char>(s[1]);
     // No overlong forms, no surrogates, nothing above U+10FFFF.
@@ -423,7 +476,8 @@ std::string json_layout(const Layout& layout) {
     out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
     if (format.host_code != HostCode::NONE) out += ",\"host_code\":" + json_string(host_code_name(format.host_code));
     if (!format.options.empty()) {
-        out += ",\"csv\":" + json_array(csv_word_names(csv_words(format)), [](const std::string& w) { return json_string(w); });
+        out += ",\"csv\":" +
+               json_array(csv_word_names(csv_words(format)), [](const std::string& w) { return json_string(w); });
         out += ",\"options\":[";
         for (std::size_t j = 0; j < format.options.size(); ++j) {
             const OptionLine& line = format.options[j];
@@ -438,31 +492,35 @@ std::string json_layout(const Layout& layout) {
     for (std::size_t i = 0; i < format.items.size(); ++i) {
         const ItemDef& item = format.items[i];
         const Result fault = i < layout.item_faults.size() ? layout.item_faults[i] : Result::OK;
-        out += (i > 0 ? "," : "") + std::string("{\"number\":") + std::to_string(i + 1) + ",\"name\":" +
-               json_string(display(item.name)) + ",\"position\":" + std::to_string(item.start + 1) +
+        out += (i > 0 ? "," : "") + std::string("{\"number\":") + std::to_string(i + 1) +
+               ",\"name\":" + json_string(display(item.name)) + ",\"position\":" + std::to_string(item.start + 1) +
                ",\"length\":" + std::to_string(item.length) + ",\"end\":" + std::to_string(item.start + item.length) +
-               ",\"type\":" + json_string(type_letter(item.type)) + ",\"output\":" + (item.output != 0 ? "true" : "false") +
+               ",\"type\":" + json_string(type_letter(item.type)) +
+               ",\"output\":" + (item.output != 0 ? "true" : "false") +
                ",\"refused\":" + (fault == Result::OK ? std::string("null") : json_string(fault_name(fault)));
         if (i < layout.item_forms.size() && layout.item_forms[i].exact) {
             const ItemForm& form = layout.item_forms[i];
-            out += ",\"number_form\":{\"scale\":" + std::to_string(form.scale) + ",\"sign\":" +
-                   json_string(sign_form_name(form.sign)) + ",\"digits\":" + (form.digits ? "true" : "false") + "}";
+            out += ",\"number_form\":{\"scale\":" + std::to_string(form.scale) +
+                   ",\"sign\":" + json_string(sign_form_name(form.sign)) +
+                   ",\"digits\":" + (form.digits ? "true" : "false") + "}";
         }
         out += "}";
     }
     out += "],\"findings\":" + json_array(layout.findings, [&](const LayoutFinding& f) {
-        static constexpr const char* KINDS[] = {"refused", "overlap", "gap", "past_record", "odd_length", "refused_option"};
-        std::string o = "{\"kind\":" + json_string(KINDS[static_cast<int>(f.kind)]);
-        if (f.item != 0) o += ",\"item\":" + std::to_string(f.item);
-        if (f.other != 0) o += ",\"other_item\":" + std::to_string(f.other);
-        if (f.kind == LayoutKind::OPTION_REFUSED) {
-            o += ",\"option\":" + std::to_string(f.option) + ",\"fault\":" + json_string(option_fault_name(f.option_fault));
-        } else if (f.kind != LayoutKind::REJECTED) {
-            o += ",\"first\":" + std::to_string(f.first) + ",\"last\":" + std::to_string(f.last);
-        }
-        if (f.kind == LayoutKind::REJECTED) o += ",\"fault\":" + json_string(fault_name(f.fault));
-        return o + ",\"text\":" + json_string(layout_sentence(layout, f)) + "}";
-    });
+               static constexpr const char* KINDS[] = {"refused",     "overlap",    "gap",
+                                                       "past_record", "odd_length", "refused_option"};
+               std::string o = "{\"kind\":" + json_string(KINDS[static_cast<int>(f.kind)]);
+               if (f.item != 0) o += ",\"item\":" + std::to_string(f.item);
+               if (f.other != 0) o += ",\"other_item\":" + std::to_string(f.other);
+               if (f.kind == LayoutKind::OPTION_REFUSED) {
+                   o += ",\"option\":" + std::to_string(f.option) +
+                        ",\"fault\":" + json_string(option_fault_name(f.option_fault));
+               } else if (f.kind != LayoutKind::REJECTED) {
+                   o += ",\"first\":" + std::to_string(f.first) + ",\"last\":" + std::to_string(f.last);
+               }
+               if (f.kind == LayoutKind::REJECTED) o += ",\"fault\":" + json_string(fault_name(f.fault));
+               return o + ",\"text\":" + json_string(layout_sentence(layout, f)) + "}";
+           });
     return out + "}";
 }
 
@@ -490,18 +548,22 @@ std::string json_record(const RecordSample& record) {
 }
 
 std::string json_scan(const Scan& scan) {
-    return "{\"records\":" + std::to_string(scan.records) + ",\"items\":" + json_array(scan.items, [](const ItemScan& item) {
-        std::string o = "{\"item\":" + std::to_string(item.item) + ",\"findings\":{";
-        bool first_kind = true;
-        for (int k = 0; k < FINDING_KINDS; ++k) {
-            const auto i = static_cast<std::size_t>(k);
-            if (item.records[i] == 0) continue;
-            o += (first_kind ? "" : ",") + json_string(finding_name(k)) + ":{\"records\":" + std::to_string(item.records[i]) +
-                 ",\"first\":" + json_array(item.first[i], [](std::uint64_t v) { return std::to_string(v); }) + "}";
-            first_kind = false;
-        }
-        return o + "}}";
-    }) + "}";
+    return "{\"records\":" + std::to_string(scan.records) + ",\"items\":" +
+           json_array(scan.items,
+                      [](const ItemScan& item) {
+                          std::string o = "{\"item\":" + std::to_string(item.item) + ",\"findings\":{";
+                          bool first_kind = true;
+                          for (int k = 0; k < FINDING_KINDS; ++k) {
+                              const auto i = static_cast<std::size_t>(k);
+                              if (item.records[i] == 0) continue;
+                              o += (first_kind ? "" : ",") + json_string(finding_name(k)) +
+                                   ":{\"records\":" + std::to_string(item.records[i]) + ",\"first\":" +
+                                   json_array(item.first[i], [](std::uint64_t v) { return std::to_string(v); }) + "}";
+                              first_kind = false;
+                          }
+                          return o + "}}";
+                      }) +
+           "}";
 }
 
 }  // namespace
@@ -544,7 +606,8 @@ std::string ReportParts::tail(const Report& report) const {
     std::string out = "]";
     out += ",\"scan\":" + (report.scan ? json_scan(*report.scan) : std::string("null"));
     out += ",\"findings\":" + std::string(has_findings(report) ? "true" : "false");
-    if (!report.notes.empty()) out += ",\"notes\":" + json_array(report.notes, [](const std::string& note) { return json_string(note); });
+    if (!report.notes.empty())
+        out += ",\"notes\":" + json_array(report.notes, [](const std::string& note) { return json_string(note); });
     return out + "}\n";
 }
 

@@ -10,11 +10,11 @@
 #include <optional>
 #include <thread>
 
+#include "driver/driver.hpp"
 #include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
 #include "platform/platform.hpp"
-#include "driver/driver.hpp"
 
 namespace rekmo::inspect {
 namespace {
@@ -172,9 +172,8 @@ bool looks_like_host_data(std::span<const std::uint8_t> bytes, const Layout& lay
                     [](Result fault) { return fault == Result::OK; })) {
         return false;
     }
-    const bool control = std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) {
-        return b < 0x20 && b != '\t' && b != '\r' && b != '\n';
-    });
+    const bool control = std::any_of(bytes.begin(), bytes.end(),
+                                     [](std::uint8_t b) { return b < 0x20 && b != '\t' && b != '\r' && b != '\n'; });
     const bool lines = std::find(bytes.begin(), bytes.end(), '\n') != bytes.end();
     return control || !lines;
 }
@@ -191,7 +190,8 @@ std::string records_text(std::uint64_t n) { return std::to_string(n) + (n == 1 ?
 // end of the file, and operands given in rekmo's order (FormatFile last).
 void add_notes(const Options& options, const HostReader& reader, Report& report) {
     const HostCheck& host = *report.host;
-    if (options.records_given && report.layout.accepted() && options.record_count > 0 && options.first_record > host.records) {
+    if (options.records_given && report.layout.accepted() && options.record_count > 0 &&
+        options.first_record > host.records) {
         report.notes.push_back("record " + std::to_string(options.first_record) +
                                " is past the end: " + shown_text(host.path) + " has " + records_text(host.records));
     }

@@ -355,7 +355,9 @@ Result resolve_output(const std::string& path, OutputTarget& out) {
     return Result::OK;
 }
 
-Result remove_file(const std::string& path) noexcept { return DeleteFileA(path.c_str()) ? Result::OK : Result::WRITE_ERROR; }
+Result remove_file(const std::string& path) noexcept {
+    return DeleteFileA(path.c_str()) ? Result::OK : Result::WRITE_ERROR;
+}
 
 std::string to_shift_jis(const std::string& text) { return text; }
 

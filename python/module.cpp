@@ -32,20 +32,34 @@ namespace {
 
 const char* result_name(Result result) noexcept {
     switch (result) {
-        case Result::OK: return "ok";
-        case Result::USAGE: return "usage";
-        case Result::CANNOT_OPEN: return "cannot_open";
-        case Result::SIZE_MISMATCH: return "size_mismatch";
-        case Result::READ_ERROR: return "read_error";
-        case Result::WRITE_ERROR: return "write_error";
-        case Result::ITEM_SIZE: return "item_size";
-        case Result::ITEM_TYPE: return "item_type";
-        case Result::ITEM_POSITION: return "item_position";
-        case Result::RECORD_LENGTH: return "record_length";
-        case Result::HOST_CODE: return "host_code";
-        case Result::FORMAT_SIZE: return "format_size";
-        case Result::OPTION: return "option";
-        case Result::OUT_OF_MEMORY: return "out_of_memory";
+        case Result::OK:
+            return "ok";
+        case Result::USAGE:
+            return "usage";
+        case Result::CANNOT_OPEN:
+            return "cannot_open";
+        case Result::SIZE_MISMATCH:
+            return "size_mismatch";
+        case Result::READ_ERROR:
+            return "read_error";
+        case Result::WRITE_ERROR:
+            return "write_error";
+        case Result::ITEM_SIZE:
+            return "item_size";
+        case Result::ITEM_TYPE:
+            return "item_type";
+        case Result::ITEM_POSITION:
+            return "item_position";
+        case Result::RECORD_LENGTH:
+            return "record_length";
+        case Result::HOST_CODE:
+            return "host_code";
+        case Result::FORMAT_SIZE:
+            return "format_size";
+        case Result::OPTION:
+            return "option";
+        case Result::OUT_OF_MEMORY:
+            return "out_of_memory";
     }
     return "unknown";
 }
@@ -128,7 +142,8 @@ public:
         for (Converter& converter : converters_) {
             if (converter.open(selected).result != Result::OK) throw std::bad_alloc();
         }
-        for (const Column& column : converters_[0].columns()) kinds_.push_back(column_kind(selected.items[column.item]));
+        for (const Column& column : converters_[0].columns())
+            kinds_.push_back(column_kind(selected.items[column.item]));
         record_length_ = converters_[0].record_length();
     }
 
@@ -151,9 +166,15 @@ public:
         for (std::size_t c = 0; c < columns; ++c) {
             const auto n = static_cast<py::ssize_t>(records);
             switch (kinds_[c]) {
-                case ColumnKind::INTEGER: arrays.push_back(py::array_t<std::int64_t>(n)); break;
-                case ColumnKind::FLOAT: arrays.push_back(py::array_t<double>(n)); break;
-                case ColumnKind::TEXT: arrays.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n})); break;
+                case ColumnKind::INTEGER:
+                    arrays.push_back(py::array_t<std::int64_t>(n));
+                    break;
+                case ColumnKind::FLOAT:
+                    arrays.push_back(py::array_t<double>(n));
+                    break;
+                case ColumnKind::TEXT:
+                    arrays.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
+                    break;
             }
             if (kinds_[c] != ColumnKind::TEXT) numbers[c] = arrays.back().mutable_data();
         }
@@ -272,9 +293,10 @@ private:
         std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t size = texts.ends[i] - begin;
-            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(texts.bytes.data()) + begin,
-                                                                   static_cast<py::ssize_t>(size))
-                                       : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+            PyObject* item = raw_text_
+                                 ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(texts.bytes.data()) + begin,
+                                                             static_cast<py::ssize_t>(size))
+                                 : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
             if (item == nullptr) throw py::error_already_set();
             if (!raw_text_) {
                 const std::uint16_t* units = texts.units.data() + begin;
@@ -327,7 +349,7 @@ private:
     } cp932_;
 
     bool raw_text_;
-    bool busy_ = false;  // a decode() runs (changed with the GIL held)
+    bool busy_ = false;                  // a decode() runs (changed with the GIL held)
     std::vector<Converter> converters_;  // one per thread
     std::vector<ColumnKind> kinds_;
     std::size_t record_length_ = 0;
@@ -416,10 +438,14 @@ PYBIND11_MODULE(_rekmo, m) {
         .def_property_readonly("host_code",
                                [](const Format& f) -> py::object {
                                    switch (f.def.host_code) {
-                                       case HostCode::JEF: return py::str("JEF");
-                                       case HostCode::KEIS78: return py::str("KEIS78");
-                                       case HostCode::KEIS83: return py::str("KEIS83");
-                                       case HostCode::NONE: break;
+                                       case HostCode::JEF:
+                                           return py::str("JEF");
+                                       case HostCode::KEIS78:
+                                           return py::str("KEIS78");
+                                       case HostCode::KEIS83:
+                                           return py::str("KEIS83");
+                                       case HostCode::NONE:
+                                           break;
                                    }
                                    return py::none();
                                })

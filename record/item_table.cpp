@@ -29,16 +29,16 @@ std::size_t decode_raw(std::span<const std::uint8_t> item, std::uint8_t* out, De
 // Indexed by ItemType: the decoder, its reporting form and its bound.
 constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_NONE   */ {decode_raw, decode_raw, ebcdic_bound},
-    /* ITEM_EBCDIC */ {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound, FieldOp::HOST_TEXT,
-                      HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
+    /* ITEM_EBCDIC */
+    {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound, FieldOp::HOST_TEXT, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
     /* ITEM_PACKED */ {decode_packed_field, decode_packed_field, packed_bound, FieldOp::PACKED},
     /* ITEM_ZONED  */ {decode_zoned_field, decode_zoned_field, zoned_bound, FieldOp::ZONED},
     /* ITEM_JIS    */ {decode_jis_field, decode_jis_field, jis_bound, FieldOp::JIS},
-    /* ITEM_JEF    */ {decode_jef_field, decode_jef_field, jef_bound, FieldOp::JEF_MIXED, HOST_SB_TABLE.data(),
-                      HOST_SB_ROWS.data()},
+    /* ITEM_JEF    */
+    {decode_jef_field, decode_jef_field, jef_bound, FieldOp::JEF_MIXED, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
     /* ITEM_JEF_N  */ {decode_jef_n_field, decode_jef_n_field, jef_bound, FieldOp::JEF_PAIRS},
-    /* ITEM_KEIS   */ {decode_keis_field, decode_keis_field, keis_bound, FieldOp::KEIS_MIXED, HOST_SB_TABLE.data(),
-                      HOST_SB_ROWS.data()},
+    /* ITEM_KEIS   */
+    {decode_keis_field, decode_keis_field, keis_bound, FieldOp::KEIS_MIXED, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
     /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound, FieldOp::KEIS_PAIRS},
 }};
 
@@ -73,11 +73,11 @@ struct HostCodecs {
     ItemCodec single, mixed, pairs;
 };
 
-template <const HostCodePage& PAGE, FieldOp MIXED_OP, PageDecodeFn MIXED, PageReportFn MIXED_REPORT,
-          PageDecodeFn PAIRS, PageReportFn PAIRS_REPORT>
+template <const HostCodePage& PAGE, FieldOp MIXED_OP, PageDecodeFn MIXED, PageReportFn MIXED_REPORT, PageDecodeFn PAIRS,
+          PageReportFn PAIRS_REPORT>
 constexpr HostCodecs host_codecs() noexcept {
-    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound, FieldOp::PAGE_TEXT,
-             PAGE.single.narrow.data(), PAGE.single.rows.data()},
+    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound, FieldOp::PAGE_TEXT, PAGE.single.narrow.data(),
+             PAGE.single.rows.data()},
             {host_field<PAGE, MIXED>, host_field<PAGE, MIXED_REPORT>, host_single_bound, MIXED_OP,
              PAGE.single.narrow.data(), PAGE.single.rows.data(), PAGE.table.data()},
             {host_field<PAGE, PAIRS>, host_field<PAGE, PAIRS_REPORT>, host_pairs_bound, FieldOp::PAGE_PAIRS, nullptr,
@@ -86,7 +86,7 @@ constexpr HostCodecs host_codecs() noexcept {
 
 // (Initialised when the program starts, after the pages, which are constants.)
 const HostCodecs JEF_CODECS = host_codecs<HOST_PAGE_JEF, FieldOp::JEF_MIXED, decode_jef_field, decode_jef_field,
-                                           decode_jef_n_field, decode_jef_n_field>();
+                                          decode_jef_n_field, decode_jef_n_field>();
 const HostCodecs KEIS78_CODECS = host_codecs<HOST_PAGE_KEIS78, FieldOp::KEIS_MIXED, decode_keis_field,
                                              decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
 const HostCodecs KEIS83_CODECS = host_codecs<HOST_PAGE_KEIS83, FieldOp::KEIS_MIXED, decode_keis_field,

@@ -29,7 +29,8 @@ public:
         : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
         const std::size_t slots = parallel_slots(threads);
         slots_.reserve(slots);
-        for (std::size_t i = 0; i < slots; ++i) slots_.emplace_back(chunk_size_, chunk_records * plan.line_bound + LINE_SLACK);
+        for (std::size_t i = 0; i < slots; ++i)
+            slots_.emplace_back(chunk_size_, chunk_records * plan.line_bound + LINE_SLACK);
         converters_.reserve(threads);
         for (unsigned i = 0; i < threads; ++i) converters_.emplace_back(plan);
     }

@@ -43,9 +43,9 @@ inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_
 // The format compiled for conversion: only output items with a length.
 struct ItemPlan {
     std::vector<PlanStep> steps;
-    std::vector<FieldStep> fields;  // the same steps for the line kernels
-    bool fields_in_record = true;   // every step lies within the record
-    bool line_kernels = true;       // the line kernels can take it (see make_plan)
+    std::vector<FieldStep> fields;     // the same steps for the line kernels
+    bool fields_in_record = true;      // every step lies within the record
+    bool line_kernels = true;          // the line kernels can take it (see make_plan)
     std::vector<std::uint8_t> header;  // CSV=HEADER: the first line of a run; else empty
     std::size_t record_length = 0;
     std::size_t largest_bound = 0;  // largest step bound

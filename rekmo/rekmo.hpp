@@ -24,9 +24,9 @@
 #include <span>
 #include <vector>
 
-#include "codec/report.hpp"   // Finding: what item_texts() reports
-#include "format/format.hpp"  // FormatDef, load_format, parse_format, check_format
+#include "codec/report.hpp"  // Finding: what item_texts() reports
 #include "common/result.hpp"
+#include "format/format.hpp"  // FormatDef, load_format, parse_format, check_format
 
 namespace rekmo {
 

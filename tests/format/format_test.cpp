@@ -37,9 +37,9 @@ std::string parse_text(const std::string& source) {
     return out;
 }
 
-const char* const RESULTS[] = {"OK",          "USAGE",     "CANNOT_OPEN",  "SIZE_MISMATCH", "READ_ERROR",
-                               "WRITE_ERROR", "ITEM_SIZE", "ITEM_TYPE",    "ITEM_POSITION", "RECORD_LENGTH",
-                               "HOST_CODE",   "FORMAT_SIZE", "OPTION",    "OUT_OF_MEMORY"};
+const char* const RESULTS[] = {"OK",          "USAGE",       "CANNOT_OPEN", "SIZE_MISMATCH", "READ_ERROR",
+                               "WRITE_ERROR", "ITEM_SIZE",   "ITEM_TYPE",   "ITEM_POSITION", "RECORD_LENGTH",
+                               "HOST_CODE",   "FORMAT_SIZE", "OPTION",      "OUT_OF_MEMORY"};
 const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
 const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS"};

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <algorithm>
-#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -15,12 +15,12 @@
 #include "rekmo/rekmo.hpp"
 #include "support/memory_io.hpp"
 
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                  \
-        }                                                                                  \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (false)
 
 namespace rekmo::fuzz {

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t j = 0;
         while (j < faults.size() && faults[j] == OptionFault::NONE) ++j;
         FUZZ_CHECK(j < faults.size() && error.value == def.options[j].text);
-        for (std::size_t i = 0; i < def.options[j].items_before; ++i) FUZZ_CHECK(item_fault(def.items[i]) == Result::OK);
+        for (std::size_t i = 0; i < def.options[j].items_before; ++i)
+            FUZZ_CHECK(item_fault(def.items[i]) == Result::OK);
     } else if (error.result != Result::RECORD_LENGTH && error.result != Result::OUT_OF_MEMORY) {
         FUZZ_CHECK(error.item_number >= 1 && static_cast<std::size_t>(error.item_number) <= def.items.size());
         FUZZ_CHECK(item_fault(def.items[static_cast<std::size_t>(error.item_number - 1)]) == error.result);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/messages.hpp"
 #include "fuzz.hpp"
 #include "inspect/inspect.hpp"
 #include "inspect/items.hpp"
-#include "driver/messages.hpp"
 
 using namespace rekmo;
 
@@ -28,7 +28,11 @@ bool clean_utf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b < 0x20 && b != '\n') return false;
-        const std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+        const std::size_t n = b < 0x80                 ? 1
+                              : b >= 0xC2 && b <= 0xDF ? 2
+                              : b >= 0xE0 && b <= 0xEF ? 3
+                              : b >= 0xF0 && b <= 0xF4 ? 4
+                                                       : 0;
         if (n == 0 || i + n > text.size()) return false;
         for (std::size_t k = 1; k < n; ++k) {
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
@@ -55,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // rekmo stops at the first faulty item; the list starts with it.
     std::size_t first_refused = 0;
     for (const inspect::LayoutFinding& f : layout.findings) {
-        if (f.kind == inspect::LayoutKind::REJECTED && (first_refused == 0 || f.item < first_refused)) first_refused = f.item;
+        if (f.kind == inspect::LayoutKind::REJECTED && (first_refused == 0 || f.item < first_refused))
+            first_refused = f.item;
     }
     if (is_item_fault(layout.error.result)) {
         FUZZ_CHECK(first_refused == static_cast<std::size_t>(layout.error.item_number));
@@ -65,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (layout.error.result == Result::OPTION) {
         // So does the first refused option line.
         const std::vector<OptionFault> faults = option_faults(layout.format);
-        const auto first = std::find_if(faults.begin(), faults.end(), [](OptionFault f) { return f != OptionFault::NONE; });
+        const auto first =
+            std::find_if(faults.begin(), faults.end(), [](OptionFault f) { return f != OptionFault::NONE; });
         FUZZ_CHECK(first != faults.end());
         const OptionLine& line = layout.format.options[static_cast<std::size_t>(first - faults.begin())];
         FUZZ_CHECK(first_refused == 0 || first_refused > line.items_before);

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using Report = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, DecodeReport&) noexcept;
     using Level = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const VectorKernels&) noexcept;
     using PageDecode = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&) noexcept;
-    using PageReport = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&,
-                                       DecodeReport&) noexcept;
+    using PageReport =
+        std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&, DecodeReport&) noexcept;
     const bool mixed = (data[0] & 1) != 0;
     const std::span<const std::uint8_t> item(data + 1, size - 1);
     if ((data[0] & 2) == 0) {

@@ -69,8 +69,8 @@ std::string hex(std::span<const std::uint8_t> bytes) {
 }
 
 struct Row {
-    int line = 0;      // in items.txt
-    std::string type;  // TYPE or TYPE/PAGE
+    int line = 0;         // in items.txt
+    std::string type;     // TYPE or TYPE/PAGE
     std::string options;  // option lines of the format, each ended by '\n'
     Bytes item, text;
     std::optional<std::uint32_t> findings;
@@ -107,8 +107,9 @@ const std::vector<Row>& rows() {
             const std::size_t slash = row.type.find('/');
             const std::string host_code =
                 slash == std::string::npos ? "" : "HOSTCODE=" + row.type.substr(slash + 1) + "\n";
-            row.format = test::format_of(host_code + row.options + "RECLEN=" + std::to_string(row.item.size()) + "\nX,1," +
-                                         std::to_string(row.item.size()) + "," + row.type.substr(0, slash) + ",1\n");
+            row.format =
+                test::format_of(host_code + row.options + "RECLEN=" + std::to_string(row.item.size()) + "\nX,1," +
+                                std::to_string(row.item.size()) + "," + row.type.substr(0, slash) + ",1\n");
             out.push_back(std::move(row));
         }
         return out;

@@ -84,8 +84,8 @@ const std::vector<Trial>& trials() {
                                        0xA4, 0x40, 0x7B, 0xD4, 0x30, 0x21, 0xC1, 0xF1, 0x0C, 0x00, 0x02};
         for (int trial = 0; trial < 32; ++trial) {
             const int record_length = trial % 4 == 0 ? 4096 : pick(1, 700);
-            std::string text = host_codes[trial % 3] + std::string(csv_options[trial % 4]) + "RECLEN=" +
-                               std::to_string(record_length) + "\nN,1,3,Z,1\n";
+            std::string text = host_codes[trial % 3] + std::string(csv_options[trial % 4]) +
+                               "RECLEN=" + std::to_string(record_length) + "\nN,1,3,Z,1\n";
             for (int i = pick(0, 12); i > 0; --i) {
                 const int length = pick(0, 9) == 0 ? -pick(1, 5) : pick(1, 150);
                 text += "I," + std::to_string(pick(1, record_length + 20)) + "," + std::to_string(length) + "," +

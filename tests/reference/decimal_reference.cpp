@@ -35,8 +35,10 @@ std::string decimal_text(DecimalMode mode, std::span<const std::uint8_t> item) {
         if (text[17] >= '5') {  // add one, by hand
             int i = 16;
             while (i >= 0 && head[static_cast<std::size_t>(i)] == '9') head[static_cast<std::size_t>(i--)] = '0';
-            if (i < 0) head.insert(0, "1");
-            else ++head[static_cast<std::size_t>(i)];
+            if (i < 0)
+                head.insert(0, "1");
+            else
+                ++head[static_cast<std::size_t>(i)];
         }
         text = head + std::string(text.size() - 17, '0');
     }
