@@ -1,8 +1,9 @@
 // Faults on demand for end-to-end tests, loaded into rekmo with LD_PRELOAD.
 // Only the tests set these variables; rekmo itself never reads them.
 //   REKMO_FAULT_CLOSE=PATH          closing the file opened as PATH fails (EIO)
-//   REKMO_FAULT_TRUNCATE=PATH:SIZE  PATH is cut to SIZE bytes just before its
-//                                   first read: after its size was checked
+//   REKMO_FAULT_TRUNCATE=PATH:SIZE  PATH is cut (or extended) to SIZE bytes just
+//                                   before its first read: after its size was
+//                                   checked
 //   REKMO_FAULT_ALLOC=SIZE          allocations of SIZE bytes or more fail
 #include <dlfcn.h>
 #include <fcntl.h>
