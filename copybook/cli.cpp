@@ -51,10 +51,17 @@ struct Command {
 
 void print_error(const std::string& message) { std::fprintf(stderr, "rekmo-copybook: %s\n", message.c_str()); }
 
+// A path as the messages quote it: control bytes and bytes that form no
+// character written \xHH, so that a hostile name cannot drive the terminal.
+std::string shown(const std::string& path) {
+    const platform::MessagePart value{path, false};
+    return platform::render_message({&value, 1}, "UTF-8");
+}
+
 // A message about the copybook: the path as it was given, then the place and
 // the text, which may quote the copybook's Shift_JIS names.
 void print_located(const std::string& kind, const std::string& path, Location at, const std::string& message) {
-    std::string where = path + ":";
+    std::string where = shown(path) + ":";
     if (at.line > 0) where += std::to_string(at.line) + ":" + std::to_string(at.column) + ":";
     std::fprintf(stderr, "rekmo-copybook: %s%s %s\n", kind.c_str(), where.c_str(),
                  platform::from_shift_jis(message).c_str());
@@ -163,20 +170,21 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
     platform::FileInfo info;
     if (file.open_input(path) != Result::OK || file.info(info) != Result::OK ||
         info.kind == platform::FileKind::DIRECTORY) {
-        print_error("cannot open " + path);
+        print_error("cannot open " + shown(path));
         return false;
     }
     for (;;) {
         const std::size_t at = bytes.size();
         if (at > MAX_COPYBOOK_SIZE) {
-            print_error(path + " is larger than " + std::to_string(MAX_COPYBOOK_SIZE >> 20) + " MiB: no copybook");
+            print_error(shown(path) + " is larger than " + std::to_string(MAX_COPYBOOK_SIZE >> 20) +
+                        " MiB: no copybook");
             return false;
         }
         bytes.resize(at + (64u << 10));
         const ReadResult got = file.read({bytes.data() + at, bytes.size() - at});
         bytes.resize(at + got.count);
         if (got.result != Result::OK) {
-            print_error("cannot read " + path);
+            print_error("cannot read " + shown(path));
             return false;
         }
         if (got.count == 0) return true;
@@ -190,7 +198,7 @@ bool write_file(const std::string& path, std::string_view text) {
     const Result written =
         platform::write_whole_file(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     if (written == Result::OK) return true;
-    print_error((written == Result::CANNOT_OPEN ? "cannot create a file beside " : "cannot write ") + path);
+    print_error((written == Result::CANNOT_OPEN ? "cannot create a file beside " : "cannot write ") + shown(path));
     return false;
 }
 
