@@ -82,7 +82,7 @@ std::string option_outcome(const OptionLine& option) {
 std::string outcome(const FormatError& error, const FormatDef& def) {
     std::string out = RESULTS[static_cast<int>(error.result)];
     if (error.item_number != 0) out += "#" + std::to_string(error.item_number);
-    if (error.result == Result::HOST_CODE || error.result == Result::OPTION) out += "(" + shown(error.value) + ")";
+    if (error.result == Result::HOST_CODE || error.result == Result::OPTION) out += "(" + error.value + ")";
     out += " " + std::to_string(def.record_length) + HOST_CODES[static_cast<int>(def.host_code)];
     for (const OptionLine& option : def.options) out += option_outcome(option);
     if (const std::uint8_t words = csv_words(def); words != 0) {

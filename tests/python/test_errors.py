@@ -38,7 +38,8 @@ def test_formats_read_as_the_command_reads_them(text, kind, item, value, record_
     assert (error.kind, error.item_number, error.value) == (kind, item, value)
     status, message = run_rekmo(tmp_path / "none.bin", tmp_path / "out.csv", tmp_path / "bad.fmt")
     assert error.message == message and status == 1
-    assert str(error).startswith(("the item", "the record length", "the host code")) and error.message in str(error)
+    assert str(error).startswith(("the item", "the record length", "the host code", "an option line"))
+    assert error.message in str(error)
 
 
 def test_files_that_cannot_be_read_raise_oserror(tmp_path, write):
