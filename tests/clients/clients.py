@@ -84,8 +84,9 @@ def load(server, table, csv_path, items, header=True):
 
 def same(have, want):
     if isinstance(want, Decimal):
-        # The same number with the same places: 30.50 is not 30.5.
-        return isinstance(have, Decimal) and have == want and have.as_tuple().exponent == want.as_tuple().exponent
+        # The same digits, places and sign: 30.50 is not 30.5, and -0 is not 0
+        # (a sign PostgreSQL drops, but pandas keeps).
+        return isinstance(have, Decimal) and have.as_tuple() == want.as_tuple()
     return have == want
 
 
