@@ -100,8 +100,8 @@ std::size_t next_character(const Iconv& decoder, std::string_view in, bool& hidd
         const std::size_t produced = sizeof units - dst_left;
         if (rc == static_cast<std::size_t>(-1) || produced == 0) continue;  // incomplete: one byte more
         for (std::size_t u = 0; u + 4 <= produced; u += 4) {
-            const std::uint32_t c =
-                units[u] | units[u + 1] << 8 | units[u + 2] << 16 | std::uint32_t{units[u + 3]} << 24;
+            const std::uint32_t c = std::uint32_t{units[u]} | std::uint32_t{units[u + 1]} << 8 |
+                                    std::uint32_t{units[u + 2]} << 16 | std::uint32_t{units[u + 3]} << 24;
             hidden = hidden || is_hidden(c);
         }
         return k;
