@@ -113,7 +113,7 @@ constexpr const char* CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM"};
 std::vector<std::string> csv_word_names(std::uint8_t words) {
     std::vector<std::string> names;
     for (std::size_t w = 0; w < std::size(CSV_WORD_NAMES); ++w) {
-        if ((words >> w) & 1u) names.emplace_back(CSV_WORD_NAMES[w]);
+        if ((static_cast<unsigned>(words) >> w) & 1u) names.emplace_back(CSV_WORD_NAMES[w]);
     }
     return names;
 }
