@@ -16,6 +16,7 @@
 // Lines are read in pieces of at most 1023 bytes, each handled as a line of
 // its own. Everything is byte-wise ASCII: the C locale is never consulted.
 #include "format/format.hpp"
+#include "format/reader.hpp"
 
 #include <algorithm>
 #include <cstdint>

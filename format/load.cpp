@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "format/format.hpp"
+#include "format/reader.hpp"
 
 namespace rekmo {
 

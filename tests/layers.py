@@ -34,6 +34,8 @@ LAYERS = {
 }
 # The version header is generated into the build and holds only numbers.
 ANYONE = {"rekmo/version.hpp"}
+# Headers private to their own folder: the public API must not reach them.
+PRIVATE = {"format/reader.hpp"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
@@ -49,6 +51,11 @@ def faults():
                 if "/" not in header or header in ANYONE:
                     continue  # a header beside the file, or the version
                 layer = header.split("/")[0]
+                if header in PRIVATE and layer != folder:
+                    line = text.count("\n", 0, match.start()) + 1
+                    found.append("%s:%d includes %s: a header private to %s/" % (
+                        path.relative_to(ROOT), line, header, layer))
+                    continue
                 if layer == folder or layer in allowed or header in allowed:
                     continue
                 line = text.count("\n", 0, match.start()) + 1

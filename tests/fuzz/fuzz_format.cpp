@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "format/format.hpp"
+#include "format/reader.hpp"
 #include "fuzz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
