@@ -20,6 +20,8 @@
 //     to 150 bytes and Z items to 300).
 #include "codec/decimal.hpp"
 
+#include "codec/decimal_machine.hpp"
+
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -161,9 +163,6 @@ std::size_t short_zoned(const std::uint8_t* p, std::size_t n, std::uint8_t* out,
     return writer.finish();
 }
 
-constexpr std::size_t SHORT_PACKED = 8;
-constexpr std::size_t SHORT_ZONED = 15;
-
 }  // namespace
 
 double decode_decimal(DecimalMode mode, std::span<const std::uint8_t> item) noexcept {
@@ -242,17 +241,14 @@ bool prints_its_digits(DecimalMode mode, std::span<const std::uint8_t> item, std
 }
 
 template <class Report>
-std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
-                         const VectorKernels& kernels) noexcept {
+std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out,
+                         Report& report) noexcept {
     const std::size_t n = item.size();
     if (n == 0) return print_integer(0, false, out);
     if constexpr (Report::ACTIVE) note_sign(report, sign_of(mode, item.data(), n));
     // Ledger amounts and dates.
-    const std::size_t short_len =
-        mode == DECIMAL_PACKED ? kernels.packed_text(item.data(), n, out) : kernels.zoned_text(item.data(), n, out);
-    if (short_len != 0) return short_len;
-    if (mode == DECIMAL_PACKED && n <= SHORT_PACKED) return short_packed(item.data(), n, out, report);
-    if (mode == DECIMAL_ZONED && n <= SHORT_ZONED) return short_zoned(item.data(), n, out, report);
+    if (mode == DECIMAL_PACKED && n <= SHORT_PACKED_BYTES) return short_packed(item.data(), n, out, report);
+    if (mode == DECIMAL_ZONED && n <= SHORT_ZONED_BYTES) return short_zoned(item.data(), n, out, report);
     // Longer items: below 2^53 the number is still an exact double, and with
     // at most 16 digits it prints exactly.
     std::uint64_t magnitude = 0;
@@ -279,35 +275,35 @@ std::size_t decimal_text(DecimalMode mode, std::span<const std::uint8_t> item, s
 
 }  // namespace
 
+std::size_t decimal_text_scalar(DecimalMode mode, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    NoReport quiet;
+    return decimal_text(mode, item, out, quiet);
+}
+
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                 const VectorKernels& kernels) noexcept {
-    NoReport quiet;
-    return decimal_text(DECIMAL_PACKED, item, out, quiet, kernels);
+    return kernels.packed(item, out);
 }
 
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                const VectorKernels& kernels) noexcept {
-    NoReport quiet;
-    return decimal_text(DECIMAL_ZONED, item, out, quiet, kernels);
+    return kernels.zoned(item, out);
 }
 
-// Most items are short: straight to the kernel, which does them whole.
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    const std::size_t len = active_kernels().packed_text(item.data(), item.size(), out);
-    return len != 0 ? len : decode_packed_field(item, out, scalar_kernels());
+    return active_kernels().packed(item, out);
 }
 
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    const std::size_t len = active_kernels().zoned_text(item.data(), item.size(), out);
-    return len != 0 ? len : decode_zoned_field(item, out, scalar_kernels());
+    return active_kernels().zoned(item, out);
 }
 
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decimal_text(DECIMAL_PACKED, item, out, report, scalar_kernels());
+    return decimal_text(DECIMAL_PACKED, item, out, report);
 }
 
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decimal_text(DECIMAL_ZONED, item, out, report, scalar_kernels());
+    return decimal_text(DECIMAL_ZONED, item, out, report);
 }
 
 }  // namespace rekmo

@@ -42,7 +42,7 @@ std::size_t print_decimal(double value, std::uint8_t* out) noexcept;
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
-// With the kernels of a given level (the plain forms take the best this
+// With the decoders of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                 const VectorKernels& kernels) noexcept;

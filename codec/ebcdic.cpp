@@ -1,6 +1,7 @@
 // Host single-byte code: EBCDIC in which half-width katakana take the places
 // that other EBCDIC variants give to lower-case letters. Used by E items and
-// by the single-byte stretches of K and F items.
+// by the single-byte stretches of K and F items; the machine that reads it is
+// codec/ebcdic_machine.hpp.
 //
 // Deliberate oddities, kept because converted files depend on them:
 //   00-3F        all control positions give a space
@@ -15,8 +16,7 @@
 // converted byte never ends a text.
 #include "codec/ebcdic.hpp"
 
-#include <cstring>
-
+#include "codec/ebcdic_machine.hpp"
 #include "codec/host_code.hpp"
 
 namespace rekmo {
@@ -44,88 +44,27 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 
 alignas(32) constexpr HostTextRows HOST_SB_ROWS = host_text_rows(HOST_SB_TABLE.data());
 
-namespace {
-
-// Inline in each form below: E items are many and short.
-inline std::size_t host_text(std::span<const std::uint8_t> in, std::uint8_t* out,
-                             const VectorKernels& kernels) noexcept {
-    const std::uint8_t* src = in.data();
-    const std::size_t n = in.size();
-    std::size_t i = kernels.host_text(src, n, out, HOST_SB_ROWS.data());
-    // Eight bytes per step through one 64-bit load and store: compilers turn
-    // the plain loop into slow byte-by-byte vector inserts instead.
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, src + i, 8);
-        std::uint64_t text = 0;
-        for (unsigned k = 0; k < 64; k += 8) text |= std::uint64_t{HOST_SB_TABLE[(word >> k) & 0xFF]} << k;
-        std::memcpy(out + i, &text, 8);
-    }
-    for (; i < n; ++i) out[i] = HOST_SB_TABLE[src[i]];
-    return n;
-}
-
-}  // namespace
-
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
-    return host_text(in, out, kernels);
+    return kernels.ebcdic(in, out);
 }
 
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept {
-    return host_text(in, out, active_kernels());
+    return active_kernels().ebcdic(in, out);
 }
 
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept {
     note_host_spaces(in, report);
-    return host_text(in, out, scalar_kernels());
+    return ebcdic_text<ScalarSteps>(in.data(), in.size(), out);
 }
-
-namespace {
-
-// The scalar part of host_single_to_sjis, from in[i] on, after the kernels
-// have converted in[0, i) with no byte widened. Eight bytes per step through
-// `narrow`, which is 0 for a byte whose text takes two (£ gives ￡). Every
-// one-byte text (20-7E, A1-DF) has bit 5 or bit 6 set and 0 has neither, so
-// bit 6 of each byte of text | text << 1, ANDed over the steps, stays set
-// until a 0 comes. Should one come, the item is converted again byte by byte.
-inline std::size_t page_text_from(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
-                                  std::size_t i) noexcept {
-    constexpr std::uint64_t BIT6 = 0x4040404040404040u;
-    const std::uint8_t* src = in.data();
-    const std::size_t n = in.size();
-    std::uint64_t narrow = BIT6;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, src + i, 8);
-        std::uint64_t text = 0;
-        for (unsigned k = 0; k < 64; k += 8) text |= std::uint64_t{page.narrow[(word >> k) & 0xFF]} << k;
-        narrow &= text | text << 1;
-        std::memcpy(out + i, &text, 8);
-    }
-    bool wide = (narrow & BIT6) != BIT6;
-    for (; i < n; ++i) {
-        out[i] = page.narrow[src[i]];
-        wide = wide || out[i] == 0;
-    }
-    if (!wide) return n;
-    std::size_t o = 0;
-    for (i = 0; i < n; ++i) o += append_host_text(page.text[src[i]], out + o);
-    return o;
-}
-
-}  // namespace
 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
                                 const VectorKernels& kernels) noexcept {
-    return page_text_from(in, out, page, kernels.host_page_text(in.data(), in.size(), out, page.rows.data()));
+    return kernels.page_single(in, out, page);
 }
 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept {
-    // Mixed text has many short stretches, which the kernels leave alone: the
-    // call to them stays off their path (a tail call from here).
-    if (in.size() < 8) return page_text_from(in, out, page, 0);
-    return host_single_to_sjis(in, out, page, active_kernels());
+    return active_kernels().page_single(in, out, page);
 }
 
 }  // namespace rekmo

@@ -24,7 +24,7 @@ extern const HostTextRows HOST_SB_ROWS;
 //   C1 C2 C3 40 F1 F2  ->  "ABC 12"
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) noexcept;
 
-// The same conversion with the kernels of a given level (the plain form
+// the same conversion with the decoders of a given level (the plain form
 // takes the best this processor has); SCALAR is the reference.
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept;
 

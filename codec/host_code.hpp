@@ -94,7 +94,7 @@ constexpr void note_host_spaces(std::span<const std::uint8_t> in, Report& report
 
 // Appends a host text to `out` (which has room for two bytes); returns how
 // many bytes it holds.
-inline std::size_t append_host_text(HostText text, std::uint8_t* out) noexcept {
+[[gnu::always_inline]] inline std::size_t append_host_text(HostText text, std::uint8_t* out) noexcept {
     out[0] = static_cast<std::uint8_t>(text);
     out[1] = static_cast<std::uint8_t>(text >> 8);
     return 1 + static_cast<std::size_t>(text > 0xFF);
@@ -112,7 +112,7 @@ inline std::size_t append_host_pair(const HostDoubleByte& pairs, std::uint8_t a,
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept;
 
-// The same with the kernels of a given level, as for ebcdic_to_jis8.
+// The same with the decoders of a given level, as for ebcdic_to_jis8.
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,
                                 const VectorKernels& kernels) noexcept;
 

@@ -21,7 +21,7 @@ std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* o
 //   40 40 A4 A2  ->  81 40 82 A0
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
-// With the kernels of a given level (the plain forms take the best this
+// With the decoders of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
 std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                              const VectorKernels& kernels) noexcept;

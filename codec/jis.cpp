@@ -1,117 +1,21 @@
-// 7-bit JIS text (J items): single-byte characters, and JIS X 0208
-// characters between escape sequences:
-//
-//   1B 24 42  ESC $ B   into double-byte mode; the pending run is emptied
-//   1B 28 4A  ESC ( J   convert the pending run, back to single-byte mode
-//   1B 28 48  ESC ( H   the same
-//
-// Deliberate oddities:
-//   - the item ends at its first 00 byte;
-//   - ESC ( B is not a return: its three bytes are ordinary, so in
-//     double-byte mode they join the run;
-//   - an escape sequence counts only when all three bytes lie inside the
-//     text: an ESC in the last two bytes is an ordinary byte;
-//   - a run never closed by ESC ( J or ESC ( H is dropped, and so is a lone
-//     byte left at the end of a converted run;
-//   - a character whose Shift_JIS code holds a 00 byte (from out-of-range
-//     bytes, e.g. 30 82 -> 88 00) ends the whole text after the bytes before
-//     that 00;
-//   - single-byte characters are copied as they are, 8-bit bytes included.
+// 7-bit JIS text (J items): the machine is codec/jis_machine.hpp.
 #include "codec/jis.hpp"
 
-#include <cstring>
-
-#include "codec/double_byte.hpp"
-#include "codec/jis0208.hpp"
+#include "codec/jis_machine.hpp"
 
 namespace rekmo {
-namespace {
-
-constexpr std::uint8_t ESC = 0x1B;
-constexpr std::uint8_t DOLLAR = 0x24;      // ESC $ B
-constexpr std::uint8_t OPEN_PAREN = 0x28;  // ESC ( J, ESC ( H
-constexpr std::uint8_t FINAL_B = 0x42;
-constexpr std::uint8_t FINAL_H = 0x48;
-constexpr std::uint8_t FINAL_J = 0x4A;
-
-enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
-
-// Zero bytes that only pad the item lose nothing; any other byte after the
-// first zero is data the text never reaches.
-bool data_after(const std::uint8_t* from, const std::uint8_t* end) noexcept {
-    for (; from < end; ++from) {
-        if (*from != 0) return true;
-    }
-    return false;
-}
-
-template <class Report>
-std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
-                       const VectorKernels& kernels) noexcept {
-    const std::uint8_t* const begin = item.data();
-    const std::uint8_t* const end = find_byte(begin, begin + item.size(), 0);  // the text ends at a zero byte
-    if constexpr (Report::ACTIVE) {
-        if (end < begin + item.size() && data_after(end + 1, begin + item.size())) report.note(FINDING_ZERO_BYTE);
-    }
-    Mode mode = Mode::SINGLE_BYTE;
-    const std::uint8_t* run = begin;  // in double-byte mode the run is [run, p)
-    std::size_t o = 0;
-    const std::uint8_t* p = begin;
-    while (p < end) {
-        // Up to the next ESC every byte is ordinary: copied in single-byte
-        // mode, left in the run in double-byte mode.
-        const std::uint8_t* esc = find_byte(p, end, ESC);
-        if (mode == Mode::SINGLE_BYTE) {
-            std::memcpy(out + o, p, static_cast<std::size_t>(esc - p));
-            o += static_cast<std::size_t>(esc - p);
-        }
-        if (esc == end) break;
-        p = esc + 1;
-        if (end - esc < 3) {  // too close to the end to be a sequence
-            if (mode == Mode::SINGLE_BYTE) out[o++] = ESC;
-            continue;
-        }
-        if (esc[1] == DOLLAR && esc[2] == FINAL_B) {
-            mode = Mode::DOUBLE_BYTE;
-            p = run = esc + 3;
-        } else if (esc[1] == OPEN_PAREN && (esc[2] == FINAL_H || esc[2] == FINAL_J)) {
-            if (mode == Mode::DOUBLE_BYTE) {
-                const std::size_t done = kernels.jis_pairs(run, static_cast<std::size_t>(esc - run) / 2, out + o);
-                o += 2 * done;
-                for (const std::uint8_t* pair = run + 2 * done; pair + 1 < esc; pair += 2) {
-                    const std::size_t added = append_sjis(pair[0], pair[1], out + o);
-                    note_jis_char(report, pair[0], pair[1], added);
-                    o += added;
-                    if (added < 2) return o;  // a 00 byte ends the text
-                }
-                if ((esc - run) % 2 != 0) report.note(FINDING_LONE_BYTE);
-            }
-            mode = Mode::SINGLE_BYTE;
-            p = esc + 3;
-        } else if (mode == Mode::SINGLE_BYTE) {
-            out[o++] = ESC;  // an ESC that starts no sequence is ordinary
-        } else if (esc[1] == OPEN_PAREN && esc[2] == FINAL_B) {
-            report.note(FINDING_ESC_B);
-        }
-    }
-    if (mode == Mode::DOUBLE_BYTE && run < end) report.note(FINDING_UNCLOSED_RUN);
-    return o;
-}
-
-}  // namespace
 
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                              const VectorKernels& kernels) noexcept {
-    NoReport quiet;
-    return decode_jis(item, out, quiet, kernels);
+    return kernels.jis(item, out);
 }
 
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decode_jis_field(item, out, active_kernels());
+    return active_kernels().jis(item, out);
 }
 
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_jis(item, out, report, scalar_kernels());
+    return decode_jis<ScalarSteps>(item, out, report);
 }
 
 }  // namespace rekmo

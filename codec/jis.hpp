@@ -17,7 +17,7 @@ namespace rekmo {
 //   1B 24 42 24 22 24 24 1B 28 4A 41  ->  82 A0 82 A2 41
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
-// With the kernels of a given level (the plain forms take the best this
+// With the decoders of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
 std::size_t decode_jis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                              const VectorKernels& kernels) noexcept;

@@ -1,5 +1,7 @@
 // JIS X 0208 row and cell to Shift_JIS: arithmetic, no table. Shared by the
-// J, K, KN, F and FN decoders, and inline because they call it per character.
+// J, K, KN, F and FN decoders, and always inline: they call it per character,
+// and a level's source (built for its instruction set) must not leave a copy
+// of its own for the rest of the program to link.
 //
 // Two JIS rows share one Shift_JIS lead byte: rows 21-5E give leads 81-9F,
 // rows 5F-7E give E0-EF (the leads A0-DF are left to half-width katakana).
@@ -23,7 +25,7 @@ namespace rekmo {
 // the same arithmetic applies modulo 256, and a computed 0x00 ends the string.
 //   (0x24, 0x22) -> 82 A0 00    hiragana A
 //   (0xA0, 0x21) -> 00 ...      an empty string
-inline void jis_to_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t out[3]) noexcept {
+[[gnu::always_inline]] inline void jis_to_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t out[3]) noexcept {
     const int row = static_cast<int>(j1) - 0x21;  // negative below 0x21; halved toward zero
     auto lead = static_cast<std::uint8_t>(row / 2 + 0x81);
     if (lead >= 0xA0) lead = static_cast<std::uint8_t>(lead + 0x40);
@@ -38,7 +40,7 @@ inline void jis_to_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t out[3]) n
 // byte, 0 to 2 of them) to `out`; returns how many. Both bytes are stored
 // whatever the count, so `out` must have room for two: the decoders' bounds
 // allow it, since a pair never yields more bytes than it reads.
-inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) noexcept {
+[[gnu::always_inline]] inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) noexcept {
     std::uint8_t s[3];
     jis_to_sjis(j1, j2, s);
     out[0] = s[0];
@@ -48,7 +50,7 @@ inline std::size_t append_sjis(std::uint8_t j1, std::uint8_t j2, std::uint8_t* o
 
 // Host double-byte codes (KEIS, JEF) carry the JIS row and cell with the high
 // bit set: the pair (a, b) is JIS (a - 0x80, b - 0x80), modulo 256.
-inline std::size_t append_host_sjis(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
+[[gnu::always_inline]] inline std::size_t append_host_sjis(std::uint8_t a, std::uint8_t b, std::uint8_t* out) noexcept {
     return append_sjis(static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), out);
 }
 
@@ -103,7 +105,8 @@ constexpr void note_jis_char(Report& report, std::uint8_t j1, std::uint8_t j2, s
 // A host double-byte character (KEIS, JEF: JIS with the high bit set)
 // appended as append_host_sjis does, its findings noted.
 template <class Report>
-std::size_t append_host_char(std::uint8_t a, std::uint8_t b, std::uint8_t* out, Report& report) noexcept {
+[[gnu::always_inline]] inline std::size_t append_host_char(std::uint8_t a, std::uint8_t b, std::uint8_t* out,
+                                                           Report& report) noexcept {
     const std::size_t added = append_host_sjis(a, b, out);
     note_jis_char(report, static_cast<std::uint8_t>(a - 0x80), static_cast<std::uint8_t>(b - 0x80), added);
     return added;

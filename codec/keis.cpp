@@ -1,153 +1,54 @@
-// KEIS text (K, KN items). A double-byte character is the JIS X 0208 row and
-// cell with the high bit set (A1-FE each). In K items double-byte stretches
-// stand between two-byte shift codes and the rest is host single-byte code:
-//
-//   0A 42   into double-byte mode (the pending run is kept, not emptied)
-//   0A 41   convert the pending run, back to single-byte mode
-//
-// Deliberate oddities:
-//   - 0A followed by any other byte, and a 0A as the last byte, are ordinary
-//     bytes (a space in single-byte text);
-//   - 0A 41 in single-byte mode is consumed and produces nothing;
-//   - a run never closed by 0A 41 is dropped, and so is a lone byte left in
-//     a closed run; a second 0A 42 keeps the characters collected so far;
-//   - a character whose Shift_JIS code holds a 00 byte contributes the bytes
-//     before it and the text goes on (B0 02 gives 88 alone);
-//   - KN items are pairs from the start; an odd last byte is ignored.
-//
-// With a host code page (HOSTCODE=KEIS78 or KEIS83) the shift codes and runs
-// work the same, but every pair and every single byte is looked up in the
-// page's tables: 40 40 is the ideographic space there, and a single byte may
-// give two.
+// KEIS text (K, KN items): the machine is codec/keis_machine.hpp.
 #include "codec/keis.hpp"
 
-#include "codec/double_byte.hpp"
-#include "codec/ebcdic.hpp"
-#include "codec/jis0208.hpp"
+#include "codec/keis_machine.hpp"
 
 namespace rekmo {
-namespace {
-
-constexpr std::uint8_t SHIFT_PREFIX = 0x0A;
-constexpr std::uint8_t SHIFT_IN = 0x42;    // after 0A: into double-byte
-constexpr std::uint8_t SHIFT_OUT = 0x41;   // after 0A: back to single-byte
-constexpr std::uint8_t KEIS_SPACE = 0x40;  // 40 40: the hosts' double-byte space, 10 3D here
-
-enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
-
-template <class Report>
-struct KeisPair {
-    Report& report;
-    const VectorKernels& kernels;
-    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
-        if constexpr (Report::ACTIVE) {
-            if (in_code_set(ORDERING_1978_KEIS, unsigned{a} << 8 | b)) report.note(FINDING_KEIS_1978);
-            if (a == KEIS_SPACE && b == KEIS_SPACE) report.note(FINDING_KEIS_SPACE);
-        }
-        return append_host_char(a, b, out, report);
-    }
-    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
-        return kernels.keis_pairs(p, pairs, out);
-    }
-};
-
-template <class Report, class Pair, class Single>
-std::size_t decode_mixed(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report, Pair pair,
-                         Single single) noexcept {
-    // Stretches between 0A bytes are ordinary bytes of the current mode. The
-    // run is converted as it grows, straight into `out`; run_start marks
-    // where its text began, so that an unclosed run can be taken back.
-    const std::uint8_t* p = item.data();
-    const std::uint8_t* const end = p + item.size();
-    Mode mode = Mode::SINGLE_BYTE;
-    std::size_t o = 0;
-    std::size_t run_start = 0;
-    bool run_has_bytes = false;  // only kept for a report
-    PairedRun run(pair);
-    auto ordinary = [&](const std::uint8_t* from, std::size_t len) {
-        if (mode == Mode::SINGLE_BYTE) {
-            o += single({from, len}, out + o);
-        } else {
-            o = run.add(from, len, out, o);
-            if constexpr (Report::ACTIVE) run_has_bytes = run_has_bytes || len > 0;
-        }
-    };
-    while (p < end) {
-        const std::uint8_t* prefix = find_byte(p, end, SHIFT_PREFIX);
-        ordinary(p, static_cast<std::size_t>(prefix - p));
-        if (prefix == end) break;
-        const bool shift = prefix + 1 < end && (prefix[1] == SHIFT_IN || prefix[1] == SHIFT_OUT);
-        if (!shift) {  // 0A before any other byte, or as the last byte
-            ordinary(prefix, 1);
-            p = prefix + 1;
-            continue;
-        }
-        if (prefix[1] == SHIFT_IN && mode == Mode::SINGLE_BYTE) {
-            mode = Mode::DOUBLE_BYTE;
-            run_start = o;
-            run_has_bytes = false;
-        } else if (prefix[1] == SHIFT_OUT) {
-            mode = Mode::SINGLE_BYTE;
-            run.close();
-        }
-        p = prefix + 2;
-    }
-    if (mode == Mode::SINGLE_BYTE) return o;
-    if (run_has_bytes) report.note(FINDING_UNCLOSED_RUN);
-    return run_start;
-}
-
-}  // namespace
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                               const VectorKernels& kernels) noexcept {
-    NoReport quiet;
-    return decode_mixed(item, out, quiet, KeisPair<NoReport>{quiet, kernels}, DefaultSingle<NoReport>{quiet, kernels});
+    return kernels.keis(item, out);
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                 const VectorKernels& kernels) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, KeisPair<NoReport>{quiet, kernels});
+    return kernels.keis_n(item, out);
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decode_keis_field(item, out, active_kernels());
+    return active_kernels().keis(item, out);
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return decode_keis_n_field(item, out, active_kernels());
+    return active_kernels().keis_n(item, out);
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report, KeisPair<DecodeReport>{report, scalar_kernels()},
-                        DefaultSingle<DecodeReport>{report, scalar_kernels()});
+    return keis_text<ScalarSteps>(item, out, report);
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
-    return decode_pairs(item, out, KeisPair<DecodeReport>{report, scalar_kernels()});
+    return keis_n_text<ScalarSteps>(item, out, report);
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                               const HostCodePage& page) noexcept {
-    NoReport quiet;
-    return decode_mixed(item, out, quiet, HostPair<NoReport>{quiet, page.pairs}, HostSingle{page.single});
+    return active_kernels().page_keis(item, out, page);
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                 const HostCodePage& page) noexcept {
-    NoReport quiet;
-    return decode_pairs(item, out, HostPair<NoReport>{quiet, page.pairs});
+    return active_kernels().page_keis_n(item, out, page);
 }
 
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                               DecodeReport& report) noexcept {
-    return decode_mixed(item, out, report, HostPair<DecodeReport>{report, page.pairs}, HostSingle{page.single});
+    return keis_page_text<ScalarSteps>(item, out, page, report);
 }
 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                                 DecodeReport& report) noexcept {
-    return decode_pairs(item, out, HostPair<DecodeReport>{report, page.pairs});
+    return keis_n_page_text<ScalarSteps>(item, out, page, report);
 }
 
 }  // namespace rekmo

@@ -22,7 +22,7 @@ std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* 
 //   A4 A2 A4 A4  ->  82 A0 82 A2
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
 
-// With the kernels of a given level (the plain forms take the best this
+// With the decoders of a given level (the plain forms take the best this
 // processor has; SCALAR is the reference, and what a report uses).
 std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                               const VectorKernels& kernels) noexcept;

@@ -46,7 +46,7 @@ bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
     return lead && trail;
 }
 
-bool needs_quotes(std::uint8_t b) noexcept { return b == QUOTE || b == ',' || b == '\r' || b == '\n'; }
+bool needs_quotes(std::uint8_t b) noexcept { return b == QUOTE || b == SEPARATOR || b == '\r' || b == LINE_END; }
 
 template <class Decode, class... Report>
 std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
@@ -125,7 +125,7 @@ std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept {
 std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, bool quote) {
     std::vector<std::uint8_t> line;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) line.push_back(',');
+        if (i > 0) line.push_back(SEPARATOR);
         const std::size_t at = line.size();
         line.insert(line.end(), names[i].begin(), names[i].end());
         if (quote) {
@@ -133,7 +133,7 @@ std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, b
             line.resize(at + quote_text(line.data() + at, names[i].size()));
         }
     }
-    line.push_back('\n');
+    line.push_back(LINE_END);
     return line;
 }
 

@@ -17,6 +17,10 @@
 
 namespace rekmo {
 
+// A CSV line: fields joined by a comma, the line ended by a line feed alone.
+inline constexpr std::uint8_t SEPARATOR = ',';
+inline constexpr std::uint8_t LINE_END = '\n';
+
 struct FieldShape {
     bool number = false;  // a P or Z item printed by `form`
     NumberForm form;

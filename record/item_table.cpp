@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/decimal.hpp"
+#include "codec/decimal_machine.hpp"
 #include "codec/ebcdic.hpp"
 #include "codec/host_code.hpp"
 #include "codec/jef.hpp"
@@ -29,17 +30,14 @@ std::size_t decode_raw(std::span<const std::uint8_t> item, std::uint8_t* out, De
 // Indexed by ItemType: the decoder, its reporting form and its bound.
 constexpr std::array<ItemCodec, 9> ITEM_CODECS = {{
     /* ITEM_NONE   */ {decode_raw, decode_raw, ebcdic_bound},
-    /* ITEM_EBCDIC */
-    {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound, FieldOp::HOST_TEXT, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
-    /* ITEM_PACKED */ {decode_packed_field, decode_packed_field, packed_bound, FieldOp::PACKED},
-    /* ITEM_ZONED  */ {decode_zoned_field, decode_zoned_field, zoned_bound, FieldOp::ZONED},
-    /* ITEM_JIS    */ {decode_jis_field, decode_jis_field, jis_bound, FieldOp::JIS},
-    /* ITEM_JEF    */
-    {decode_jef_field, decode_jef_field, jef_bound, FieldOp::JEF_MIXED, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
-    /* ITEM_JEF_N  */ {decode_jef_n_field, decode_jef_n_field, jef_bound, FieldOp::JEF_PAIRS},
-    /* ITEM_KEIS   */
-    {decode_keis_field, decode_keis_field, keis_bound, FieldOp::KEIS_MIXED, HOST_SB_TABLE.data(), HOST_SB_ROWS.data()},
-    /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound, FieldOp::KEIS_PAIRS},
+    /* ITEM_EBCDIC */ {ebcdic_to_jis8, ebcdic_to_jis8, ebcdic_bound, ItemOp::EBCDIC},
+    /* ITEM_PACKED */ {decode_packed_field, decode_packed_field, packed_bound, ItemOp::PACKED},
+    /* ITEM_ZONED  */ {decode_zoned_field, decode_zoned_field, zoned_bound, ItemOp::ZONED},
+    /* ITEM_JIS    */ {decode_jis_field, decode_jis_field, jis_bound, ItemOp::JIS},
+    /* ITEM_JEF    */ {decode_jef_field, decode_jef_field, jef_bound, ItemOp::JEF},
+    /* ITEM_JEF_N  */ {decode_jef_n_field, decode_jef_n_field, jef_bound, ItemOp::JEF_N},
+    /* ITEM_KEIS   */ {decode_keis_field, decode_keis_field, keis_bound, ItemOp::KEIS},
+    /* ITEM_KEIS_N */ {decode_keis_n_field, decode_keis_n_field, keis_bound, ItemOp::KEIS_N},
 }};
 
 // The decoders through a host code page, one instance per page, so that a
@@ -64,7 +62,6 @@ std::size_t host_field(std::span<const std::uint8_t> item, std::uint8_t* out, De
     return DECODE(item, out, PAGE, report);
 }
 
-using PageDecodeFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&) noexcept;
 using PageReportFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostCodePage&,
                                      DecodeReport&) noexcept;
 
@@ -73,37 +70,28 @@ struct HostCodecs {
     ItemCodec single, mixed, pairs;
 };
 
-template <const HostCodePage& PAGE, FieldOp MIXED_OP, PageDecodeFn MIXED, PageReportFn MIXED_REPORT, PageDecodeFn PAIRS,
-          PageReportFn PAIRS_REPORT>
-constexpr HostCodecs host_codecs() noexcept {
-    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound, FieldOp::PAGE_TEXT, PAGE.single.narrow.data(),
-             PAGE.single.rows.data()},
-            {host_field<PAGE, MIXED>, host_field<PAGE, MIXED_REPORT>, host_single_bound, MIXED_OP,
-             PAGE.single.narrow.data(), PAGE.single.rows.data(), PAGE.table.data()},
-            {host_field<PAGE, PAIRS>, host_field<PAGE, PAIRS_REPORT>, host_pairs_bound, FieldOp::PAGE_PAIRS, nullptr,
-             nullptr, PAGE.table.data()}};
+template <const HostCodePage& PAGE, ItemOp MIXED_OP, PageDecodeFn MIXED, PageReportFn MIXED_REPORT, ItemOp PAIRS_OP,
+          PageDecodeFn PAIRS, PageReportFn PAIRS_REPORT>
+HostCodecs host_codecs() noexcept {
+    return {{host_single<PAGE>, host_single<PAGE>, host_single_bound, ItemOp::PAGE_SINGLE, &PAGE},
+            {host_field<PAGE, MIXED>, host_field<PAGE, MIXED_REPORT>, host_single_bound, MIXED_OP, &PAGE},
+            {host_field<PAGE, PAIRS>, host_field<PAGE, PAIRS_REPORT>, host_pairs_bound, PAIRS_OP, &PAGE}};
 }
 
-// (Initialised when the program starts, after the pages, which are constants.)
-const HostCodecs JEF_CODECS = host_codecs<HOST_PAGE_JEF, FieldOp::JEF_MIXED, decode_jef_field, decode_jef_field,
-                                          decode_jef_n_field, decode_jef_n_field>();
-const HostCodecs KEIS78_CODECS = host_codecs<HOST_PAGE_KEIS78, FieldOp::KEIS_MIXED, decode_keis_field,
-                                             decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
-const HostCodecs KEIS83_CODECS = host_codecs<HOST_PAGE_KEIS83, FieldOp::KEIS_MIXED, decode_keis_field,
-                                             decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
+const HostCodecs JEF_CODECS = host_codecs<HOST_PAGE_JEF, ItemOp::PAGE_JEF, decode_jef_field, decode_jef_field,
+                                          ItemOp::PAGE_JEF_N, decode_jef_n_field, decode_jef_n_field>();
+const HostCodecs KEIS78_CODECS = host_codecs<HOST_PAGE_KEIS78, ItemOp::PAGE_KEIS, decode_keis_field, decode_keis_field,
+                                             ItemOp::PAGE_KEIS_N, decode_keis_n_field, decode_keis_n_field>();
+const HostCodecs KEIS83_CODECS = host_codecs<HOST_PAGE_KEIS83, ItemOp::PAGE_KEIS, decode_keis_field, decode_keis_field,
+                                             ItemOp::PAGE_KEIS_N, decode_keis_n_field, decode_keis_n_field>();
 
 }  // namespace
 
-FieldOp field_op(const ItemCodec& codec, std::size_t length) noexcept {
-    if (length == 0) return FieldOp::CALL;  // a negative length: nothing to read
-    switch (codec.field) {
-        case FieldOp::PACKED:
-            return length <= 8 ? FieldOp::PACKED : FieldOp::CALL;
-        case FieldOp::ZONED:
-            return length <= 15 ? FieldOp::ZONED : FieldOp::CALL;
-        default:
-            return codec.field;
-    }
+ItemOp item_op(const ItemCodec& codec, std::size_t length) noexcept {
+    if (length == 0) return ItemOp::CALL;
+    if (codec.op == ItemOp::PACKED && !short_decimal(DECIMAL_PACKED, length)) return ItemOp::CALL;
+    if (codec.op == ItemOp::ZONED && !short_decimal(DECIMAL_ZONED, length)) return ItemOp::CALL;
+    return codec.op;
 }
 
 const ItemCodec& item_codec(ItemType type) noexcept {

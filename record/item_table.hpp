@@ -11,25 +11,39 @@
 
 namespace rekmo {
 
-// Writes the item's text (never holding a 0x00 byte) to `out` and returns its
-// length. `out` holds at least bound(item.size()) bytes.
-using DecodeFn = std::size_t (*)(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+// DecodeFn (codec/vector.hpp) writes an item's text (never holding a 0x00
+// byte) to `out` and returns its length; `out` holds at least
+// bound(item.size()) bytes.
 // The same decoder, noting what it drops or finds unusual in `report`.
 using ReportFn = std::size_t (*)(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 // Worst-case text length for an item of n bytes.
 using BoundFn = std::size_t (*)(std::size_t n) noexcept;
 
+// How the record lines convert an item: its decoder's machine over the
+// level's steps, inline in the line.
+enum class ItemOp : std::uint8_t {
+    CALL,  // through `decode`: a raw item, or one that reads nothing
+    EBCDIC,
+    PACKED,  // 1 to 8 bytes (longer: CALL)
+    ZONED,   // 1 to 15 bytes (longer: CALL)
+    JIS,
+    KEIS,
+    KEIS_N,
+    JEF,
+    JEF_N,
+    PAGE_SINGLE,  // E through `page`
+    PAGE_KEIS,    // K, KN through a KEIS `page`
+    PAGE_KEIS_N,
+    PAGE_JEF,  // F, FN through the JEF `page`
+    PAGE_JEF_N,
+};
+
 struct ItemCodec {
     DecodeFn decode;
     ReportFn report;
     BoundFn bound;
-    // How the line kernels convert it when it is short enough (see
-    // field_op), the single-byte table they read, as bytes and as rows, and
-    // a host page's double-byte texts by code.
-    FieldOp field = FieldOp::CALL;
-    const std::uint8_t* table = nullptr;
-    const std::uint8_t* rows = nullptr;
-    const std::uint16_t* pairs = nullptr;
+    ItemOp op = ItemOp::CALL;
+    const HostCodePage* page = nullptr;  // the PAGE_ ops'
 };
 
 // The codec for an item type. ITEM_NONE never reaches conversion (the format
@@ -40,8 +54,9 @@ const ItemCodec& item_codec(ItemType type) noexcept;
 // decoders for the types it covers, the default ones for the others.
 const ItemCodec& item_codec(ItemType type, HostCode host) noexcept;
 
-// The line kernels' op for an item of `length` bytes of this codec: its
-// field op where the kernels take that length (never 0), CALL otherwise.
-FieldOp field_op(const ItemCodec& codec, std::size_t length) noexcept;
+// The op of an item of `length` bytes of this codec: CALL for a length of 0
+// (a negative length reads nothing) and for numbers too long for the steps
+// to take whole, else the codec's.
+ItemOp item_op(const ItemCodec& codec, std::size_t length) noexcept;
 
 }  // namespace rekmo

@@ -1,5 +1,6 @@
-// Inside the conversion core: the item plan, the record converter and the
-// record loops behind rekmo/rekmo.hpp.
+// Inside the conversion core: the item plan (record/plan.cpp), the record
+// converter (record/line.cpp) and the record loops (record/loop.cpp,
+// record/parallel.cpp) behind rekmo/rekmo.hpp.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,24 @@
 
 namespace rekmo {
 
+// The lines of `count` records of `record_length` bytes, each of the steps'
+// fields inline over one level's steps (record/line.hpp): a ',' after each
+// field but the last, a '\n' at the end of each line. Returns the end of the
+// lines. Each line holds at most the plan's line_bound; past that, and past
+// the last record, the lines may reach LINE_SLACK bytes.
+struct PlanStep;
+using LinesFn = std::uint8_t* (*)(const PlanStep* steps, std::size_t step_count, const std::uint8_t* records,
+                                  std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
+
+// How far the record lines may read past the last record they are given,
+// and write past the last line: the steps' reach, and the separator after
+// the last field.
+constexpr std::size_t LINE_SLACK = 64;
+static_assert(LINE_SLACK >= STEP_REACH + 1, "the slack holds what a step may reach past a field");
+
+// The record lines of a level this build and this processor have.
+LinesFn lines_for(VectorLevel level) noexcept;
+
 // One output item, compiled from its ItemDef.
 struct PlanStep {
     std::size_t start = 0;      // offset in the record
@@ -24,9 +43,11 @@ struct PlanStep {
     std::size_t bound = 0;      // worst-case text bytes
     DecodeFn decode = nullptr;
     ReportFn report = nullptr;
-    std::size_t item = 0;  // index of its ItemDef in the format
-    FieldShape shape;      // what the format's options make of its text
-    bool shaped = false;   // shape.changes_text(): written by write_shaped_field
+    ItemOp op = ItemOp::CALL;            // how the record lines convert it
+    const HostCodePage* page = nullptr;  // the PAGE_ ops'
+    std::size_t item = 0;                // index of its ItemDef in the format
+    FieldShape shape;                    // what the format's options make of its text
+    bool shaped = false;                 // shape.changes_text(): written by write_shaped_field
 };
 
 // A step's field: its decoder's text, or the options' form of it.
@@ -43,9 +64,8 @@ inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_
 // The format compiled for conversion: only output items with a length.
 struct ItemPlan {
     std::vector<PlanStep> steps;
-    std::vector<FieldStep> fields;     // the same steps for the line kernels
     bool fields_in_record = true;      // every step lies within the record
-    bool line_kernels = true;          // the line kernels can take it (see make_plan)
+    bool line_kernels = true;          // the record lines can take it (see make_plan)
     std::vector<std::uint8_t> header;  // CSV=HEADER: the first line of a run; else empty
     std::size_t record_length = 0;
     std::size_t largest_bound = 0;  // largest step bound
@@ -85,7 +105,7 @@ private:
 // joined by ',' and each line ended by one 0x0A.
 class RecordConverter {
 public:
-    // Lines through the given kernels. May throw std::bad_alloc.
+    // Lines through the given level's steps. May throw std::bad_alloc.
     explicit RecordConverter(const ItemPlan& plan, const VectorKernels& kernels = active_kernels());
     // Converts records.size() / record_length records (whole records only).
     // WRITE_ERROR when a spill write failed: the lines before it are in the
@@ -99,7 +119,7 @@ private:
     std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
 
     const ItemPlan& plan_;
-    const VectorKernels& kernels_;
+    LinesFn lines_;
     std::unique_ptr<std::uint8_t[]> scratch_;
 };
 

@@ -1,0 +1,114 @@
+// The steps the decoders' state machines are made of, and their scalar
+// forms.
+//
+// Each decoder is one template over a Steps type (codec/*_machine.hpp): the
+// shift codes, runs and quirks of an encoding are written there once. The
+// Steps do the bulk work over bytes:
+//
+//   find_byte(p, end, byte)    the first `byte` in [p, end), or end
+//   find_jef_shift(p, end)     the first 28 or 29 in [p, end), or end
+//   copy(in, n, out)           n bytes as they are
+//   host_text<ZERO>(in, n, out, table)
+//                              host single-byte text through a table: a
+//                              prefix of in[0, n), its length returned; with
+//                              HostZero::STOP it ends before a step whose text
+//                              holds 00 (a host page's byte whose text takes two)
+//   pairs<KIND>(in, pairs, out)
+//                              double-byte characters to Shift_JIS, two bytes
+//                              each: a prefix of the pairs whose texts hold no
+//                              00 byte; the number of pairs done
+//   page_pairs(in, pairs, out, table)
+//                              the same through a host page's texts by code
+//   packed_text(in, n, out), zoned_text(in, n, out)
+//                              the whole text of a packed item of 1 to 8
+//                              bytes or a zoned item of 1 to 15 (at most 15
+//                              digits: exact), where SHORT_NUMBERS says the
+//                              steps have them
+//
+// ScalarSteps below does none of the bulk work (every prefix is empty), so
+// the scalar code that follows each step in a machine does it all: the
+// machine with ScalarSteps is the reference decoder. The vector levels
+// (codec/steps_x86.hpp) supply the same steps over 128- and 256-bit
+// registers, in an exact form for the decoders, which stay within their item
+// and their bound, and a form for the record lines, which may read and write
+// a slack past them.
+//
+// Everything here has internal linkage: a translation unit built for a
+// vector instruction set compiles its own copy and shares none with the
+// rest of the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace rekmo {
+
+// Double-byte codes with a JIS X 0208 row and cell: KEIS and JEF with the
+// high bit set (JEF's 40 40 being the ideographic space), JIS as they are.
+enum class PairKind { KEIS, JEF, JIS };
+
+// Whether a single-byte table may give 00: a host page's does, for a byte
+// whose text takes two; the default table never does.
+enum class HostZero { NEVER, STOP };
+
+// A single-byte table as the steps read it: byte by byte, and as the rows
+// of host_text_rows for the vector shuffles.
+struct HostTable {
+    const std::uint8_t* bytes;
+    const std::uint8_t* rows;
+};
+
+// The JEF shift codes: 28 into double-byte text, 29 back.
+inline constexpr std::uint8_t JEF_SHIFT_IN = 0x28;
+inline constexpr std::uint8_t JEF_SHIFT_OUT = 0x29;
+static_assert((JEF_SHIFT_OUT & 0xFE) == JEF_SHIFT_IN, "28 and 29 differ in the lowest bit only");
+
+namespace {
+
+inline bool is_jef_shift(std::uint8_t b) noexcept { return (b & 0xFE) == JEF_SHIFT_IN; }
+
+// Host text through `table` from in[i] on, eight bytes per step through one
+// 64-bit load and store: compilers turn the plain loop into slow
+// byte-by-byte vector inserts instead. `out` may be `in`.
+inline void host_text_from(const std::uint8_t* in, std::size_t n, std::uint8_t* out, const std::uint8_t* table,
+                           std::size_t i) noexcept {
+    for (; n - i >= 8; i += 8) {  // (not i + 8 <= n: with i == n known, the loop vanishes)
+        std::uint64_t word;
+        std::memcpy(&word, in + i, 8);
+        std::uint64_t text = 0;
+        for (unsigned k = 0; k < 64; k += 8) text |= std::uint64_t{table[(word >> k) & 0xFF]} << k;
+        std::memcpy(out + i, &text, 8);
+    }
+    for (; i < n; ++i) out[i] = table[in[i]];
+}
+
+struct ScalarSteps {
+    static constexpr bool SHORT_NUMBERS = false;
+    static const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {
+        if (p == end) return end;
+        const void* hit = std::memchr(p, byte, static_cast<std::size_t>(end - p));
+        return hit != nullptr ? static_cast<const std::uint8_t*>(hit) : end;
+    }
+    static const std::uint8_t* find_jef_shift(const std::uint8_t* p, const std::uint8_t* end) noexcept {
+        while (p < end && !is_jef_shift(*p)) ++p;
+        return p;
+    }
+    static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+        if (n > 0) std::memcpy(out, in, n);
+    }
+    template <HostZero ZERO>
+    static std::size_t host_text(const std::uint8_t*, std::size_t, std::uint8_t*, const HostTable&) noexcept {
+        return 0;
+    }
+    template <PairKind KIND>
+    static std::size_t pairs(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
+        return 0;
+    }
+    static std::size_t page_pairs(const std::uint8_t*, std::size_t, std::uint8_t*, const std::uint16_t*) noexcept {
+        return 0;
+    }
+};
+
+}  // namespace
+}  // namespace rekmo

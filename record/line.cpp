@@ -1,0 +1,117 @@
+// The record converter: whole records to lines, through the record lines of
+// a level (record/line.hpp) where the plan allows, else item by item.
+#include <algorithm>
+#include <cstring>
+
+#include "codec/level_x86.hpp"
+#include "codec/steps.hpp"
+#include "record/line.hpp"
+#include "record/plan.hpp"
+
+namespace rekmo {
+
+LinesFn lines_for(VectorLevel level) noexcept {
+    switch (level) {
+        case VectorLevel::SCALAR:
+            break;
+        case VectorLevel::SSE41:
+#if REKMO_VECTOR_X86
+            return sse41_lines;
+#else
+            break;
+#endif
+        case VectorLevel::AVX2:
+#if REKMO_VECTOR_X86
+            return avx2_lines;
+#else
+            break;
+#endif
+    }
+    return write_lines<ScalarSteps>;
+}
+
+OutputBuffer::OutputBuffer(std::size_t capacity) : data_(new std::uint8_t[capacity]), capacity_(capacity) {}
+
+Result OutputBuffer::make_room(std::size_t n, ByteSink* spill) {
+    if (spill != nullptr && size_ > 0) {
+        if (spill->write(bytes()) != Result::OK) return Result::WRITE_ERROR;
+        size_ = 0;
+    }
+    if (room() < n) {
+        const std::size_t capacity = std::max(capacity_ * 2, size_ + n);
+        std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[capacity]);
+        if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    return Result::OK;
+}
+
+RecordConverter::RecordConverter(const ItemPlan& plan, const VectorKernels& kernels)
+    : plan_(plan), lines_(lines_for(kernels.level)), scratch_(new std::uint8_t[std::max<std::size_t>(plan.scratch_size, 1)]) {}
+
+std::span<const std::uint8_t> RecordConverter::item_bytes(const PlanStep& step, const std::uint8_t* record) noexcept {
+    if (step.in_record == step.length) return {record + step.start, step.length};
+    copy_item_bytes(step, record, scratch_.get());
+    return {scratch_.get(), step.length};
+}
+
+// A line whose worst case fits in the buffer: one pass with a local cursor,
+// no checks per item; every text is followed by a separator, and the last
+// separator becomes the line end.
+std::uint8_t* RecordConverter::convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept {
+    for (const PlanStep& step : plan_.steps) {
+        out += write_field(step, item_bytes(step, record), out);
+        *out++ = SEPARATOR;
+    }
+    if (!plan_.steps.empty()) --out;
+    *out++ = LINE_END;
+    return out;
+}
+
+Result RecordConverter::convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill) {
+    const std::size_t record_length = plan_.record_length;
+    const std::size_t line_bound = plan_.line_bound;
+    const std::size_t count = records.size() / record_length;
+    // The record lines may read LINE_SLACK bytes past a record: not past the
+    // end of `records`, so the last records take the per-item path.
+    const std::size_t last = (LINE_SLACK + record_length - 1) / record_length;
+    const std::size_t kernel_records = plan_.line_kernels && count > last ? count - last : 0;
+    const std::uint8_t* record = records.data();
+    std::size_t r = 0;
+    while (r < count) {
+        // As many lines as the buffer holds at their worst, and the slack.
+        const std::size_t fit = out.room() > LINE_SLACK ? (out.room() - LINE_SLACK) / line_bound : 0;
+        if (r < kernel_records && fit > 0) {
+            const std::size_t batch = std::min(kernel_records - r, fit);
+            std::uint8_t* const end =
+                lines_(plan_.steps.data(), plan_.steps.size(), record, record_length, batch, out.tail());
+            out.advance(static_cast<std::size_t>(end - out.tail()));
+            r += batch;
+            record += batch * record_length;
+            continue;
+        }
+        if (out.room() >= line_bound) {
+            out.advance(static_cast<std::size_t>(convert_line(record, out.tail()) - out.tail()));
+        } else {
+            // Near the end of the buffer, or lines longer than it: item by
+            // item, making room (writing out or growing) as needed.
+            bool first = true;
+            for (const PlanStep& step : plan_.steps) {
+                if (out.room() <= step.bound && out.make_room(step.bound + 1, spill) != Result::OK) {
+                    return Result::WRITE_ERROR;
+                }
+                if (!first) out.put(SEPARATOR);
+                first = false;
+                out.advance(write_field(step, item_bytes(step, record), out.tail()));
+            }
+            if (out.room() == 0 && out.make_room(1, spill) != Result::OK) return Result::WRITE_ERROR;
+            out.put(LINE_END);
+        }
+        ++r;
+        record += record_length;
+    }
+    return Result::OK;
+}
+
+}  // namespace rekmo

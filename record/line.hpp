@@ -1,0 +1,132 @@
+// The record lines: every field of every record inline, each the machine of
+// its item's decoder over one level's steps, joined by separators into
+// lines. Included by the source of each level (record/line.cpp for the
+// scalar steps, record/line_sse41.cpp and record/line_avx2.cpp for the
+// vector ones, each built with its own instruction set): the templates here
+// have internal linkage.
+//
+// With the vector steps' slack, a short field is whole loads and stores:
+// the bytes a step writes past a field's text are overwritten by the
+// separator and the fields after it, and the caller lets the lines reach
+// LINE_SLACK bytes past the last record and the last line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "codec/decimal_machine.hpp"
+#include "codec/ebcdic_machine.hpp"
+#include "codec/jef_machine.hpp"
+#include "codec/jis_machine.hpp"
+#include "codec/keis_machine.hpp"
+#include "codec/level_x86.hpp"
+#include "codec/report.hpp"
+#include "record/plan.hpp"
+
+namespace rekmo {
+
+#if REKMO_VECTOR_X86
+std::uint8_t* sse41_lines(const PlanStep* steps, std::size_t step_count, const std::uint8_t* records,
+                          std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
+std::uint8_t* avx2_lines(const PlanStep* steps, std::size_t step_count, const std::uint8_t* records,
+                         std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept;
+#endif
+
+namespace {
+
+// Fields of text with shift codes are long enough that a call costs little
+// beside them: out of the line's loop, so that the short items inline in it
+// keep their registers.
+template <class S>
+[[gnu::noinline]] std::size_t shifted_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
+    const std::span<const std::uint8_t> item(in, step.length);
+    NoReport quiet;
+    switch (step.op) {
+        case ItemOp::JIS:
+            return decode_jis<S>(item, out, quiet);
+        case ItemOp::KEIS:
+            return keis_text<S>(item, out, quiet);
+        case ItemOp::JEF:
+            return jef_text<S>(item, out, quiet);
+        case ItemOp::PAGE_KEIS:
+            return keis_page_text<S>(item, out, *step.page, quiet);
+        case ItemOp::PAGE_JEF:
+            return jef_page_text<S>(item, out, *step.page, quiet);
+        case ItemOp::CALL:
+        case ItemOp::EBCDIC:
+        case ItemOp::PACKED:
+        case ItemOp::ZONED:
+        case ItemOp::KEIS_N:
+        case ItemOp::JEF_N:
+        case ItemOp::PAGE_SINGLE:
+        case ItemOp::PAGE_KEIS_N:
+        case ItemOp::PAGE_JEF_N:
+            break;  // inline in field_text
+    }
+    return step.decode(item, out);
+}
+
+// One field's text at `out` from its item at `in`.
+template <class S>
+[[gnu::always_inline]] inline std::size_t field_text(const PlanStep& step, const std::uint8_t* in,
+                                                     std::uint8_t* out) noexcept {
+    const std::span<const std::uint8_t> item(in, step.length);
+    NoReport quiet;
+    switch (step.op) {
+        case ItemOp::CALL:
+            return step.decode(item, out);
+        case ItemOp::EBCDIC:
+            return ebcdic_text<S>(in, step.length, out);
+        case ItemOp::PACKED:
+            return short_decimal_text<S>(DECIMAL_PACKED, item, out);
+        case ItemOp::ZONED:
+            return short_decimal_text<S>(DECIMAL_ZONED, item, out);
+        case ItemOp::KEIS_N:
+            return keis_n_text<S>(item, out, quiet);
+        case ItemOp::JEF_N:
+            return jef_n_text<S>(item, out, quiet);
+        case ItemOp::PAGE_SINGLE:
+            return page_single_text<S>(in, step.length, out, step.page->single);
+        case ItemOp::PAGE_KEIS_N:
+            return keis_n_page_text<S>(item, out, *step.page, quiet);
+        case ItemOp::PAGE_JEF_N:
+            return jef_n_page_text<S>(item, out, *step.page, quiet);
+        case ItemOp::JIS:
+        case ItemOp::KEIS:
+        case ItemOp::JEF:
+        case ItemOp::PAGE_KEIS:
+        case ItemOp::PAGE_JEF:
+            return shifted_field<S>(step, in, out);
+    }
+    return step.decode(item, out);  // not reached: the switch names every op
+}
+
+template <class S>
+std::uint8_t* write_lines(const PlanStep* steps, std::size_t step_count, const std::uint8_t* record,
+                          std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+    if (count == 0) return out;
+    if (step_count == 0) {
+        std::memset(out, LINE_END, count);
+        return out + count;
+    }
+    // One loop over every field of every record: nested loops cost a
+    // shuffle of registers per record. Every text is followed by a
+    // separator, and the last separator of a line becomes its end.
+    const PlanStep* const end = steps + step_count;
+    const std::uint8_t* const last = record + (count - 1) * record_length;
+    for (const PlanStep* step = steps;; ++step) {
+        if (step == end) {
+            out[-1] = LINE_END;
+            if (record == last) return out;
+            record += record_length;
+            step = steps;
+        }
+        out += field_text<S>(*step, record + step->start, out);
+        *out++ = SEPARATOR;
+    }
+}
+
+}  // namespace
+}  // namespace rekmo
