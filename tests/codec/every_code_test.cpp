@@ -1,10 +1,11 @@
 // Every double-byte code (KEIS, JEF, JIS, and each host page's) and every
 // single byte (E, and each host page's single-byte table) on each vector
 // level against the scalar code, byte for byte: through each decoder's form
-// that takes a level's kernels, as a run of pairs, inside K and F text
-// between shift codes and inside J's escape sequences; and through the
-// record line among many records, where the line kernels convert them
-// inline. A failure names the first code that differs.
+// that takes a level, as a run of pairs, inside K and F text between shift
+// codes (through the default tables and through the host pages) and inside
+// J's escape sequences; and through the record line among many records,
+// where the record lines convert them inline. A failure names the first
+// code that differs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,22 +43,23 @@ struct Form {
 const Bytes& item_of(const Form& form, unsigned code, std::size_t size) {
     const auto low = static_cast<std::uint8_t>(code);
     const unsigned high = code >> 8;
-    static Bytes out;  // reused: millions of items
+    const std::string_view type = form.type.substr(0, form.type.find('/'));  // K/KEIS78 is K through a page
+    static Bytes out;                                                        // reused: millions of items
     out.clear();
     auto single = [&](std::size_t n, std::size_t at) {
         for (std::size_t k = 0; k < n; ++k) out.push_back(k == at ? low : static_cast<std::uint8_t>(0xC1 + k % 9));
     };
-    if (form.type == "E") {
+    if (type == "E") {
         single(size, high % size);
-    } else if (form.type == "P" || form.type == "Z") {
+    } else if (type == "P" || type == "Z") {
         for (std::size_t k = 2; k < size; ++k)
-            out.push_back(static_cast<std::uint8_t>(form.type == "P" ? 0x11 * (1 + k % 9) : 0xF1 + k % 9));
+            out.push_back(static_cast<std::uint8_t>(type == "P" ? 0x11 * (1 + k % 9) : 0xF1 + k % 9));
         out.push_back(static_cast<std::uint8_t>(high));
         out.push_back(low);
     } else {
-        if (form.type == "K" || form.type == "F" || form.type == "J") single(3, high % 3);
+        if (type == "K" || type == "F" || type == "J") single(3, high % 3);
         out.insert(out.end(), form.before.begin(), form.before.end());
-        const std::uint8_t row4 = form.type == "J" ? 0x24 : 0xA4;  // hiragana
+        const std::uint8_t row4 = type == "J" ? 0x24 : 0xA4;  // hiragana
         for (std::size_t k = 0; k < size; ++k) {
             const bool here = k == code % size;
             out.push_back(here ? static_cast<std::uint8_t>(high) : row4);
@@ -72,7 +74,18 @@ const Bytes& item_of(const Form& form, unsigned code, std::size_t size) {
 const Form K_FORM{"K", {0x0A, 0x42}, {0x0A, 0x41, 0xC2}};
 const Form F_FORM{"F", {0x28}, {0x29, 0xC2}};
 const Form J_FORM{"J", {0x1B, '$', 'B'}, {0x1B, '(', 'J', 'B'}};
-const Form CODE_FORMS[] = {{"KN"}, {"FN"}, K_FORM, F_FORM, J_FORM, {"P"}, {"Z"}};
+const Form CODE_FORMS[] = {{"KN"},
+                           {"FN"},
+                           K_FORM,
+                           F_FORM,
+                           J_FORM,
+                           {"P"},
+                           {"Z"},
+                           {"KN/KEIS78"},
+                           {"KN/KEIS83"},
+                           {"FN/JEF"},
+                           {"K/KEIS78", K_FORM.before, K_FORM.after},
+                           {"F/JEF", F_FORM.before, F_FORM.after}};
 
 // The same item through the level and through the scalar code.
 bool same_text(const Form& form, const Bytes& item, const VectorKernels& kernels) {

@@ -76,6 +76,12 @@ std::size_t page_single(std::span<const std::uint8_t> in, std::uint8_t* out, con
     return host_single_to_sjis(in, out, PAGE.single, kernels);
 }
 
+// A host page's double-byte types: the level's decoder through the page.
+template <const HostCodePage& PAGE, PageDecodeFn VectorKernels::*FORM>
+std::size_t page_form(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    return (kernels.*FORM)(in, out, PAGE);
+}
+
 inline constexpr LevelDecoder LEVEL_DECODERS[] = {
     {"E", ebcdic_to_jis8, ebcdic_bound},
     {"P", decode_packed_field, packed_bound},
@@ -88,10 +94,15 @@ inline constexpr LevelDecoder LEVEL_DECODERS[] = {
     {"E/JEF", page_single<HOST_PAGE_JEF>, host_single_bound},
     {"E/KEIS78", page_single<HOST_PAGE_KEIS78>, host_single_bound},
     {"E/KEIS83", page_single<HOST_PAGE_KEIS83>, host_single_bound},
+    {"K/KEIS78", page_form<HOST_PAGE_KEIS78, &VectorKernels::page_keis>, host_single_bound},
+    {"KN/KEIS78", page_form<HOST_PAGE_KEIS78, &VectorKernels::page_keis_n>, host_pairs_bound},
+    {"K/KEIS83", page_form<HOST_PAGE_KEIS83, &VectorKernels::page_keis>, host_single_bound},
+    {"KN/KEIS83", page_form<HOST_PAGE_KEIS83, &VectorKernels::page_keis_n>, host_pairs_bound},
+    {"F/JEF", page_form<HOST_PAGE_JEF, &VectorKernels::page_jef>, host_single_bound},
+    {"FN/JEF", page_form<HOST_PAGE_JEF, &VectorKernels::page_jef_n>, host_pairs_bound},
 };
 
-// The decoder of an item type, or nullptr when it has no form that takes
-// kernels (a host page's double-byte types: the line kernels alone).
+// The decoder of an item type, or nullptr when it has none.
 inline const LevelDecoder* level_decoder(std::string_view type) {
     for (const LevelDecoder& d : LEVEL_DECODERS)
         if (d.type == type) return &d;
