@@ -305,8 +305,16 @@ Result path_kind(const std::string& path, FileKind& out) noexcept {
 Result replace_file(const std::string& from, const std::string& to) noexcept {
     // A file there keeps its attributes and access rules (MoveFileExA would
     // leave those the new file got from its folder).
+    // Full paths: some implementations of ReplaceFile look for a folder in
+    // the name they are given and fail on a bare file name.
     if (GetFileAttributesA(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return ReplaceFileA(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+        char full_to[MAX_PATH];
+        char full_from[MAX_PATH];
+        const DWORD to_length = GetFullPathNameA(to.c_str(), MAX_PATH, full_to, nullptr);
+        const DWORD from_length = GetFullPathNameA(from.c_str(), MAX_PATH, full_from, nullptr);
+        const bool full = to_length > 0 && to_length < MAX_PATH && from_length > 0 && from_length < MAX_PATH;
+        return ReplaceFileA(full ? full_to : to.c_str(), full ? full_from : from.c_str(), nullptr,
+                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
                    ? Result::OK
                    : Result::WRITE_ERROR;
     }
