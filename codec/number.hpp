@@ -44,6 +44,12 @@ struct NumberForm {
 // bytes.
 std::size_t decode_number(std::span<const std::uint8_t> item, const NumberForm& form, std::uint8_t* out) noexcept;
 
+// True when the item's text in this form is the default decoder's text
+// (codec/decimal.hpp): the plain form (sign trailing, no scale, no DIGITS)
+// of an item of at most 15 digits that is a number. The callers that
+// convert many items take the default decoder's fast paths then.
+bool number_is_default_text(std::span<const std::uint8_t> item, const NumberForm& form) noexcept;
+
 // The same, noting FINDING_BAD_NUMBER for an item that is no number and
 // FINDING_UNUSUAL_SIGN for a sign half-byte A, B or E.
 std::size_t decode_number(std::span<const std::uint8_t> item, const NumberForm& form, std::uint8_t* out,

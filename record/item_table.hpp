@@ -36,6 +36,7 @@ enum class ItemOp : std::uint8_t {
     PAGE_KEIS_N,
     PAGE_JEF,  // F, FN through the JEF `page`
     PAGE_JEF_N,
+    SHAPED,  // a field the format's options change (record/field.hpp), through `decode`
 };
 
 struct ItemCodec {

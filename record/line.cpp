@@ -48,7 +48,9 @@ Result OutputBuffer::make_room(std::size_t n, ByteSink* spill) {
 }
 
 RecordConverter::RecordConverter(const ItemPlan& plan, const VectorKernels& kernels)
-    : plan_(plan), lines_(lines_for(kernels.level)), scratch_(new std::uint8_t[std::max<std::size_t>(plan.scratch_size, 1)]) {}
+    : plan_(plan),
+      lines_(lines_for(kernels.level)),
+      scratch_(new std::uint8_t[std::max<std::size_t>(plan.scratch_size, 1)]) {}
 
 std::span<const std::uint8_t> RecordConverter::item_bytes(const PlanStep& step, const std::uint8_t* record) noexcept {
     if (step.in_record == step.length) return {record + step.start, step.length};

@@ -63,18 +63,22 @@ template <class S>
         case ItemOp::PAGE_SINGLE:
         case ItemOp::PAGE_KEIS_N:
         case ItemOp::PAGE_JEF_N:
+        case ItemOp::SHAPED:
             break;  // inline in field_text
     }
     return step.decode(item, out);
 }
 
-// One field's text at `out` from its item at `in`.
 template <class S>
-[[gnu::always_inline]] inline std::size_t field_text(const PlanStep& step, const std::uint8_t* in,
+std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept;
+
+// One field's text at `out` from its item at `in`, converted as `op` says.
+template <class S>
+[[gnu::always_inline]] inline std::size_t field_text(ItemOp op, const PlanStep& step, const std::uint8_t* in,
                                                      std::uint8_t* out) noexcept {
     const std::span<const std::uint8_t> item(in, step.length);
     NoReport quiet;
-    switch (step.op) {
+    switch (op) {
         case ItemOp::CALL:
             return step.decode(item, out);
         case ItemOp::EBCDIC:
@@ -99,8 +103,28 @@ template <class S>
         case ItemOp::PAGE_KEIS:
         case ItemOp::PAGE_JEF:
             return shifted_field<S>(step, in, out);
+        case ItemOp::SHAPED:
+            return shaped_field<S>(step, in, out);
     }
     return step.decode(item, out);  // not reached: the switch names every op
+}
+
+// A field the format's options change (record/field.hpp): a number printed
+// exactly (the decoder's own text where that is the same), a text through
+// its machine, then trimmed and quoted in place.
+template <class S>
+[[gnu::noinline]] std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
+    const std::span<const std::uint8_t> item(in, step.length);
+    const FieldShape& shape = step.shape;
+    if (shape.number) {
+        if (!number_is_default_text(item, shape.form)) return decode_number(item, shape.form, out);
+        return field_text<S>(step.text_op, step, in, out);
+    }
+    std::size_t n = field_text<S>(step.text_op, step, in, out);
+    if (!shape.text) return n;
+    if (shape.trim) n = trim_text(out, n);
+    if (shape.quote) n = quote_text(out, n);
+    return n;
 }
 
 template <class S>
@@ -123,7 +147,7 @@ std::uint8_t* write_lines(const PlanStep* steps, std::size_t step_count, const s
             record += record_length;
             step = steps;
         }
-        out += field_text<S>(*step, record + step->start, out);
+        out += field_text<S>(step->op, *step, record + step->start, out);
         *out++ = SEPARATOR;
     }
 }

@@ -26,7 +26,8 @@ ItemPlan make_plan(const FormatDef& format) {
         step.bound = field_bound(step.shape, step.length, codec.bound(step.length));
         step.decode = codec.decode;
         step.report = codec.report;
-        step.op = item_op(codec, step.length);
+        step.text_op = item_op(codec, step.length);
+        step.op = step.shaped ? ItemOp::SHAPED : step.text_op;
         step.page = codec.page;
         step.item = index;
         names.push_back(item.name);
@@ -39,11 +40,10 @@ ItemPlan make_plan(const FormatDef& format) {
         plan.steps.push_back(step);
     }
     plan.line_bound += 1;  // the line end
-    // The one choice of path: the record lines write the decoders' texts,
-    // so a plan with an item past the record or a text the options change
-    // takes the plain per-item path.
-    plan.line_kernels = plan.fields_in_record &&
-                        std::none_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& s) { return s.shaped; });
+    // The one choice of path: a plan with an item past the record takes the
+    // per-item path, which copies such items with zeros after the record's
+    // end; every other plan the record lines.
+    plan.line_kernels = plan.fields_in_record;
     if (csv & CSV_HEADER) plan.header = header_line(names, (csv & CSV_QUOTE) != 0);
     return plan;
 }

@@ -44,6 +44,7 @@ struct PlanStep {
     DecodeFn decode = nullptr;
     ReportFn report = nullptr;
     ItemOp op = ItemOp::CALL;            // how the record lines convert it
+    ItemOp text_op = ItemOp::CALL;       // SHAPED: how they convert the decoder's text
     const HostCodePage* page = nullptr;  // the PAGE_ ops'
     std::size_t item = 0;                // index of its ItemDef in the format
     FieldShape shape;                    // what the format's options make of its text
