@@ -136,37 +136,20 @@ std::size_t number_text(std::span<const std::uint8_t> item, const NumberForm& fo
     return len;
 }
 
-// Whether a plain item of 1 to 8 packed or 1 to 15 zoned bytes (the sign in
-// the last low half-byte or zone) is a number: every digit position 0-9 and
-// the sign half-byte above 9. Eight bytes at a time: a half-byte above 9
-// carries into bit 4 of its byte when 6 is added.
-bool plain_number(DecimalMode mode, std::span<const std::uint8_t> item) noexcept {
-    constexpr std::uint64_t LOWS = 0x0F0F0F0F0F0F0F0Fu;
-    constexpr std::uint64_t SIXES = 0x0606060606060606u;
-    constexpr std::uint64_t CARRIES = 0x1010101010101010u;
-    const auto above9 = [&](std::uint64_t halves) { return (halves + SIXES) & CARRIES; };
-    const std::size_t n = item.size();
-    const std::uint8_t last = item[n - 1];
-    std::uint64_t word = 0;  // bytes past the item read as 00: digits 0
-    if (mode == DECIMAL_PACKED) {
-        std::memcpy(&word, item.data(), n);
-        const std::uint64_t lows = word & LOWS & ~(std::uint64_t{0x0F} << (8 * (n - 1)));  // the sign left out
-        return above9(lows) == 0 && above9((word >> 4) & LOWS) == 0 && (last & 0x0Fu) > 9;
-    }
-    std::uint64_t high = 0;
-    std::memcpy(&word, item.data(), std::min<std::size_t>(n, 8));
-    if (n > 8) std::memcpy(&high, item.data() + 8, n - 8);
-    return above9(word & LOWS) == 0 && above9(high & LOWS) == 0 && (last >> 4u) > 9;
-}
-
 }  // namespace
 
-// Amounts and dates of up to 15 digits in the plain form: when the item is a
-// number, its exact text is the default decoder's (the same digits, sign and
-// zero), which the levels convert many bytes at a time.
+bool plain_form(const NumberForm& form) noexcept {
+    return form.sign == ZonedSign::TRAILING && !form.digits && form.scale == 0;
+}
+
 bool number_is_default_text(std::span<const std::uint8_t> item, const NumberForm& form) noexcept {
-    return form.sign == ZonedSign::TRAILING && !form.digits && form.scale == 0 &&
-           short_decimal(form.mode, item.size()) && plain_number(form.mode, item);
+    const std::size_t n = item.size();
+    if (!plain_form(form) || !short_decimal(form.mode, n)) return false;
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::memcpy(&low, item.data(), std::min<std::size_t>(n, 8));
+    if (n > 8) std::memcpy(&high, item.data() + 8, n - 8);
+    return plain_number(form.mode, n, low, high);
 }
 
 std::size_t decode_number(std::span<const std::uint8_t> item, const NumberForm& form, std::uint8_t* out) noexcept {

@@ -7,6 +7,7 @@
 //
 //   find_byte(p, end, byte)    the first `byte` in [p, end), or end
 //   find_jef_shift(p, end)     the first 28 or 29 in [p, end), or end
+//   find_any(p, end, bytes)    the first of four bytes in [p, end), or end
 //   copy(in, n, out)           n bytes as they are
 //   host_text<ZERO>(in, n, out, table)
 //                              host single-byte text through a table: a
@@ -93,6 +94,11 @@ struct ScalarSteps {
     static const std::uint8_t* find_jef_shift(const std::uint8_t* p, const std::uint8_t* end) noexcept {
         while (p < end && !is_jef_shift(*p)) ++p;
         return p;
+    }
+    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end,
+                                        const std::uint8_t (&bytes)[4]) noexcept {
+        for (const std::uint8_t byte : bytes) end = find_byte(p, end, byte);
+        return end;
     }
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
         if (n > 0) std::memcpy(out, in, n);

@@ -182,6 +182,18 @@ struct ByteMatch {
     }
 };
 
+struct AnyOfMatch {
+    const std::uint8_t (&bytes)[4];
+    bool operator()(std::uint8_t b) const noexcept {
+        return b == bytes[0] || b == bytes[1] || b == bytes[2] || b == bytes[3];
+    }
+    template <class W>
+    unsigned hits(typename W::V x) const noexcept {
+        return W::mask(W::or_(W::or_(W::eq8(x, W::bytes(bytes[0])), W::eq8(x, W::bytes(bytes[1]))),
+                              W::or_(W::eq8(x, W::bytes(bytes[2])), W::eq8(x, W::bytes(bytes[3])))));
+    }
+};
+
 struct JefShiftMatch {
     bool operator()(std::uint8_t b) const noexcept { return is_jef_shift(b); }
     template <class W>
@@ -325,6 +337,10 @@ struct X86Steps {
     }
     static const std::uint8_t* find_jef_shift(const std::uint8_t* p, const std::uint8_t* end) noexcept {
         return find_step<Long, SLACK>(p, end, JefShiftMatch{});
+    }
+    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end,
+                                        const std::uint8_t (&bytes)[4]) noexcept {
+        return find_step<Long, SLACK>(p, end, AnyOfMatch{bytes});
     }
 
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {

@@ -9,8 +9,6 @@
 namespace rekmo {
 namespace {
 
-constexpr std::uint8_t QUOTE = '"';
-
 bool is_text_item(ItemType type) noexcept {
     switch (type) {
         case ITEM_EBCDIC:
@@ -47,31 +45,6 @@ bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
     return lead && trail;
 }
 
-// Whether a text holds '"', ',', CR or LF. Most hold none: a long text is
-// four searches (memchr, many bytes a step), a short one eight bytes at a
-// time, a byte equal to one of the four showing as a zero byte of the word
-// XOR that byte repeated.
-bool holds_special(const std::uint8_t* text, std::size_t n) noexcept {
-    if (n > 32) {
-        for (const std::uint8_t b : {QUOTE, SEPARATOR, std::uint8_t{'\r'}, LINE_END}) {
-            if (std::memchr(text, b, n) != nullptr) return true;
-        }
-        return false;
-    }
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
-    constexpr std::uint64_t HIGHS = 0x8080808080808080u;
-    const auto zero_byte = [](std::uint64_t v) { return (v - ONES) & ~v & HIGHS; };
-    for (std::size_t i = 0; i < n; i += 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text + i, std::min<std::size_t>(8, n - i));  // the bytes past n are zero: none of the four
-        if ((zero_byte(word ^ (ONES * QUOTE)) | zero_byte(word ^ (ONES * SEPARATOR)) | zero_byte(word ^ (ONES * '\r')) |
-             zero_byte(word ^ (ONES * LINE_END))) != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 template <class Decode, class... Report>
 std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
                         Report&... report) noexcept {
@@ -79,7 +52,7 @@ std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const 
     std::size_t n = decode(item, out, report...);
     if (!shape.text) return n;
     if (shape.trim) n = trim_text(out, n);
-    if (shape.quote) n = quote_text(out, n);
+    if (shape.quote && needs_quotes<ScalarSteps>(out, n)) n = quote_text(out, n);
     return n;
 }
 
@@ -116,15 +89,7 @@ std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::sp
     return shaped_text(shape, decode, item, out, report);
 }
 
-std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept {
-    // 20 is never the second byte of a Shift_JIS pair, so trailing spaces go
-    // from the back. What is left ends in an ideographic space only if it
-    // ends in 81 40, and then only the pairs from the start tell (81 81 40
-    // is the pair 81 81 and then '@').
-    constexpr std::uint64_t SPACES = 0x2020202020202020u;
-    for (std::uint64_t word; n >= 8 && (std::memcpy(&word, text + n - 8, 8), word == SPACES);) n -= 8;
-    while (n > 0 && text[n - 1] == ' ') --n;
-    if (n < 2 || text[n - 2] != 0x81 || text[n - 1] != 0x40) return n;
+std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept {
     std::size_t keep = 0;
     for (std::size_t i = 0; i < n;) {
         if (i + 1 < n && is_sjis_pair(text[i], text[i + 1])) {
@@ -139,8 +104,6 @@ std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept {
 }
 
 std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept {
-    // No Shift_JIS trail byte is one of the four, so a pair is never split.
-    if (n > 0 && !holds_special(text, n)) return n;
     const std::size_t quotes = static_cast<std::size_t>(std::count(text, text + n, QUOTE));
     std::size_t to = n + quotes + 2;
     text[--to] = QUOTE;
@@ -159,8 +122,10 @@ std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, b
         const std::size_t at = line.size();
         line.insert(line.end(), names[i].begin(), names[i].end());
         if (quote) {
-            line.resize(at + 2 * names[i].size() + 2);
-            line.resize(at + quote_text(line.data() + at, names[i].size()));
+            if (needs_quotes<ScalarSteps>(line.data() + at, names[i].size())) {
+                line.resize(at + 2 * names[i].size() + 2);
+                line.resize(at + quote_text(line.data() + at, names[i].size()));
+            }
         }
     }
     line.push_back(LINE_END);

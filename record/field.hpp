@@ -6,12 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "codec/number.hpp"
 #include "codec/report.hpp"
+#include "codec/steps.hpp"
 #include "format/format.hpp"
 #include "record/item_table.hpp"
 
@@ -20,6 +22,9 @@ namespace rekmo {
 // A CSV line: fields joined by a comma, the line ended by a line feed alone.
 inline constexpr std::uint8_t SEPARATOR = ',';
 inline constexpr std::uint8_t LINE_END = '\n';
+inline constexpr std::uint8_t QUOTE = '"';
+// What makes a text need quotes under CSV=QUOTE.
+inline constexpr std::uint8_t QUOTE_NEEDED[4] = {QUOTE, SEPARATOR, '\r', LINE_END};
 
 struct FieldShape {
     bool number = false;  // a P or Z item printed by `form`
@@ -47,14 +52,31 @@ std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::sp
 std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::span<const std::uint8_t> item,
                                std::uint8_t* out, DecodeReport& report) noexcept;
 
-// Trailing spaces removed: 20, and 81 40 where it is a whole Shift_JIS
-// character (never the trail byte of a pair followed by 40). Returns the new
-// length.
-std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept;
+// Trailing ideographic spaces removed from a text that ends in 81 40: only
+// the pairs from the start tell which 81 40 is a whole character (81 81 40
+// is the pair 81 81 and then '@'). Returns the new length.
+std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept;
 
-// Under QUOTE: a text that holds '"', ',', CR or LF, or is empty, enclosed
-// in '"' with each '"' doubled, in place (`text` holds 2n + 2 bytes).
-// Returns the new length.
+// Trailing spaces removed: 20, and 81 40 where it is a whole Shift_JIS
+// character. 20 is never the second byte of a pair, so spaces go from the
+// back, eight at a time. Always inline: the record lines call it.
+[[gnu::always_inline]] inline std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept {
+    constexpr std::uint64_t SPACES = 0x2020202020202020u;
+    for (std::uint64_t word; n >= 8 && (std::memcpy(&word, text + n - 8, 8), word == SPACES);) n -= 8;
+    while (n > 0 && text[n - 1] == ' ') --n;
+    return n >= 2 && text[n - 2] == 0x81 && text[n - 1] == 0x40 ? trim_pairs(text, n) : n;
+}
+
+// Under QUOTE: whether a text needs quotes: it is empty, or holds '"', ',',
+// CR or LF. (No Shift_JIS trail byte is one of the four, so a pair is never
+// split.) Searched through the steps S (codec/steps.hpp).
+template <class S>
+[[gnu::always_inline]] inline bool needs_quotes(const std::uint8_t* text, std::size_t n) noexcept {
+    return n == 0 || S::find_any(text, text + n, QUOTE_NEEDED) != text + n;
+}
+
+// The text enclosed in '"' with each '"' doubled, in place (`text` holds
+// 2n + 2 bytes). Returns the new length.
 std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept;
 
 // The header line: the names, joined by ',', each quoted as a text under

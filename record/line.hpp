@@ -111,20 +111,32 @@ template <class S>
 
 // A field the format's options change (record/field.hpp): a number printed
 // exactly (the decoder's own text where that is the same), a text through
-// its machine, then trimmed and quoted in place.
+// its machine, then trimmed and quoted in place. Within the lines' slack: a
+// short number is read as eight or sixteen bytes, and the search for what
+// needs quotes reads past the text.
 template <class S>
 [[gnu::noinline]] std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
-    const std::span<const std::uint8_t> item(in, step.length);
     const FieldShape& shape = step.shape;
+    const std::size_t n = step.length;
     if (shape.number) {
-        if (!number_is_default_text(item, shape.form)) return decode_number(item, shape.form, out);
-        return field_text<S>(step.text_op, step, in, out);
+        if (step.plain_number) {
+            // 1 to 8 packed bytes, 1 to 15 zoned ones; the bytes past the item cleared.
+            const auto bytes = [](const std::uint8_t* p, std::size_t count) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                return count >= 8 ? word : word & ((std::uint64_t{1} << (8 * count)) - 1);
+            };
+            const std::uint64_t low = bytes(in, n);
+            const std::uint64_t high = n > 8 ? bytes(in + 8, n - 8) : 0;
+            if (plain_number(shape.form.mode, n, low, high)) return field_text<S>(step.text_op, step, in, out);
+        }
+        return decode_number({in, n}, shape.form, out);
     }
-    std::size_t n = field_text<S>(step.text_op, step, in, out);
-    if (!shape.text) return n;
-    if (shape.trim) n = trim_text(out, n);
-    if (shape.quote) n = quote_text(out, n);
-    return n;
+    std::size_t len = field_text<S>(step.text_op, step, in, out);
+    if (!shape.text) return len;
+    if (shape.trim) len = trim_text(out, len);
+    if (shape.quote && needs_quotes<S>(out, len)) len = quote_text(out, len);
+    return len;
 }
 
 template <class S>

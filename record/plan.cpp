@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/decimal_machine.hpp"
+#include "codec/number.hpp"
 #include "record/plan.hpp"
 
 namespace rekmo {
@@ -28,6 +30,8 @@ ItemPlan make_plan(const FormatDef& format) {
         step.report = codec.report;
         step.text_op = item_op(codec, step.length);
         step.op = step.shaped ? ItemOp::SHAPED : step.text_op;
+        step.plain_number =
+            step.shape.number && plain_form(step.shape.form) && short_decimal(step.shape.form.mode, step.length);
         step.page = codec.page;
         step.item = index;
         names.push_back(item.name);
