@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/cp932_machine.hpp"
 #include "codec/decimal_machine.hpp"
 #include "codec/ebcdic_machine.hpp"
 #include "codec/host_code.hpp"
@@ -85,9 +86,14 @@ std::size_t page_jef_n(Item item, std::uint8_t* out, const HostCodePage& page) n
 }
 
 template <class S>
+std::size_t cp932_utf8(Item item, std::uint8_t* out) noexcept {
+    return cp932_utf8_text<S>(item.data(), item.size(), out);
+}
+
+template <class S>
 constexpr VectorKernels kernels(VectorLevel level) noexcept {
-    return {level,  ebcdic<S>, packed<S>,      zoned<S>,     jis<S>,         keis<S>,     keis_n<S>,
-            jef<S>, jef_n<S>,  page_single<S>, page_keis<S>, page_keis_n<S>, page_jef<S>, page_jef_n<S>};
+    return {level,    ebcdic<S>,      packed<S>,    zoned<S>,       jis<S>,      keis<S>,       keis_n<S>,    jef<S>,
+            jef_n<S>, page_single<S>, page_keis<S>, page_keis_n<S>, page_jef<S>, page_jef_n<S>, cp932_utf8<S>};
 }
 
 }  // namespace

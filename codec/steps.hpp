@@ -9,6 +9,10 @@
 //   find_jef_shift(p, end)     the first 28 or 29 in [p, end), or end
 //   find_any(p, end, bytes)    the first of four bytes in [p, end), or end
 //   copy(in, n, out)           n bytes as they are
+//   ascii_prefix(in, n, out)   copies the bytes of in[0, n) below 80 up to
+//                              the first that is not (a prefix of it: the
+//                              number of bytes copied); may write past them
+//                              within out[0, n), which lies before in
 //   host_text<ZERO>(in, n, out, table)
 //                              host single-byte text through a table: a
 //                              prefix of in[0, n), its length returned; with
@@ -107,6 +111,7 @@ struct ScalarSteps {
     static std::size_t host_text(const std::uint8_t*, std::size_t, std::uint8_t*, const HostTable&) noexcept {
         return 0;
     }
+    static std::size_t ascii_prefix(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return 0; }
     template <PairKind KIND>
     static std::size_t pairs(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
         return 0;

@@ -343,6 +343,19 @@ struct X86Steps {
         return find_step<Long, SLACK>(p, end, AnyOfMatch{bytes});
     }
 
+    // Whole 16-byte steps only (the output may lie just before the input):
+    // a step is stored whole, so that a run of ASCII is one load and one
+    // store a step; what follows its first byte above 7F is written again.
+    static std::size_t ascii_prefix(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16) {
+            const __m128i x = W128::load(in + i);
+            W128::store(out + i, x);
+            if (const unsigned high = W128::mask(x)) return i + static_cast<std::size_t>(__builtin_ctz(high));
+        }
+        return i;
+    }
+
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
         if constexpr (SLACK) {
             for (std::size_t i = 0; i < n; i += 16) W128::store(out + i, W128::load(in + i));

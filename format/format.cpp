@@ -159,8 +159,8 @@ struct CsvWordName {
     std::string_view name;
     CsvWord word;
 };
-constexpr CsvWordName CSV_WORDS[] = {
-    {"QUOTE", CSV_QUOTE}, {"HEADER", CSV_HEADER}, {"EXACT", CSV_EXACT}, {"TRIM", CSV_TRIM}};
+constexpr CsvWordName CSV_WORDS[] = {{"QUOTE", CSV_QUOTE}, {"HEADER", CSV_HEADER}, {"EXACT", CSV_EXACT},
+                                     {"TRIM", CSV_TRIM},   {"UTF8", CSV_UTF8},     {"BOM", CSV_BOM}};
 
 // The CsvWord a word names, or 0.
 std::uint8_t csv_word_of(std::string_view word) noexcept {
@@ -431,9 +431,15 @@ std::vector<OptionFault> option_faults(const FormatDef& def) {
     if (def.options.empty()) return faults;
     faults.reserve(def.options.size());
     auto names = number_names(def);
+    // A byte-order mark belongs to UTF-8 alone: the words of every line count.
+    const bool utf8 = (csv_words(def) & CSV_UTF8) != 0;
     for (const OptionLine& option : def.options) {
         const auto found = option.kind == OptionKind::CSV ? names.end() : names.find(option.name);
-        faults.push_back(judge(option, found == names.end() ? nullptr : &found->second));
+        OptionFault fault = judge(option, found == names.end() ? nullptr : &found->second);
+        if (fault == OptionFault::NONE && option.kind == OptionKind::CSV && (option.words & CSV_BOM) != 0 && !utf8) {
+            fault = OptionFault::BOM_WITHOUT_UTF8;
+        }
+        faults.push_back(fault);
     }
     return faults;
 }

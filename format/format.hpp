@@ -42,6 +42,8 @@ enum CsvWord : std::uint8_t {
     CSV_HEADER = 1u << 1,  // a first line with the output items' names
     CSV_EXACT = 1u << 2,   // every P and Z item printed exactly from its digits
     CSV_TRIM = 1u << 3,    // trailing spaces (20, 81 40) removed from texts
+    CSV_UTF8 = 1u << 4,    // WinFile in UTF-8: each text the code page 932 decoding of its Shift_JIS
+    CSV_BOM = 1u << 5,     // with UTF8: the byte-order mark EF BB BF first
 };
 
 // How the Z items named in a SIGN= line keep their sign.
@@ -77,6 +79,7 @@ enum class OptionFault : std::uint8_t {
     SIGN_OF_PACKED,    // SIGN for a name that a P item has
     REPEATED,          // a second SCALE, SIGN or DIGITS line for the name
     DIGITS_AND_SCALE,  // DIGITS and SCALE for the same name
+    BOM_WITHOUT_UTF8,  // a CSV line with BOM, and no CSV line with UTF8
 };
 
 // What the option lines make of one item: only P and Z items take them.

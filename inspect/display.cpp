@@ -8,7 +8,7 @@
 
 #include <array>
 
-#include "inspect/cp932_table.hpp"
+#include "codec/cp932.hpp"
 #include "platform/platform.hpp"
 
 namespace rekmo {
@@ -35,13 +35,14 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-constexpr bool is_lead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-constexpr bool is_trail(std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+constexpr bool is_lead(std::uint8_t b) { return is_cp932_lead(b); }
+constexpr bool is_trail(std::uint8_t b) { return is_cp932_trail(b); }
 
-// The pair's character, 0 for none (the table leaves out the user-defined area).
+// The pair's character, 0 for none. The user-defined area (the Private Use
+// Area) has no glyph on a terminal: it prints as its bytes.
 char32_t pair_character(std::uint8_t lead, std::uint8_t trail) {
-    const std::size_t row = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 0x1Fu;
-    return CP932_TABLE[row][trail - 0x40u];
+    const char32_t c = cp932_pair(lead, trail);
+    return c >= 0xE000 && c <= 0xF8FF ? 0 : c;
 }
 
 }  // namespace
@@ -72,6 +73,39 @@ std::string sjis_to_utf8(std::span<const std::uint8_t> sjis, Escape escape) {
             }
             ++i;
         } else {  // other controls, 7F, 80, A0, FD-FF, a lead without its trail
+            append_hex(out, b);
+        }
+    }
+    return out;
+}
+
+std::string utf8_shown(std::span<const std::uint8_t> utf8, Escape escape) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const std::uint8_t b = utf8[i];
+        if (b == '\\' && escape == Escape::CONTROLS_AND_BACKSLASH) {
+            out += "\\\\";
+        } else if (b >= 0x20 && b <= 0x7E) {
+            out += static_cast<char>(b);
+        } else if (b == '\n') {
+            out += "\\n";
+        } else if (b == '\r') {
+            out += "\\r";
+        } else if (b == '\t') {
+            out += "\\t";
+        } else if (b >= 0xC2 && b <= 0xF4) {
+            // A whole sequence (its continuation bytes 80-BF) is a character.
+            const std::size_t length = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            std::size_t k = 1;
+            while (k < length && i + k < utf8.size() && (utf8[i + k] & 0xC0) == 0x80) ++k;
+            if (k == length) {
+                out.append(reinterpret_cast<const char*>(utf8.data() + i), length);
+                i += length - 1;
+            } else {
+                append_hex(out, b);
+            }
+        } else {  // other controls, 7F, a continuation byte alone, C0, C1, F5-FF
             append_hex(out, b);
         }
     }

@@ -24,6 +24,10 @@ enum class Escape {
 //   82 20     ->  \x82 followed by a space
 std::string sjis_to_utf8(std::span<const std::uint8_t> sjis, Escape escape);
 
+// UTF-8 text (a field under CSV=UTF8) as the display shows it: controls and
+// bytes that form no character escaped as above, every character as it is.
+std::string utf8_shown(std::span<const std::uint8_t> utf8, Escape escape);
+
 // Text quoted from the command line (a path, an option) as the report and
 // the messages show it, in UTF-8: on POSIX its bytes read as UTF-8, on
 // Windows converted from the ANSI code page. Control characters and bytes

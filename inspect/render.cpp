@@ -21,6 +21,13 @@ std::string display(std::string_view sjis) {
                         Escape::CONTROLS_AND_BACKSLASH);
 }
 
+// A field as the display shows it: UTF-8 under CSV=UTF8, else Shift_JIS.
+std::string display_field(std::string_view text, const FormatDef& format) {
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    return (csv_words(format) & CSV_UTF8) != 0 ? utf8_shown(bytes, Escape::CONTROLS_AND_BACKSLASH)
+                                               : sjis_to_utf8(bytes, Escape::CONTROLS_AND_BACKSLASH);
+}
+
 }  // namespace
 
 std::string hex_text(std::span<const std::uint8_t> bytes, const char* separator) {
@@ -108,7 +115,7 @@ std::string fault_reason(const ItemDef& item, Result fault) {
 
 // --- The option lines ---
 
-constexpr const char* CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM"};
+constexpr const char* CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM", "UTF8", "BOM"};
 
 std::vector<std::string> csv_word_names(std::uint8_t words) {
     std::vector<std::string> names;
@@ -158,6 +165,8 @@ const char* option_fault_name(OptionFault fault) noexcept {
             return "repeated";
         case OptionFault::DIGITS_AND_SCALE:
             return "digits_and_scale";
+        case OptionFault::BOM_WITHOUT_UTF8:
+            return "bom_without_utf8";
         case OptionFault::NONE:
             break;
     }
@@ -171,7 +180,7 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
         case OptionFault::MALFORMED:
             switch (line.kind) {
                 case OptionKind::CSV:
-                    return "a word is empty or none of QUOTE, HEADER, EXACT, TRIM";
+                    return "a word is empty or none of QUOTE, HEADER, EXACT, TRIM, UTF8, BOM";
                 case OptionKind::SCALE:
                     return "SCALE wants a name and a whole number from -300 to 300";
                 case OptionKind::SIGN:
@@ -188,6 +197,8 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
             return "an earlier line gives " + name + " the same option";
         case OptionFault::DIGITS_AND_SCALE:
             return "DIGITS and SCALE both name " + name;
+        case OptionFault::BOM_WITHOUT_UTF8:
+            return "BOM marks a UTF-8 file, and no CSV line says UTF8";
         case OptionFault::NONE:
             break;
     }
@@ -367,7 +378,7 @@ void text_record(const Report& report, const RecordSample& record, std::string& 
             bytes.push_back("    " + hex_text(raw.subspan(at, std::min(HEX_PER_LINE, raw.size() - at)), " "));
         }
         table.add({std::to_string(item.item), item_name(report.layout, item.item), type_letter(def.type),
-                   "\"" + display(item.text) + "\"", finding_list(item.findings, ", ")},
+                   "\"" + display_field(item.text, report.layout.format) + "\"", finding_list(item.findings, ", ")},
                   std::move(bytes));
     }
     out += table.render({0});
@@ -532,15 +543,15 @@ std::string json_host(const HostCheck& host) {
            ",\"damage\":" + json_array(host.damage, [](const std::string& s) { return json_string(s); }) + "}";
 }
 
-std::string json_record(const RecordSample& record) {
+std::string json_record(const RecordSample& record, const FormatDef& format) {
     return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
            json_array(record.items,
-                      [](const ItemSample& item) {
+                      [&format](const ItemSample& item) {
                           const auto text =
                               std::span(reinterpret_cast<const std::uint8_t*>(item.text.data()), item.text.size());
                           return "{\"item\":" + std::to_string(item.item) +
                                  ",\"hex\":" + json_string(hex_text(item.raw, "")) +
-                                 ",\"text\":" + json_string(display(item.text)) +
+                                 ",\"text\":" + json_string(display_field(item.text, format)) +
                                  ",\"text_hex\":" + json_string(hex_text(text, "")) +
                                  ",\"findings\":" + json_findings(item.findings) + "}";
                       }) +
@@ -589,7 +600,7 @@ std::string ReportParts::host(const Report& report) const {
 std::string ReportParts::record(const Report& report, const RecordSample& record) {
     std::string out;
     if (json_) {
-        out = (first_record_ ? "" : ",") + json_record(record);
+        out = (first_record_ ? "" : ",") + json_record(record, report.layout.format);
     } else {
         text_record(report, record, out);
     }

@@ -49,9 +49,11 @@ template <class Decode, class... Report>
 std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
                         Report&... report) noexcept {
     if (shape.number) return decode_number(item, shape.form, out, report...);
-    std::size_t n = decode(item, out, report...);
+    std::uint8_t* const text = shape.utf8 ? out + shape.utf8_at : out;
+    std::size_t n = decode(item, text, report...);
     if (!shape.text) return n;
-    if (shape.trim) n = trim_text(out, n);
+    if (shape.trim) n = trim_text(text, n);
+    if (shape.utf8) n = cp932_to_utf8({text, n}, out);
     if (shape.quote && needs_quotes<ScalarSteps>(out, n)) n = quote_text(out, n);
     return n;
 }
@@ -70,13 +72,18 @@ FieldShape field_shape(const ItemDef& item, const ItemForm& form, std::uint8_t c
     shape.text = is_text_item(item.type);
     shape.quote = (csv & CSV_QUOTE) != 0;
     shape.trim = (csv & CSV_TRIM) != 0;
+    shape.utf8 = (csv & CSV_UTF8) != 0;
     return shape;
 }
 
 std::size_t field_bound(const FieldShape& shape, std::size_t length, std::size_t decoded) noexcept {
     if (shape.number) return number_bound(length, shape.form);
-    if (shape.text && shape.quote) return 2 * decoded + 2;
-    return decoded;
+    if (!shape.text) return decoded;
+    // UTF8: the Shift_JIS text at 2 * decoded + 2, its UTF-8 (three bytes
+    // at most for one) from the start.
+    const std::size_t text = shape.utf8 ? utf8_bound(decoded) : decoded;
+    const std::size_t room = shape.utf8 ? 2 * decoded + 2 + decoded : decoded;
+    return std::max(room, shape.quote ? 2 * text + 2 : text);
 }
 
 std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::span<const std::uint8_t> item,
@@ -115,18 +122,26 @@ std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept {
     return n + quotes + 2;
 }
 
-std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, bool quote) {
+std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, std::uint8_t csv) {
     std::vector<std::uint8_t> line;
+    if ((csv & CSV_BOM) != 0) line.assign(std::begin(UTF8_BOM), std::end(UTF8_BOM));
+    if ((csv & CSV_HEADER) == 0) return line;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) line.push_back(SEPARATOR);
         const std::size_t at = line.size();
-        line.insert(line.end(), names[i].begin(), names[i].end());
-        if (quote) {
-            if (needs_quotes<ScalarSteps>(line.data() + at, names[i].size())) {
-                line.resize(at + 2 * names[i].size() + 2);
-                line.resize(at + quote_text(line.data() + at, names[i].size()));
-            }
+        const std::string_view name = names[i];
+        std::size_t n = name.size();
+        if ((csv & CSV_UTF8) != 0) {
+            std::vector<std::uint8_t> sjis(name.begin(), name.end());
+            line.resize(at + utf8_bound(n));
+            n = cp932_to_utf8(sjis, line.data() + at);
+        } else {
+            line.insert(line.end(), name.begin(), name.end());
         }
+        line.resize(at + 2 * n + 2);
+        if ((csv & CSV_QUOTE) != 0 && needs_quotes<ScalarSteps>(line.data() + at, n))
+            n = quote_text(line.data() + at, n);
+        line.resize(at + n);
     }
     line.push_back(LINE_END);
     return line;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/cp932.hpp"
 #include "codec/number.hpp"
 #include "codec/report.hpp"
 #include "codec/steps.hpp"
@@ -32,9 +33,14 @@ struct FieldShape {
     bool text = false;   // an E, J, K, KN, F or FN item
     bool quote = false;  // CSV=QUOTE
     bool trim = false;   // CSV=TRIM
+    bool utf8 = false;   // CSV=UTF8: a text in UTF-8
+    // UTF8: where in the field's bytes the decoder's Shift_JIS text goes
+    // (2 * its bound + 2), so that its UTF-8 can be written from the field's
+    // start (codec/cp932.hpp). Set with the plan.
+    std::size_t utf8_at = 0;
 
     // False when the field is its decoder's text, byte for byte.
-    bool changes_text() const noexcept { return number || (text && (quote || trim)); }
+    bool changes_text() const noexcept { return number || (text && (quote || trim || utf8)); }
 };
 
 // The shape of an item under the CsvWord bits `csv` and its ItemForm.
@@ -80,7 +86,11 @@ template <class S>
 std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept;
 
 // The header line: the names, joined by ',', each quoted as a text under
-// QUOTE, then 0A. May throw std::bad_alloc.
-std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, bool quote);
+// QUOTE and in UTF-8 under UTF8, then 0A; under BOM the byte-order mark
+// first. `csv`: the CsvWord bits. May throw std::bad_alloc.
+std::vector<std::uint8_t> header_line(std::span<const std::string_view> names, std::uint8_t csv);
+
+// The byte-order mark of UTF-8.
+inline constexpr std::uint8_t UTF8_BOM[3] = {0xEF, 0xBB, 0xBF};
 
 }  // namespace rekmo

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <span>
 
+#include "codec/cp932_machine.hpp"
 #include "codec/decimal_machine.hpp"
 #include "codec/ebcdic_machine.hpp"
 #include "codec/jef_machine.hpp"
@@ -132,9 +133,11 @@ template <class S>
         }
         return decode_number({in, n}, shape.form, out);
     }
-    std::size_t len = field_text<S>(step.text_op, step, in, out);
+    std::uint8_t* const text = shape.utf8 ? out + shape.utf8_at : out;
+    std::size_t len = field_text<S>(step.text_op, step, in, text);
     if (!shape.text) return len;
-    if (shape.trim) len = trim_text(out, len);
+    if (shape.trim) len = trim_text(text, len);
+    if (shape.utf8) len = cp932_utf8_text<S>(text, len, out);
     if (shape.quote && needs_quotes<S>(out, len)) len = quote_text(out, len);
     return len;
 }

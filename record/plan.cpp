@@ -24,6 +24,7 @@ ItemPlan make_plan(const FormatDef& format) {
         step.start = step.length > 0 ? static_cast<std::size_t>(item.start) : 0;
         step.in_record = step.start >= plan.record_length ? 0 : std::min(step.length, plan.record_length - step.start);
         step.shape = field_shape(item, forms[index], csv);
+        step.shape.utf8_at = 2 * codec.bound(step.length) + 2;
         step.shaped = step.shape.changes_text();
         step.bound = field_bound(step.shape, step.length, codec.bound(step.length));
         step.decode = codec.decode;
@@ -48,7 +49,7 @@ ItemPlan make_plan(const FormatDef& format) {
     // per-item path, which copies such items with zeros after the record's
     // end; every other plan the record lines.
     plan.line_kernels = plan.fields_in_record;
-    if (csv & CSV_HEADER) plan.header = header_line(names, (csv & CSV_QUOTE) != 0);
+    plan.header = header_line(names, csv);
     return plan;
 }
 

@@ -106,10 +106,12 @@ public:
     std::span<const Column> columns() const noexcept;
     std::size_t line_bound() const noexcept;  // worst-case bytes of one line, commas and line end included
 
-    // Under CSV=HEADER the line run() writes first: the output items' names
-    // joined by ',' (each quoted as a text under CSV=QUOTE), then 0A. Empty
-    // without HEADER. convert() never writes it: a caller that converts in
-    // pieces writes it once.
+    // What run() writes before the first record's line: under CSV=UTF8,BOM
+    // the byte-order mark EF BB BF, and under CSV=HEADER a line of the
+    // output items' names joined by ',' (each quoted as a text under
+    // CSV=QUOTE, in UTF-8 under CSV=UTF8), then 0A. Empty without them.
+    // convert() never writes it: a caller that converts in pieces writes it
+    // once.
     std::span<const std::uint8_t> header() const noexcept;
 
     // Appends one line per whole record of `records` (a partial record at the

@@ -27,7 +27,7 @@ LAYERS = {
     "record": API | {"codec"},
     "driver": API | {"platform"},
     "app": API | {"platform", "driver"},
-    "inspect": API | {"platform", "driver", "codec/report.hpp"},
+    "inspect": API | {"platform", "driver", "codec/report.hpp", "codec/cp932.hpp"},
     "copybook": BASE | {"format", "platform"},
     "python": API | {"driver"},
     "examples": {"rekmo"},

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes inspect/cp932_table.cpp: the Unicode character of every code page
+"""Writes codec/cp932_table.cpp: the Unicode character of every code page
 932 double-byte pair, from Python's own cp932 codec.
 
 Run from the project root whenever the table's layout changes:
@@ -12,7 +12,7 @@ import sys
 
 LEADS = list(range(0x81, 0xA0)) + list(range(0xE0, 0xFD))
 TRAILS = range(0x40, 0xFD)  # 7F is no trail byte; its column stays 0
-OUT = pathlib.Path(__file__).resolve().parent.parent / "inspect" / "cp932_table.cpp"
+OUT = pathlib.Path(__file__).resolve().parent.parent / "codec" / "cp932_table.cpp"
 PER_LINE = 16
 
 
@@ -24,11 +24,10 @@ def code_point(lead, trail):
     except UnicodeDecodeError:
         return 0
     assert len(text) == 1 and ord(text) <= 0xFFFF
-    # User-defined characters (leads F0-F9) map to the Private Use Area, which
-    # a terminal has no glyph for: they stay out and print as their bytes.
+    # User-defined characters (leads F0-F9) are the Private Use Area
+    # U+E000-E757, 188 codes a row, as Windows pairs them.
     if 0xE000 <= ord(text) <= 0xF8FF:
         assert 0xF0 <= lead <= 0xF9
-        return 0
     return ord(text)
 
 
@@ -38,8 +37,9 @@ def main(check):
         "// Do not edit by hand: change the script and run it again.",
         "//",
         "// The Unicode character of each code page 932 double-byte pair, 0 for none",
-        "// (unassigned pairs, trail 7F and the user-defined area F040-F9FC).",
-        '#include "inspect/cp932_table.hpp"',
+        "// (unassigned pairs and trail 7F); the user-defined area F040-F9FC is the",
+        "// Private Use Area U+E000-E757.",
+        '#include "codec/cp932.hpp"',
         "",
         "namespace rekmo {",
         "",

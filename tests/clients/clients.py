@@ -70,11 +70,11 @@ def ident(name):
     return '"%s"' % name.replace('"', '""')
 
 
-def load(server, table, csv_path, items, header=True):
+def load(server, table, csv_path, items, header=True, encoding="SJIS"):
     """Loads the CSV with the server's own COPY (the file read by the server);
     returns (rows as dicts in file order, COPY's error or None)."""
     columns = ", ".join("%s %s" % (ident(item.name), item.column) for item in items)
-    options = "FORMAT csv, HEADER %s, ENCODING 'SJIS'" % ("true" if header else "false")
+    options = "FORMAT csv, HEADER %s, ENCODING '%s'" % ("true" if header else "false", encoding)
     status, _, error = server.run(
         "CREATE TABLE %s (line bigserial, %s)" % (table, columns),
         "COPY %s (%s) FROM '%s' (%s)" % (table, ", ".join(ident(i.name) for i in items), csv_path, options))
@@ -160,6 +160,23 @@ def postgres(args, workdir):
         if found:
             failures.append("%d differences" % len(found))
         stage("all options", started)
+
+        # The same records in UTF-8 (CSV=UTF8, with a byte-order mark before
+        # the header line), loaded as UTF8: every character the same.
+        started = time.monotonic()
+        csv_path, items, expected = hostile.convert(args.rekmo, workdir, ALL_WORDS + ["UTF8", "BOM"], name="utf8")
+        os.chmod(csv_path, 0o644)
+        rows, error = load(server, "utf8", csv_path, items, encoding="UTF8")
+        found = differences(rows, expected, items)
+        print("CSV=%s,UTF8,BOM: %d records, %d rows loaded, %d differences" %
+              (",".join(ALL_WORDS), len(expected), len(rows), len(found)))
+        if error:
+            failures.append("COPY of the UTF-8 file failed: " + error)
+        for line in found[:20]:
+            print("  DIFF " + line)
+        if found:
+            failures.append("%d differences in the UTF-8 file" % len(found))
+        stage("UTF-8", started)
 
         # The same file without QUOTE: records run into each other, or COPY gives up.
         started = time.monotonic()

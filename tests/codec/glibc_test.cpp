@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/cp932.hpp"
 #include "codec/ebcdic.hpp"
 #include "codec/jef.hpp"
 #include "codec/jis0208.hpp"
@@ -135,6 +136,75 @@ TEST(Glibc, KeisAndJefTextRoundTrips) {
         EXPECT_EQ(decoded(decode_keis_field, x.host + "\x0A\x42" + keis.host + "\x0A\x41" + y.host),
                   x.sjis + keis.sjis + y.sjis);
         EXPECT_EQ(decoded(decode_jef_field, x.host + "\x28" + jef.host + "\x29" + y.host), x.sjis + jef.sjis + y.sjis);
+    }
+}
+
+std::string utf8_of(const std::string& sjis, const VectorKernels& kernels = scalar_kernels()) {
+    std::string out(utf8_bound(sjis.size()), '\0');
+    out.resize(cp932_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()},
+                             reinterpret_cast<std::uint8_t*>(out.data()), kernels));
+    return out;
+}
+
+const std::string GETA = "\xE3\x80\x93";
+
+// CSV=UTF8 writes each text as code page 932 decodes it: every single byte
+// and every pair (with a letter before and after it, so that a lead byte
+// without a trail takes nothing else) equal to glibc's CP932 to UTF-8
+// wherever glibc takes the bytes; where glibc refuses them, 〓 for each
+// code (a pair, or a lone byte: a lead byte whose next byte is no trail
+// byte, 80, A0, FD-FF).
+TEST(Glibc, Cp932ToUtf8IsGlibcsCp932) {
+    ASSERT_TRUE(test::iconv_convert("CP932", "UTF-8", "A")) << "glibc lacks CP932";
+    int refused = 0;
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::optional<std::string> theirs = test::iconv_convert("CP932", "UTF-8", one);
+        if (theirs) {
+            EXPECT_EQ(utf8_of(one), *theirs) << std::hex << b;
+        } else {
+            ++refused;
+            EXPECT_EQ(utf8_of(one), GETA) << std::hex << b;
+        }
+    }
+    EXPECT_EQ(refused, 0x1F + 0x1D + 5) << "the leads 81-9F and E0-FC alone, 80, A0 and FD-FF";
+    int pairs = 0;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!is_cp932_lead(static_cast<std::uint8_t>(lead))) continue;
+        for (int trail = 0; trail < 256; ++trail) {
+            const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::string ours = utf8_of("A" + pair + "B");
+            const std::optional<std::string> theirs = test::iconv_convert("CP932", "UTF-8", "A" + pair + "B");
+            if (theirs) {
+                ++pairs;
+                ASSERT_EQ(ours, *theirs) << std::hex << lead << " " << trail;
+            } else if (is_cp932_trail(static_cast<std::uint8_t>(trail))) {
+                ASSERT_EQ(ours, "A" + GETA + "B") << std::hex << lead << " " << trail;  // a pair without a character
+            } else {
+                // A lead byte with no trail byte: 〓 for it, then the next byte as it reads alone.
+                ASSERT_EQ(ours, "A" + GETA + utf8_of(std::string(1, static_cast<char>(trail))) + "B")
+                    << std::hex << lead << " " << trail;
+            }
+        }
+    }
+    EXPECT_GT(pairs, 9000);
+}
+
+// Every level's steps give the scalar text, on runs of ASCII of every length
+// around katakana and kanji (the 16-byte steps and where they stop).
+TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
+    std::mt19937 rng(9);
+    const std::string pieces[] = {"a", ",", "\xB1", "\x88\x9F", "\x81\x40", "\xF0\x40", "\x80", "\x88"};
+    for (const VectorLevel level : {VectorLevel::SSE41, VectorLevel::AVX2}) {
+        const VectorKernels* kernels = vector_kernels(level);
+        if (kernels == nullptr) continue;
+        for (int trial = 0; trial < 3000; ++trial) {
+            std::string text;
+            while (text.size() < static_cast<std::size_t>(trial % 90)) {
+                text += rng() % 3 != 0 ? std::string(rng() % 40, 'x') : pieces[rng() % std::size(pieces)];
+            }
+            ASSERT_EQ(utf8_of(text, *kernels), utf8_of(text)) << trial;
+        }
     }
 }
 

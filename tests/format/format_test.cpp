@@ -43,7 +43,7 @@ const char* const RESULTS[] = {"OK",          "USAGE",       "CANNOT_OPEN", "SIZ
 const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
 const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS"};
-const char* const CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM"};
+const char* const CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM", "UTF8", "BOM"};
 const char* const SIGN_FORMS[] = {"TRAILING", "LEADING", "LEADING SEPARATE", "TRAILING SEPARATE"};
 
 // Bytes outside 21-7E as \xHH.
@@ -65,7 +65,7 @@ std::string option_outcome(const OptionLine& option) {
     std::string out = std::string(" +") + OPTION_KINDS[static_cast<int>(option.kind)] + "=";
     switch (option.kind) {
         case OptionKind::CSV:
-            for (int w = 0; w < 4; ++w) {
+            for (int w = 0; w < static_cast<int>(std::size(CSV_WORD_NAMES)); ++w) {
                 if ((option.words >> w) & 1u) out += std::string(out.back() == '=' ? "" : ",") + CSV_WORD_NAMES[w];
             }
             return out;
@@ -87,7 +87,8 @@ std::string outcome(const FormatError& error, const FormatDef& def) {
     for (const OptionLine& option : def.options) out += option_outcome(option);
     if (const std::uint8_t words = csv_words(def); words != 0) {
         out += " csv";
-        for (int w = 0; w < 4; ++w) out += (words >> w) & 1u ? std::string(" ") + CSV_WORD_NAMES[w] : "";
+        for (int w = 0; w < static_cast<int>(std::size(CSV_WORD_NAMES)); ++w)
+            out += (words >> w) & 1u ? std::string(" ") + CSV_WORD_NAMES[w] : "";
     }
     const std::vector<ItemForm> forms = item_forms(def);
     for (std::size_t i = 0; i < def.items.size(); ++i) {

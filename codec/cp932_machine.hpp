@@ -1,0 +1,65 @@
+// Code page 932 to UTF-8 (codec/cp932.hpp) as a machine over steps
+// (codec/steps.hpp): runs of ASCII through the steps, every other code here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/cp932.hpp"
+#include "codec/steps.hpp"
+
+namespace rekmo {
+namespace {
+
+// A character of the Basic Multilingual Plane in UTF-8: one to three bytes.
+[[gnu::always_inline]] inline std::size_t put_utf8(char32_t c, std::uint8_t* out) noexcept {
+    if (c < 0x80) {
+        out[0] = static_cast<std::uint8_t>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<std::uint8_t>(0xC0 | (c >> 6));
+        out[1] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<std::uint8_t>(0xE0 | (c >> 12));
+    out[1] = static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<std::uint8_t>(0x80 | (c & 0x3F));
+    return 3;
+}
+
+// Every step writes no more than three bytes for each byte it has read, and
+// reads a code's bytes before it writes its text: the text may be read from
+// the end of the buffer it is written to (codec/cp932.hpp).
+template <class S>
+std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    constexpr char32_t HALF_WIDTH_FIRST = 0xFF61;  // A1: the half-width ideographic full stop
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i < n) {
+        const std::size_t ascii = S::ascii_prefix(in + i, n - i, out + o);
+        i += ascii;
+        o += ascii;
+        if (i == n) break;
+        const std::uint8_t b = in[i];
+        if (b < 0x80) {
+            out[o++] = b;
+            ++i;
+            continue;
+        }
+        char32_t c = GETA_MARK;
+        std::size_t used = 1;
+        if (b >= 0xA1 && b <= 0xDF) {
+            c = HALF_WIDTH_FIRST + (b - 0xA1u);
+        } else if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
+            used = 2;
+            if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
+        }
+        i += used;
+        o += put_utf8(c, out + o);
+    }
+    return o;
+}
+
+}  // namespace
+}  // namespace rekmo
