@@ -93,7 +93,9 @@ std::string format_text(const Layout& layout, const std::vector<std::string>& he
         const ItemDef& item = line.item;
         out += item.name + "," + std::to_string(item.start + 1) + "," + std::to_string(item.length) + "," +
                type_letters(item.type) + "," + std::to_string(item.output) + "\n";
-        if (named.insert(item.name).second) out += option_lines(item.name, line.form);
+        // The first P or Z item of the name: an E item of that name takes no line.
+        const bool number = item.type == ITEM_PACKED || item.type == ITEM_ZONED;
+        if (number && named.insert(item.name).second) out += option_lines(item.name, line.form);
     }
     return out;
 }
