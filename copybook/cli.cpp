@@ -21,7 +21,9 @@ constexpr std::string_view USAGE = "Usage: rekmo-copybook COPYBOOK [options]\n";
 constexpr std::string_view HELP =
     "Writes the format file of a COBOL copybook's record: one item line per\n"
     "elementary item, at its position, with a comment giving its COBOL\n"
-    "description. The file is loaded back as rekmo loads it before it is written.\n"
+    "description, and the lines that print its numbers exactly: CSV=EXACT, and\n"
+    "SCALE= and SIGN= from the PICTURE and SIGN clauses. The file is loaded back\n"
+    "as rekmo loads it before it is written.\n"
     "\n"
     "Options:\n"
     "  -o FILE, --output FILE  write to FILE (replaced whole, never left half\n"
@@ -34,6 +36,12 @@ constexpr std::string_view HELP =
     "  --type NAME=TYPE        give the items of entry NAME (an item or a group)\n"
     "                          the type E, P, Z, J, K, KN, F or FN\n"
     "  --omit NAME             write the items of entry NAME with output 0\n"
+    "  --digits NAME           the numbers of entry NAME are codes: every digit,\n"
+    "                          leading zeros kept (DIGITS=)\n"
+    "  --quote                 quote the CSV's fields as RFC 4180 does (CSV=QUOTE)\n"
+    "  --header                a first CSV line with the names (CSV=HEADER)\n"
+    "  --plain                 the format without CSV, SCALE, SIGN and DIGITS lines,\n"
+    "                          as written before they existed\n"
     "  --free, --fixed         the copybook's source form (default: detected)\n"
     "  --help                  show this help\n"
     "  --version               show the version\n"
@@ -123,7 +131,7 @@ int parse_options(int argc, char** argv, Command& command) {
         }
         if (name == "-o") name = "--output";
         const bool takes_value = name == "--output" || name == "--kanji" || name == "--mixed" ||
-                                 name == "--redefines" || name == "--type" || name == "--omit";
+                                 name == "--redefines" || name == "--type" || name == "--omit" || name == "--digits";
         if (!takes_value && has_value) return usage_error("option " + std::string(name) + " takes no value");
         if (takes_value && !has_value) {
             if (i + 1 >= argc) return usage_error("option " + std::string(name) + " needs a value");
@@ -143,9 +151,18 @@ int parse_options(int argc, char** argv, Command& command) {
             Kanji& kanji = name == "--kanji" ? command.options.kanji : command.options.mixed;
             if (!kanji_of(value, kanji))
                 return usage_error(std::string(name) + " wants keis or jef: " + std::string(value));
-        } else if (name == "--redefines" || name == "--omit") {
+        } else if (name == "--redefines" || name == "--omit" || name == "--digits") {
             if (value.empty()) return usage_error(std::string(name) + " needs a name");
-            (name == "--omit" ? command.options.omit : command.options.redefines).push_back(name_of(value));
+            (name == "--omit"     ? command.options.omit
+             : name == "--digits" ? command.options.digits
+                                  : command.options.redefines)
+                .push_back(name_of(value));
+        } else if (name == "--quote" || name == "--header") {
+            command.options.csv_words |= name == "--quote" ? CSV_QUOTE : CSV_HEADER;
+        } else if (name == "--plain") {
+            command.options.plain = true;
+            continue;  // the file is the one written before the option existed
+
         } else if (name == "--type") {
             const std::size_t eq = value.rfind('=');
             ItemType type = ITEM_NONE;
@@ -159,6 +176,8 @@ int parse_options(int argc, char** argv, Command& command) {
         command.shown_options.push_back(std::string(name) +
                                         (takes_value ? " " + platform::to_shift_jis(std::string(value)) : ""));
     }
+    if (command.options.plain && (command.options.csv_words != 0 || !command.options.digits.empty()))
+        return usage_error("--plain writes no CSV or DIGITS lines: it takes no --quote, --header or --digits");
     if (operands.empty()) return usage_error("no COPYBOOK given");
     if (operands.size() > 1) return usage_error("too many operands");
     command.copybook = std::string(operands[0]);

@@ -31,7 +31,13 @@ struct Options {
     std::vector<std::string> redefines;                   // redefining entries written in place of the first
     std::vector<std::pair<std::string, ItemType>> types;  // an entry's items get this type
     std::vector<std::string> omit;                        // an entry's items get output 0
-    std::size_t max_items = 1'000'000;                    // more items are refused
+    std::vector<std::string> digits;                      // an entry's P and Z items are codes: DIGITS=
+    std::uint8_t csv_words = 0;                           // CsvWord bits to write besides EXACT
+    // The format as it was written before the option lines: no CSV, SCALE,
+    // SIGN or DIGITS lines, a sign byte out of place as an E item of its
+    // own, edited pictures refused.
+    bool plain = false;
+    std::size_t max_items = 1'000'000;  // more items are refused
 };
 
 struct Location {
@@ -55,15 +61,19 @@ struct Warning {
 };
 
 // One line of the written format: an item with a comment above it, or a
-// comment alone (item.length 0).
+// comment alone (item.length 0). `form` is what the option lines make of the
+// item, as the format reader will give it back: the SCALE, SIGN and DIGITS
+// lines of a name are written after its first item.
 struct Line {
     std::string comment;
     ItemDef item;
+    ItemForm form = {};
 };
 
 struct Layout {
     std::vector<Line> lines;
     std::int32_t record_length = 0;
+    std::uint8_t csv_words = 0;            // the CSV line's words (CsvWord bits); 0: no such line
     std::string record;                    // the record written (its name and level)
     SourceForm form = SourceForm::DETECT;  // as read: FIXED or FREE
     std::vector<Warning> warnings;
@@ -72,12 +82,17 @@ struct Layout {
 // Reads the copybook. On failure `error` says where and why, once.
 bool read_copybook(std::span<const std::uint8_t> text, const Options& options, Layout& layout, Error& error);
 
-// The format file text: `header` lines as comments, RECLEN, then each line.
+// The format file text: `header` lines as comments, RECLEN, the CSV line,
+// then each line, the option lines of a name after its first item.
 std::string format_text(const Layout& layout, const std::vector<std::string>& header);
 
 // Loads `text` back with the format reader: true when rekmo accepts it and
-// reads exactly the layout's items and record length.
+// reads exactly the layout's items, their forms, the CSV words and the
+// record length.
 bool reads_back(std::string_view text, const Layout& layout, Error& error);
+
+// Two items printed alike: the same options give them the same text.
+bool same_form(const ItemForm& a, const ItemForm& b);
 
 // Upper-cases ASCII letters outside Shift_JIS double-byte characters.
 std::string upper_name(std::string_view bytes);

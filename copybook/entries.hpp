@@ -11,14 +11,18 @@
 namespace rekmo::copybook::detail {
 
 enum class Usage { NONE, DISPLAY, PACKED, BINARY, COMP1, COMP2, POINTER, NATIONAL, DISPLAY1 };
-enum class Category { NONE, ALPHANUMERIC, NUMERIC, DOUBLE_BYTE };
+// EDITED: a numeric or alphanumeric edited picture (Z,ZZ9.99, +9(8), 99/99/99):
+// printed text on the host, read as such.
+enum class Category { NONE, ALPHANUMERIC, NUMERIC, DOUBLE_BYTE, EDITED };
 enum class SignPlace { NONE, LEADING, TRAILING };
 
 struct Picture {
     std::string text;  // as written
     Category category = Category::NONE;
-    std::int64_t chars = 0;   // X, A, N or G characters
+    std::int64_t chars = 0;   // X, A, N or G characters; EDITED: the printed length
     std::int64_t digits = 0;  // 9s
+    bool sign = false;        // S was written
+    bool comma = false;       // EDITED: a ',' the text can hold
     std::int64_t scale = 0;   // digits after the implied point; negative: zeros the P's stand for
     bool scaled = false;      // V or P was written
 };
@@ -42,11 +46,14 @@ struct Entry {
     std::int64_t size = 0;          // bytes of one occurrence (capped)
 };
 
-// Reads the entries of the code text in order.
-bool parse_entries(const Source& source, std::vector<Entry>& entries, Error& error);
+// Reads the entries of the code text in order. `exact` (the format written
+// with its SCALE and SIGN lines, not --plain): edited pictures are read, and
+// P after V and digits, whose scale is unclear, is refused; otherwise edited
+// pictures are refused and the rest is read as it always was.
+bool parse_entries(const Source& source, bool exact, std::vector<Entry>& entries, Error& error);
 
 // Reads a PICTURE character-string; `at` is where it stands.
-bool parse_picture(const std::string& text, Location at, Picture& picture, Error& error);
+bool parse_picture(const std::string& text, Location at, bool exact, Picture& picture, Error& error);
 
 // Sizes are capped here: anything longer is refused as too long anyway.
 inline constexpr std::int64_t SIZE_CAP = std::int64_t{MAX_RECORD_LENGTH} + 1;

@@ -3,6 +3,8 @@
 // one definition of each redefined area chosen.
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "copybook/entries.hpp"
 
@@ -33,9 +35,21 @@ struct Inherited {
     SignPlace sign = SignPlace::NONE;
     bool sign_separate = false;
     bool sync = false;
-    ItemType type = ITEM_NONE;  // from --type
-    bool omitted = false;       // from --omit
+    ItemType type = ITEM_NONE;   // from --type
+    bool omitted = false;        // from --omit
+    std::ptrdiff_t digits = -1;  // the --digits option naming it, by index
+    std::ptrdiff_t group = -1;   // the nearest named group, in Builder::groups_
 };
+
+// A number's sign as the SIGN line of its Z item says it.
+SignForm sign_form(const Inherited& up) {
+    if (up.sign == SignPlace::LEADING) return up.sign_separate ? SignForm::LEADING_SEPARATE : SignForm::LEADING;
+    if (up.sign == SignPlace::TRAILING && up.sign_separate) return SignForm::TRAILING_SEPARATE;
+    return SignForm::TRAILING;
+}
+
+constexpr std::int64_t MAX_SCALE = 300;      // the format reader's limit of implied places either way
+constexpr std::size_t MAX_NAME_BYTES = 127;  // a longer name is cut by the format reader's tools
 
 class Builder {
 public:
@@ -46,7 +60,9 @@ public:
           error_(error),
           used_redefines_(options.redefines.size()),
           used_types_(options.types.size()),
-          used_omit_(options.omit.size()) {}
+          used_omit_(options.omit.size()),
+          used_digits_(options.digits.size()),
+          digits_numbers_(options.digits.size()) {}
 
     bool run() {
         if (!tree() || !size_all(root_, Inherited{})) return false;
@@ -59,7 +75,10 @@ public:
         }
         out_.record_length = static_cast<std::int32_t>(length);
         if (!area_list(root_, 0, Inherited{}, records_)) return false;
-        return options_used();
+        if (!options_used()) return false;
+        if (o_.plain) return true;
+        out_.csv_words = static_cast<std::uint8_t>(csv_words_ | o_.csv_words | CSV_EXACT);
+        return distinct_names();
     }
 
 private:
@@ -170,9 +189,14 @@ private:
             if (pic.category != Category::DOUBLE_BYTE) return refuse(here.usage_text + " needs PICTURE N or G");
             entry.size = mul_cap(pic.chars, 2);
         } else {
-            entry.size = pic.category == Category::NUMERIC && here.sign_separate ? add_cap(pic.chars, 1) : pic.chars;
+            // A separate sign is a byte of its own; an edited picture has one
+            // only for its S.
+            const bool sign_byte = here.sign_separate && (pic.category == Category::NUMERIC ||
+                                                          (pic.category == Category::EDITED && pic.sign));
+            entry.size = sign_byte ? add_cap(pic.chars, 1) : pic.chars;
         }
-        if (entry.sign != SignPlace::NONE && !(usage == Usage::DISPLAY && pic.category == Category::NUMERIC)) {
+        const bool signed_display = pic.category == Category::NUMERIC || (pic.category == Category::EDITED && pic.sign);
+        if (entry.sign != SignPlace::NONE && !(usage == Usage::DISPLAY && signed_display)) {
             return refuse("SIGN applies to numeric DISPLAY items only");
         }
         if (here.sync &&
@@ -245,6 +269,13 @@ private:
             if (o_.types[t].first == entry.name) up.type = o_.types[t].second, used_types_[t] = 1;
         for (std::size_t t = 0; t < o_.omit.size(); ++t)
             if (o_.omit[t] == entry.name) up.omitted = true, used_omit_[t] = 1;
+        for (std::size_t t = 0; t < o_.digits.size(); ++t)
+            if (o_.digits[t] == entry.name) up.digits = static_cast<std::ptrdiff_t>(t), used_digits_[t] = 1;
+        if (!entry.kids.empty() && entry.name != "FILLER") {
+            // A group's name can tell apart items of one name (AMT OF IN-REC).
+            groups_.push_back(Group{entry.name, up.group});
+            up.group = static_cast<std::ptrdiff_t>(groups_.size() - 1);
+        }
         const std::int64_t times = std::max<std::int64_t>(entry.occurs, 1);
         for (std::int64_t k = 1; k <= times; ++k) {
             if (entry.occurs > 0) indexes_.push_back(k);
@@ -269,6 +300,7 @@ private:
         if (up.sign != SignPlace::NONE) text += up.sign == SignPlace::LEADING ? " SIGN LEADING" : " SIGN TRAILING";
         if (up.sign != SignPlace::NONE && up.sign_separate) text += " SEPARATE";
         const std::int64_t scale = entry.picture.scale;
+        if (!o_.plain) return text;  // the SCALE and SIGN lines say the rest
         if (entry.picture.scaled && scale > 0) {
             text += ": rekmo prints the digits unscaled; the point goes " + std::to_string(scale) +
                     " digits from the right";
@@ -337,10 +369,13 @@ private:
             type = o_.kanji == Kanji::JEF ? ITEM_JEF_N : ITEM_KEIS_N;
         } else if (category == Category::NUMERIC) {
             type = ITEM_ZONED;
+        } else if (category == Category::EDITED) {
+            type = ITEM_EBCDIC;  // digits and signs as the host printed them
         } else {
             type = o_.mixed == Kanji::KEIS ? ITEM_KEIS : o_.mixed == Kanji::JEF ? ITEM_JEF : ITEM_EBCDIC;
         }
         if (up.type != ITEM_NONE) type = up.type;
+        if (!o_.plain) return exact_item(entry, comment, name, at, up, type, output);
         if (type != ITEM_ZONED || up.sign == SignPlace::NONE || (up.sign == SignPlace::TRAILING && !up.sign_separate)) {
             return add(entry, comment, name, at, entry.size, type, output);
         }
@@ -363,6 +398,130 @@ private:
         return leading || add(entry, sign_comment, sign_name, sign_at, 1, ITEM_EBCDIC, output);
     }
 
+    // An item of the default format: a number whole, with the SCALE, SIGN
+    // and DIGITS lines its PICTURE and --digits give it.
+    bool exact_item(const Entry& entry, std::string comment, const std::string& name, std::int64_t at,
+                    const Inherited& up, ItemType type, bool output) {
+        const detail::Picture& pic = entry.picture;
+        const bool filler = entry.name == "FILLER";
+        ItemForm form;
+        form.exact = type == ITEM_ZONED || type == ITEM_PACKED;
+        if (pic.category == Category::EDITED) {
+            comment += ": edited, written as the text it holds";
+            if (output && pic.comma && type == ITEM_EBCDIC) csv_words_ |= CSV_QUOTE;
+        }
+        const bool number = form.exact && pic.category == Category::NUMERIC;
+        if (filler && number && type == ITEM_ZONED && sign_form(up) != SignForm::TRAILING) {
+            // No line names a FILLER (never written): its sign byte is no
+            // digit, so it keeps its place as text.
+            type = ITEM_EBCDIC;
+            form.exact = false;
+        } else if (form.exact && !filler) {
+            if (number && pic.scaled) {
+                if (pic.scale > MAX_SCALE || pic.scale < -MAX_SCALE) {
+                    error_ = copybook_error(entry.picture_at, entry.name + ": the PICTURE scales the value by " +
+                                                                  std::to_string(pic.scale) +
+                                                                  " places; rekmo prints at most 300 either way");
+                    return false;
+                }
+                form.scale = static_cast<std::int32_t>(pic.scale);
+            }
+            if (number && type == ITEM_ZONED) form.sign = sign_form(up);
+            if (up.digits >= 0) {
+                const std::string& option = o_.digits[static_cast<std::size_t>(up.digits)];
+                if (form.scale != 0) {
+                    error_ = Error{Fault::OPTION, entry.at,
+                                   "--digits " + option + ": " + entry.name + " (PIC " + pic.text.substr(0, 60) +
+                                       ") is scaled, and a code's digits take no point"};
+                    return false;
+                }
+                form.digits = true;
+                digits_numbers_[static_cast<std::size_t>(up.digits)] = 1;
+                if (type == ITEM_PACKED && number && pic.digits % 2 == 0) {
+                    warn(entry, "--digits: a packed item of " + std::to_string(pic.digits) + " digits holds " +
+                                    std::to_string(pic.digits + 1) + ", all of which are printed");
+                }
+            }
+            named_.push_back(Named{out_.lines.size(), entry.at, entry.name, suffix(), up.group});
+        }
+        if (!add(entry, std::move(comment), name, at, entry.size, type, output)) return false;
+        out_.lines.back().form = form;
+        return true;
+    }
+
+    // The option lines of one name apply to every item of that name, so
+    // items of one name that need different lines are given their names
+    // qualified by their groups (AMT OF IN-REC), as COBOL itself tells them
+    // apart; as few groups as make the lines agree.
+    bool distinct_names() {
+        std::unordered_map<std::string, std::size_t> index;
+        std::vector<std::vector<std::size_t>> same;  // items of one name, in order of first appearance
+        for (std::size_t k = 0; k < named_.size(); ++k) {
+            const auto [found, fresh] = index.try_emplace(out_.lines[named_[k].line].item.name, same.size());
+            if (fresh) same.emplace_back();
+            same[found->second].push_back(k);
+        }
+        std::unordered_set<std::string> warned;
+        for (const std::vector<std::size_t>& items : same) {
+            const ItemForm& first = out_.lines[named_[items[0]].line].form;
+            if (std::all_of(items.begin(), items.end(),
+                            [&](std::size_t k) { return same_form(out_.lines[named_[k].line].form, first); }))
+                continue;
+            if (!qualify(items, warned)) return false;
+        }
+        return true;
+    }
+
+    bool qualify(const std::vector<std::size_t>& items, std::unordered_set<std::string>& warned) {
+        const Named& one = named_[items[0]];
+        std::vector<std::string> names(items.size());
+        for (std::size_t depth = 1;; ++depth) {
+            bool deeper = false;  // some item has a group left to name
+            std::unordered_map<std::string_view, const ItemForm*> forms;
+            bool agree = true;
+            for (std::size_t n = 0; n < items.size(); ++n) {
+                const Named& item = named_[items[n]];
+                names[n] = item.base;
+                std::ptrdiff_t g = item.group;
+                for (std::size_t d = 0; d < depth && g >= 0; ++d, g = groups_[static_cast<std::size_t>(g)].parent)
+                    names[n] += " OF " + groups_[static_cast<std::size_t>(g)].name;
+                deeper = deeper || g >= 0;
+                names[n] += item.suffix;
+            }
+            for (std::size_t n = 0; n < items.size() && agree; ++n) {
+                const ItemForm& form = out_.lines[named_[items[n]].line].form;
+                const auto [found, fresh] = forms.try_emplace(names[n], &form);
+                agree = fresh || same_form(*found->second, form);
+            }
+            if (agree) break;
+            if (!deeper) {
+                error_ = copybook_error(one.at, one.base +
+                                                    ": items of this name need different SCALE, SIGN or DIGITS "
+                                                    "lines, and the names of their groups do not tell them apart "
+                                                    "(--plain writes the format without these lines)");
+                return false;
+            }
+        }
+        for (std::size_t n = 0; n < items.size(); ++n) {
+            if (names[n].size() > MAX_NAME_BYTES) {
+                error_ = copybook_error(named_[items[n]].at, one.base +
+                                                                 ": items of this name need different SCALE, SIGN or "
+                                                                 "DIGITS lines, and the name qualified by its groups "
+                                                                 "is longer than a format file keeps (127 bytes)");
+                return false;
+            }
+            out_.lines[named_[items[n]].line].item.name = names[n];
+        }
+        if (warned.insert(one.base).second) {
+            out_.warnings.push_back(Warning{one.at, one.base +
+                                                        ": items of this name need different SCALE, SIGN or DIGITS "
+                                                        "lines: each is written under its name qualified by its "
+                                                        "groups, such as " +
+                                                        names[0]});
+        }
+        return true;
+    }
+
     bool options_used() {
         auto unused = [&](const std::vector<char>& used, const std::string& option, const std::string& name) {
             if (std::find(used.begin(), used.end(), 0) == used.end()) return false;
@@ -375,6 +534,14 @@ private:
             if (!used_types_[t]) return !unused(used_types_, "--type", o_.types[t].first);
         for (std::size_t t = 0; t < used_omit_.size(); ++t)
             if (!used_omit_[t]) return !unused(used_omit_, "--omit", o_.omit[t]);
+        for (std::size_t t = 0; t < used_digits_.size(); ++t) {
+            if (!used_digits_[t]) return !unused(used_digits_, "--digits", o_.digits[t]);
+            if (!digits_numbers_[t]) {
+                error_ = Error{Fault::OPTION, Location{},
+                               "--digits " + o_.digits[t] + ": no zoned or packed item is written for it"};
+                return false;
+            }
+        }
         return true;
     }
 
@@ -386,7 +553,25 @@ private:
     bool records_ = false;  // the top entries are records (01 or 77)
     std::vector<std::int64_t> indexes_;
     std::size_t items_ = 0;
-    std::vector<char> used_redefines_, used_types_, used_omit_;
+    std::vector<char> used_redefines_, used_types_, used_omit_, used_digits_;
+    std::vector<char> digits_numbers_;  // a --digits option reached a P or Z item
+
+    // The default format's option lines: the groups that qualify names, and
+    // the P and Z items that take lines.
+    struct Group {
+        std::string name;
+        std::ptrdiff_t parent = -1;
+    };
+    struct Named {
+        std::size_t line = 0;  // in out_.lines
+        Location at;
+        std::string base;    // the entry's name
+        std::string suffix;  // its OCCURS indexes
+        std::ptrdiff_t group = -1;
+    };
+    std::vector<Group> groups_;
+    std::vector<Named> named_;
+    std::uint8_t csv_words_ = 0;  // the words the items call for
 };
 
 }  // namespace
@@ -396,7 +581,8 @@ bool read_copybook(std::span<const std::uint8_t> text, const Options& options, L
     error = Error{};
     detail::Source source;
     std::vector<Entry> entries;
-    if (!detail::read_source(text, options.form, source, error) || !detail::parse_entries(source, entries, error))
+    if (!detail::read_source(text, options.form, source, error) ||
+        !detail::parse_entries(source, !options.plain, entries, error))
         return false;
     layout.form = source.form;
     if (entries.empty()) {

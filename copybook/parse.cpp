@@ -53,7 +53,7 @@ std::int64_t number_of(std::string_view digits) {
 
 class Parser {
 public:
-    Parser(const Source& source, Error& error) : tz_(source), error_(error) {}
+    Parser(const Source& source, bool exact, Error& error) : tz_(source), exact_(exact), error_(error) {}
 
     bool entries(std::vector<Entry>& out) {
         if (!advance()) return false;
@@ -137,7 +137,7 @@ private:
             if (upper_name(pic.text) == "IS" && !tz_.picture(pic, error_)) return false;
             e.has_picture = true;
             e.picture_at = pic.at;
-            if (!parse_picture(pic.text, pic.at, e.picture, error_)) return false;
+            if (!parse_picture(pic.text, pic.at, exact_, e.picture, error_)) return false;
             return advance();
         }
         if (word == "USAGE") {
@@ -216,21 +216,23 @@ private:
     }
 
     Tokenizer tz_;
+    bool exact_;
     Error& error_;
     Token tok_;
 };
 
 }  // namespace
 
-bool parse_entries(const Source& source, std::vector<Entry>& entries, Error& error) {
-    return Parser(source, error).entries(entries);
+bool parse_entries(const Source& source, bool exact, std::vector<Entry>& entries, Error& error) {
+    return Parser(source, exact, error).entries(entries);
 }
 
-bool parse_picture(const std::string& text, Location at, Picture& pic, Error& error) {
+bool parse_picture(const std::string& text, Location at, bool exact, Picture& pic, Error& error) {
     pic = Picture{};
     pic.text = text;
     std::int64_t alpha = 0, national = 0, p_left = 0, p_right = 0, after_point = 0;
-    bool sign = false, point = false;
+    std::int64_t printed = 0;  // the characters an edited item prints
+    bool sign = false, point = false, editing = false;
     auto fail = [&](std::size_t i, std::string message) {
         error = Error{Fault::COPYBOOK, Location{at.line, at.column + static_cast<std::int64_t>(i)},
                       "PICTURE " + text.substr(0, 40) + ": " + std::move(message)};
@@ -268,18 +270,20 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
             case 'S':
                 if (symbol_at != 0 || count != 1) return fail(symbol_at, "S must be the first character, once");
                 sign = true;
-                break;
+                continue;  // no position of its own
             case 'V':
                 if (point || count != 1) return fail(symbol_at, "V may appear once");
                 point = true;
-                break;
+                continue;
             case 'P':
                 if (pic.digits == 0) {
                     p_left = std::min(p_left + count, SIZE_CAP);
                 } else {
+                    if (point && exact)
+                        return fail(symbol_at, "P after V and digits: where the point stands is unclear");
                     p_right = std::min(p_right + count, SIZE_CAP);
                 }
-                break;
+                continue;
             case 'Z':
             case '*':
             case 'B':
@@ -293,18 +297,37 @@ bool parse_picture(const std::string& text, Location at, Picture& pic, Error& er
             case 'D':
             case '$':
             case 'E':
-                return fail(symbol_at,
-                            std::string("the editing character '") + c +
-                                "' is not supported: edited items are printed text, not host data rekmo decodes");
+                if (!exact) {
+                    return fail(symbol_at,
+                                std::string("the editing character '") + c +
+                                    "' is not supported: edited items are printed text, not host data rekmo decodes");
+                }
+                editing = true;
+                pic.comma = pic.comma || c == ',';
+                if (c == 'C' || c == 'D') {
+                    // CR and DB: two characters, never repeated by a count.
+                    const char second = c == 'C' ? 'R' : 'B';
+                    if (count != 1 || i >= text.size() || (text[i] != second && text[i] != second + 0x20))
+                        return fail(symbol_at, std::string("expected ") + (c == 'C' ? "CR" : "DB"));
+                    ++i;
+                    count = 2;
+                }
+                break;
             default:
                 return fail(symbol_at, detail::shown(static_cast<std::uint8_t>(c)) + " is not a PICTURE character");
         }
+        printed = std::min(printed + count, SIZE_CAP);
     }
+    pic.sign = sign;
     if (national > 0) {
-        if (alpha > 0 || pic.digits > 0 || sign || point || p_left + p_right > 0)
+        if (alpha > 0 || pic.digits > 0 || sign || point || p_left + p_right > 0 || editing)
             return fail(0, "N or G mixed with other characters");
         pic.category = Category::DOUBLE_BYTE;
         pic.chars = national;
+    } else if (editing) {
+        // Printed on the host: the item holds the characters as they read.
+        pic.category = Category::EDITED;
+        pic.chars = printed;
     } else if (alpha > 0) {
         if (sign || point || p_left + p_right > 0) return fail(0, "S, V or P in an alphanumeric item");
         pic.category = Category::ALPHANUMERIC;

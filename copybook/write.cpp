@@ -1,6 +1,7 @@
 // The layout as format-file text, and the check that the format reader reads
 // back exactly that layout.
 #include <string_view>
+#include <unordered_set>
 
 #include "copybook/copybook.hpp"
 
@@ -40,18 +41,61 @@ const char* type_letters(ItemType type) {
     return "?";
 }
 
+// The CSV line's words, in the order the README gives them.
+std::string csv_line(std::uint8_t words) {
+    static constexpr std::pair<CsvWord, std::string_view> WORDS[] = {
+        {CSV_QUOTE, "QUOTE"}, {CSV_HEADER, "HEADER"}, {CSV_EXACT, "EXACT"}, {CSV_TRIM, "TRIM"}};
+    std::string line = "CSV=";
+    for (const auto& [word, text] : WORDS) {
+        if ((words & word) == 0) continue;
+        if (line.size() > 4) line += ',';
+        line += text;
+    }
+    return line + "\n";
+}
+
+// The SCALE, SIGN and DIGITS lines that give an item of `name` its form.
+std::string option_lines(const std::string& name, const ItemForm& form) {
+    std::string out;
+    if (form.scale != 0) out += "SCALE=" + name + "," + std::to_string(form.scale) + "\n";
+    switch (form.sign) {
+        case SignForm::TRAILING:
+            break;
+        case SignForm::LEADING:
+            out += "SIGN=" + name + ",LEADING\n";
+            break;
+        case SignForm::LEADING_SEPARATE:
+            out += "SIGN=" + name + ",LEADING SEPARATE\n";
+            break;
+        case SignForm::TRAILING_SEPARATE:
+            out += "SIGN=" + name + ",TRAILING SEPARATE\n";
+            break;
+    }
+    if (form.digits) out += "DIGITS=" + name + "\n";
+    return out;
+}
+
 }  // namespace
+
+bool same_form(const ItemForm& a, const ItemForm& b) {
+    return a.exact == b.exact && a.digits == b.digits && a.scale == b.scale && a.sign == b.sign;
+}
 
 std::string format_text(const Layout& layout, const std::vector<std::string>& header) {
     std::string out;
     for (const std::string& line : header) append_comment(out, line);
     out += "RECLEN=" + std::to_string(layout.record_length) + "\n";
+    if (layout.csv_words != 0) out += csv_line(layout.csv_words);
+    std::unordered_set<std::string_view> named;  // names whose option lines are written
     for (const Line& line : layout.lines) {
         append_comment(out, line.comment);
         if (line.item.length == 0) continue;
         const ItemDef& item = line.item;
         out += item.name + "," + std::to_string(item.start + 1) + "," + std::to_string(item.length) + "," +
                type_letters(item.type) + "," + std::to_string(item.output) + "\n";
+        // The first P or Z item of the name: an E item of that name takes no line.
+        const bool number = item.type == ITEM_PACKED || item.type == ITEM_ZONED;
+        if (number && named.insert(item.name).second) out += option_lines(item.name, line.form);
     }
     return out;
 }
@@ -60,13 +104,15 @@ bool reads_back(std::string_view text, const Layout& layout, Error& error) {
     FormatDef def;
     const FormatError loaded = parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, def);
     std::size_t n = 0;
-    bool same = loaded.result == Result::OK && def.record_length == layout.record_length;
+    bool same =
+        loaded.result == Result::OK && def.record_length == layout.record_length && csv_words(def) == layout.csv_words;
+    const std::vector<ItemForm> forms = same ? item_forms(def) : std::vector<ItemForm>{};
     for (const Line& line : layout.lines) {
         if (line.item.length == 0) continue;
         const ItemDef& want = line.item;
         same = same && n < def.items.size() && def.items[n].name == want.name && def.items[n].start == want.start &&
                def.items[n].length == want.length && def.items[n].type == want.type &&
-               def.items[n].output == want.output;
+               def.items[n].output == want.output && same_form(forms[n], line.form);
         ++n;
     }
     if (same && n == def.items.size()) return true;

@@ -1,6 +1,7 @@
 // The copybook reader over arbitrary bytes: a layout it gives is one the
-// format reader loads back as it is, every item inside the record; a refusal
-// says why, at a place in the text.
+// format reader loads back as it is (its CSV, SCALE, SIGN and DIGITS lines
+// accepted and giving each item the form meant), every item inside the
+// record; a refusal says why, at a place in the text.
 #include <algorithm>
 
 #include "copybook/copybook.hpp"
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.form = static_cast<copybook::SourceForm>(data[0] % 3);
     options.kanji = static_cast<copybook::Kanji>(data[0] / 3 % 3);
     options.mixed = static_cast<copybook::Kanji>(data[0] / 9 % 3);
+    options.plain = data[0] / 27 % 2 == 1;
     options.max_items = 10000;
     const std::span<const std::uint8_t> text{data + 1, size - 1};
     copybook::Layout layout;
