@@ -36,7 +36,10 @@ enum class ItemOp : std::uint8_t {
     PAGE_KEIS_N,
     PAGE_JEF,  // F, FN through the JEF `page`
     PAGE_JEF_N,
-    SHAPED,  // a field the format's options change (record/field.hpp), through `decode`
+    SHAPED,         // a field the format's options change (record/field.hpp), through `decode`
+    EXACT_PACKED,   // PACKED printed exactly in the plain form (codec/number.hpp): its text, or empty
+    EXACT_ZONED,    // the same for ZONED
+    SHAPED_EBCDIC,  // EBCDIC trimmed or quoted, in Shift_JIS
 };
 
 struct ItemCodec {

@@ -65,6 +65,9 @@ template <class S>
         case ItemOp::PAGE_KEIS_N:
         case ItemOp::PAGE_JEF_N:
         case ItemOp::SHAPED:
+        case ItemOp::EXACT_PACKED:
+        case ItemOp::EXACT_ZONED:
+        case ItemOp::SHAPED_EBCDIC:
             break;  // inline in field_text
     }
     return step.decode(item, out);
@@ -72,6 +75,24 @@ template <class S>
 
 template <class S>
 std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept;
+
+// A short P or Z item printed exactly in the plain form (codec/number.hpp):
+// its default text when it is a number, else an empty field. Within the
+// lines' slack the item is read as eight or sixteen bytes.
+template <class S>
+[[gnu::always_inline]] inline std::size_t exact_number(DecimalMode mode, const PlanStep& step, const std::uint8_t* in,
+                                                       std::uint8_t* out) noexcept {
+    const std::size_t n = step.length;
+    const auto bytes = [](const std::uint8_t* p, std::size_t count) {  // the bytes past the item cleared
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return count >= 8 ? word : word & ((std::uint64_t{1} << (8 * count)) - 1);
+    };
+    const std::uint64_t low = bytes(in, n);
+    const std::uint64_t high = n > 8 ? bytes(in + 8, n - 8) : 0;
+    if (!plain_number(mode, n, low, high)) return 0;
+    return short_decimal_text<S>(mode, {in, n}, out);
+}
 
 // One field's text at `out` from its item at `in`, converted as `op` says.
 template <class S>
@@ -106,6 +127,15 @@ template <class S>
             return shifted_field<S>(step, in, out);
         case ItemOp::SHAPED:
             return shaped_field<S>(step, in, out);
+        case ItemOp::EXACT_PACKED:
+            return exact_number<S>(DECIMAL_PACKED, step, in, out);
+        case ItemOp::EXACT_ZONED:
+            return exact_number<S>(DECIMAL_ZONED, step, in, out);
+        case ItemOp::SHAPED_EBCDIC: {
+            std::size_t len = ebcdic_text<S>(in, step.length, out);
+            if (step.shape.trim) len = trim_text(out, len);
+            return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
+        }
     }
     return step.decode(item, out);  // not reached: the switch names every op
 }
@@ -119,20 +149,7 @@ template <class S>
 [[gnu::noinline]] std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
     const FieldShape& shape = step.shape;
     const std::size_t n = step.length;
-    if (shape.number) {
-        if (step.plain_number) {
-            // 1 to 8 packed bytes, 1 to 15 zoned ones; the bytes past the item cleared.
-            const auto bytes = [](const std::uint8_t* p, std::size_t count) {
-                std::uint64_t word;
-                std::memcpy(&word, p, 8);
-                return count >= 8 ? word : word & ((std::uint64_t{1} << (8 * count)) - 1);
-            };
-            const std::uint64_t low = bytes(in, n);
-            const std::uint64_t high = n > 8 ? bytes(in + 8, n - 8) : 0;
-            if (plain_number(shape.form.mode, n, low, high)) return field_text<S>(step.text_op, step, in, out);
-        }
-        return decode_number({in, n}, shape.form, out);
-    }
+    if (shape.number) return decode_number({in, n}, shape.form, out);
     std::uint8_t* const text = shape.utf8 ? out + shape.utf8_at : out;
     std::size_t len = field_text<S>(step.text_op, step, in, text);
     if (!shape.text) return len;

@@ -31,8 +31,13 @@ ItemPlan make_plan(const FormatDef& format) {
         step.report = codec.report;
         step.text_op = item_op(codec, step.length);
         step.op = step.shaped ? ItemOp::SHAPED : step.text_op;
-        step.plain_number =
-            step.shape.number && plain_form(step.shape.form) && short_decimal(step.shape.form.mode, step.length);
+        // An exact number in the plain form of up to 15 digits is the
+        // default text, or empty when it is no number: inline in the lines.
+        if (step.shape.number && plain_form(step.shape.form) && short_decimal(step.shape.form.mode, step.length)) {
+            step.op = step.shape.form.mode == DECIMAL_PACKED ? ItemOp::EXACT_PACKED : ItemOp::EXACT_ZONED;
+        }
+        // E text trimmed or quoted in Shift_JIS: inline in the lines too.
+        if (step.shaped && step.text_op == ItemOp::EBCDIC && !step.shape.utf8) step.op = ItemOp::SHAPED_EBCDIC;
         step.page = codec.page;
         step.item = index;
         names.push_back(item.name);

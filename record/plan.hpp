@@ -45,7 +45,6 @@ struct PlanStep {
     ReportFn report = nullptr;
     ItemOp op = ItemOp::CALL;            // how the record lines convert it
     ItemOp text_op = ItemOp::CALL;       // SHAPED: how they convert the decoder's text
-    bool plain_number = false;           // SHAPED: a short P or Z item in the plain form (codec/number.hpp)
     const HostCodePage* page = nullptr;  // the PAGE_ ops'
     std::size_t item = 0;                // index of its ItemDef in the format
     FieldShape shape;                    // what the format's options make of its text
