@@ -260,6 +260,35 @@ def test_exact_values_as_the_host_holds_them(tmp_path, write):
     assert str(frame["AMOUNT"][2]) == "0.00" and str(frame["RATE"][1]) == "0.0000"  # zero never signed
 
 
+# Column types at their bounds: Int64 holds every exact value of up to 18
+# digits (a separate sign byte holds none), Python ints the longer ones.
+BOUNDS = [
+    ("Z", 18, "CSV=EXACT", None, pd.Int64Dtype()),
+    ("Z", 19, "CSV=EXACT", None, object),
+    ("Z", 19, "SIGN=N,TRAILING SEPARATE", "TRAILING SEPARATE", pd.Int64Dtype()),
+    ("Z", 20, "SIGN=N,LEADING SEPARATE", "LEADING SEPARATE", object),
+    ("Z", 19, "SIGN=N,LEADING", "LEADING", object),
+    ("P", 9, "CSV=EXACT", None, pd.Int64Dtype()),
+    ("P", 10, "CSV=EXACT", None, object),
+    ("Z", 3, "SCALE=N,0", None, pd.Int64Dtype()),
+    ("P", 10, "CSV=QUOTE", None, np.float64),  # not exact: as without options
+]
+
+
+@pytest.mark.parametrize("kind,length,option,sign,dtype", BOUNDS)
+def test_column_types_at_their_bounds(kind, length, option, sign, dtype, tmp_path, write):
+    separate = sign in ("LEADING SEPARATE", "TRAILING SEPARATE")
+    digits = 2 * length - 1 if kind == "P" else length - separate
+    values = [10 ** digits - 1, -(10 ** digits - 1), 0, -(10 ** (digits - 1)) - 7]
+    encode = (lambda v: packed(v, length)) if kind == "P" else (lambda v: zoned(v, digits, sign))
+    fmt = f"N,1,{length},{kind},1\n{option}\n".encode()
+    layout = check_against_command(fmt, b"".join(map(encode, values)), tmp_path, write)
+    column = rekmo.read_host(b"".join(map(encode, values)), layout)["N"]
+    assert column.dtype == dtype
+    if dtype != np.float64:
+        assert [int(value) for value in column] == values
+
+
 def test_layout_exposes_the_options():
     layout = rekmo.Layout.parse(KNOWN_FORMAT.format(reclen=367) + "CSV=HEADER\nCSV=HEADER,QUOTE\n")
     assert layout.csv == {"EXACT", "TRIM", "QUOTE", "HEADER"}
