@@ -223,7 +223,7 @@ KNOWN = [
     # NAME, BIG, PBIG (23 digits), AMOUNT (cents), RATE, ZIP, ACCOUNT (9 digits), SMALL, HUGE
     ('5" DISK', 3050393257676267681234, -12345678901234567890123, 3050, -12345, 600001, 1234, -7, 10 ** 299),
     ("A,B", -9007199254740993, 10 ** 22, -5, 0, 0, -42, 0, -1),
-    ("", 10 ** 22 - 1, -(10 ** 23 - 1), 0, 99999, 9999999, 999999999, 999, 0),
+    ("", 10 ** 22 - 1, -(10 ** 23 - 1), 0, 99999, 9999999, 999999999, 999, -(10 ** 299) - 3),
 ]
 
 
@@ -331,8 +331,9 @@ def test_decimals_is_float_or_decimal():
 
 def test_dask_equals_read_host_with_options(write):
     dask = pytest.importorskip("rekmo.dask")
-    fmt, data = random_option_case(7, records=300)
+    fmt, data = random_option_case(19, records=300)
     layout = rekmo.Layout.parse(fmt)
+    assert {"scaled", "bigint", "int", "text"} <= {kind for _, kind in layout._kinds.values()}
     length = layout.record_length
     paths = [write("a.bin", data[:100 * length]), write("b.bin", data[100 * length:])]
     for decimals in ("float", "decimal"):
