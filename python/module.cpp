@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -72,8 +73,8 @@ Result result_of(const std::string& name) {
 }
 
 // Digits a number item can hold. Up to 18 the printed value (at most
-// 1000000000000000000 after the 17-digit rounding) fits a signed 64-bit
-// integer; longer items may not.
+// 1000000000000000000 after the 17-digit rounding, 999999999999999999
+// printed exactly) fits a signed 64-bit integer; longer items may not.
 constexpr std::int64_t INTEGER_DIGITS = 18;
 
 std::int64_t item_digits(const ItemDef& item) noexcept {
@@ -81,17 +82,72 @@ std::int64_t item_digits(const ItemDef& item) noexcept {
     return item.type == ITEM_PACKED ? 2 * std::int64_t{item.length} - 1 : item.length;
 }
 
-enum class ColumnKind { TEXT, INTEGER, FLOAT };
+// The digit positions of an item printed exactly: a separate sign byte holds none.
+std::int64_t exact_digits(const ItemDef& item, const ItemForm& form) noexcept {
+    const bool separate = form.sign == SignForm::LEADING_SEPARATE || form.sign == SignForm::TRAILING_SEPARATE;
+    return item.type == ITEM_ZONED && separate && item.length > 0 ? item.length - 1 : item_digits(item);
+}
 
-ColumnKind column_kind(const ItemDef& item) noexcept {
+// What a column holds, from the layout alone (never from the data), so that
+// every batch and partition of a layout has the same columns. Numbers
+// printed exactly (EXACT, SCALE, SIGN, DIGITS) are: an integer of up to 18
+// digits (INTEGER), a larger one (BIG_INTEGER: Python ints), one with
+// implied places (SCALED: float64, or Decimal when asked), or a code
+// (DIGITS: str). Their text may be empty: no number, a missing value.
+enum class ColumnKind { TEXT, INTEGER, FLOAT, BIG_INTEGER, SCALED, DECIMAL, DIGITS };
+
+ColumnKind column_kind(const ItemDef& item, const ItemForm& form) noexcept {
     if (item.type != ITEM_PACKED && item.type != ITEM_ZONED) return ColumnKind::TEXT;
-    return item_digits(item) <= INTEGER_DIGITS ? ColumnKind::INTEGER : ColumnKind::FLOAT;
+    if (!form.exact) return item_digits(item) <= INTEGER_DIGITS ? ColumnKind::INTEGER : ColumnKind::FLOAT;
+    if (form.digits) return ColumnKind::DIGITS;
+    if (form.scale != 0) return ColumnKind::SCALED;
+    return exact_digits(item, form) <= INTEGER_DIGITS ? ColumnKind::INTEGER : ColumnKind::BIG_INTEGER;
+}
+
+const char* kind_name(ColumnKind kind) noexcept {
+    switch (kind) {
+        case ColumnKind::TEXT:
+            return "text";
+        case ColumnKind::INTEGER:
+            return "int";
+        case ColumnKind::FLOAT:
+            return "float";
+        case ColumnKind::BIG_INTEGER:
+            return "bigint";
+        case ColumnKind::SCALED:
+            return "scaled";
+        case ColumnKind::DECIMAL:
+            return "decimal";
+        case ColumnKind::DIGITS:
+            return "digits";
+    }
+    return "text";
+}
+
+// Columns of Python objects, made from the texts once the GIL is held again.
+bool holds_objects(ColumnKind kind) noexcept {
+    return kind == ColumnKind::TEXT || kind == ColumnKind::BIG_INTEGER || kind == ColumnKind::DECIMAL ||
+           kind == ColumnKind::DIGITS;
+}
+
+// The double nearest to an exact number's text. Only a large one leaves
+// the doubles' range (SCALE=name,-300 puts up to 300 zeros after the
+// digits; the smallest value, 10^-300, is in range): infinite, with its sign.
+double nearest_double(const char* begin, const char* end) noexcept {
+    double value = 0;
+    if (std::from_chars(begin, end, value).ec == std::errc::result_out_of_range) {
+        value = begin != end && *begin == '-' ? -std::numeric_limits<double>::infinity()
+                                              : std::numeric_limits<double>::infinity();
+    }
+    return value;
 }
 
 // A checked format, as the package's Layout holds it.
 struct Format {
     FormatDef def;
     std::vector<Column> columns;  // the output columns, as a converter opens them
+    std::vector<ItemForm> forms;  // per item, what the option lines make of it
+    std::uint8_t csv = 0;         // CsvWord bits
 };
 
 py::list message_pieces(const std::vector<MessagePiece>& pieces) {
@@ -119,13 +175,15 @@ private:
 };
 
 // Records decoded into one array per selected column: numbers parsed from
-// rekmo's own texts into int64 or float64 arrays, texts gathered per column
-// and turned into str (code page 932) or bytes objects.
+// rekmo's own texts into int64 (with a mask of missing values) or float64
+// arrays, texts gathered per column and turned into str (code page 932) or
+// bytes objects, and the exact numbers that fit neither into Python ints,
+// Decimals (SCALE, when a `decimal` type is given) or str (DIGITS).
 class Decoder {
 public:
     Decoder(const Format& format, const std::vector<std::size_t>& items, bool raw_text, unsigned threads,
-            const py::bytes& cp932)
-        : raw_text_(raw_text) {
+            const py::bytes& cp932, py::object decimal)
+        : raw_text_(raw_text), decimal_(std::move(decimal)) {
         const std::string_view table = cp932;
         if (table.size() != sizeof(cp932_)) throw py::value_error("a code page 932 table has 256 + 65536 entries");
         std::memcpy(&cp932_, table.data(), sizeof(cp932_));
@@ -138,16 +196,25 @@ public:
             }
             selected.items[i].output = 1;
         }
+        // The values are the texts themselves: the quotes of CSV=QUOTE belong
+        // to the CSV. (TRIM stays: a text is the same with or without them.)
+        for (OptionLine& option : selected.options) {
+            if (option.kind == OptionKind::CSV) option.words = static_cast<std::uint8_t>(option.words & ~CSV_QUOTE);
+        }
         converters_.resize(std::max(1u, threads));
         for (Converter& converter : converters_) {
             if (converter.open(selected).result != Result::OK) throw std::bad_alloc();
         }
-        for (const Column& column : converters_[0].columns())
-            kinds_.push_back(column_kind(selected.items[column.item]));
+        for (const Column& column : converters_[0].columns()) {
+            ColumnKind kind = column_kind(selected.items[column.item], format.forms[column.item]);
+            if (kind == ColumnKind::SCALED && !decimal_.is_none()) kind = ColumnKind::DECIMAL;
+            kinds_.push_back(kind);
+        }
         record_length_ = converters_[0].record_length();
     }
 
-    // One array per column, for every whole record of `data`.
+    // One array per column, for every whole record of `data`; for an
+    // INTEGER column a pair (int64 values, bool mask of missing values).
     py::list decode(py::handle data) {
         // The converters serve one call at a time; the GIL is released below.
         if (busy_) throw std::runtime_error("a Decoder decodes one buffer at a time");
@@ -161,22 +228,22 @@ public:
         const std::size_t records = bytes.size() / record_length_;
         const std::size_t columns = kinds_.size();
 
-        std::vector<py::array> arrays;
-        std::vector<void*> numbers(columns, nullptr);
+        std::vector<py::array> arrays, masks(columns);
+        std::vector<Numbers> numbers(columns);
         for (std::size_t c = 0; c < columns; ++c) {
             const auto n = static_cast<py::ssize_t>(records);
-            switch (kinds_[c]) {
-                case ColumnKind::INTEGER:
-                    arrays.push_back(py::array_t<std::int64_t>(n));
-                    break;
-                case ColumnKind::FLOAT:
-                    arrays.push_back(py::array_t<double>(n));
-                    break;
-                case ColumnKind::TEXT:
-                    arrays.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
-                    break;
+            if (holds_objects(kinds_[c])) {
+                arrays.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
+                continue;
             }
-            if (kinds_[c] != ColumnKind::TEXT) numbers[c] = arrays.back().mutable_data();
+            if (kinds_[c] == ColumnKind::INTEGER) {
+                arrays.push_back(py::array_t<std::int64_t>(n));
+                masks[c] = py::array_t<bool>(n);
+                numbers[c].missing = static_cast<bool*>(masks[c].mutable_data());
+            } else {
+                arrays.push_back(py::array_t<double>(n));
+            }
+            numbers[c].values = arrays.back().mutable_data();
         }
 
         // Whole records split evenly over the threads, at least 1024 records each.
@@ -210,12 +277,24 @@ public:
         }
 
         for (std::size_t c = 0; c < columns; ++c) {
-            if (kinds_[c] != ColumnKind::TEXT) continue;
+            if (!holds_objects(kinds_[c])) continue;
             auto** slots = static_cast<PyObject**>(arrays[c].mutable_data());
-            for (const Part& part : work) fill_texts(part.texts[c], part.end - part.first, slots + part.first);
+            for (const Part& part : work) {
+                if (kinds_[c] == ColumnKind::TEXT) {
+                    fill_texts(part.texts[c], part.end - part.first, slots + part.first);
+                } else {
+                    fill_numbers(kinds_[c], part.texts[c], part.end - part.first, slots + part.first);
+                }
+            }
         }
         py::list out;
-        for (py::array& array : arrays) out.append(std::move(array));
+        for (std::size_t c = 0; c < columns; ++c) {
+            if (kinds_[c] == ColumnKind::INTEGER) {
+                out.append(py::make_tuple(std::move(arrays[c]), std::move(masks[c])));
+            } else {
+                out.append(std::move(arrays[c]));
+            }
+        }
         return out;
     }
 
@@ -232,6 +311,12 @@ private:
         std::vector<std::uint16_t> largest;
         std::vector<std::size_t> ends;
     };
+    // Where a number column's values go: int64 or double, and for int64
+    // whether each is missing.
+    struct Numbers {
+        void* values = nullptr;
+        bool* missing = nullptr;
+    };
     struct Part {
         std::size_t first = 0, end = 0;  // records
         std::vector<ColumnTexts> texts;  // per column
@@ -239,7 +324,7 @@ private:
     };
 
     void decode_part(Converter& converter, std::span<const std::uint8_t> bytes, Part& part,
-                     const std::vector<void*>& numbers) noexcept {
+                     const std::vector<Numbers>& numbers) noexcept {
         try {
             const std::size_t columns = kinds_.size();
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
@@ -264,16 +349,33 @@ private:
         }
     }
 
-    void store(std::size_t c, std::size_t record, std::span<const std::uint8_t> text, void* numbers, Part& part) {
+    // An empty number text is no number (an exact number whose digits are
+    // not all digits): a missing value.
+    void store(std::size_t c, std::size_t record, std::span<const std::uint8_t> text, const Numbers& numbers,
+               Part& part) {
         const char* begin = reinterpret_cast<const char*>(text.data());
         const char* end = begin + text.size();
         switch (kinds_[c]) {
-            case ColumnKind::INTEGER:
-                std::from_chars(begin, end, static_cast<std::int64_t*>(numbers)[record]);
+            case ColumnKind::INTEGER: {
+                std::int64_t& value = static_cast<std::int64_t*>(numbers.values)[record];
+                value = 0;
+                std::from_chars(begin, end, value);
+                numbers.missing[record] = text.empty();
                 return;
+            }
             case ColumnKind::FLOAT:
-                std::from_chars(begin, end, static_cast<double*>(numbers)[record]);
+            case ColumnKind::SCALED:
+                static_cast<double*>(numbers.values)[record] =
+                    text.empty() ? std::numeric_limits<double>::quiet_NaN() : nearest_double(begin, end);
                 return;
+            case ColumnKind::BIG_INTEGER:
+            case ColumnKind::DECIMAL:
+            case ColumnKind::DIGITS: {
+                ColumnTexts& column = part.texts[c];
+                column.bytes.insert(column.bytes.end(), text.begin(), text.end());
+                column.ends.push_back(column.bytes.size());
+                return;
+            }
             case ColumnKind::TEXT: {
                 ColumnTexts& column = part.texts[c];
                 if (raw_text_) {
@@ -307,6 +409,36 @@ private:
                     std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
                 }
             }
+            Py_XDECREF(slots[i]);
+            slots[i] = item;
+            begin = texts.ends[i];
+        }
+    }
+
+    // Python objects for `count` exact numbers' texts: int, Decimal or str;
+    // None for an empty text.
+    void fill_numbers(ColumnKind kind, const ColumnTexts& texts, std::size_t count, PyObject** slots) const {
+        std::size_t begin = 0;
+        std::string digits;
+        for (std::size_t i = 0; i < count; ++i) {
+            const char* text = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
+            const auto size = static_cast<py::ssize_t>(texts.ends[i] - begin);
+            PyObject* item = nullptr;
+            if (size == 0) {
+                Py_INCREF(Py_None);
+                item = Py_None;
+            } else if (kind == ColumnKind::BIG_INTEGER) {
+                digits.assign(text, static_cast<std::size_t>(size));  // NUL-terminated
+                item = PyLong_FromString(digits.c_str(), nullptr, 10);
+            } else {
+                item = PyUnicode_DecodeASCII(text, size, nullptr);
+                if (item != nullptr && kind == ColumnKind::DECIMAL) {
+                    PyObject* value = PyObject_CallOneArg(decimal_.ptr(), item);
+                    Py_DECREF(item);
+                    item = value;
+                }
+            }
+            if (item == nullptr) throw py::error_already_set();
             Py_XDECREF(slots[i]);
             slots[i] = item;
             begin = texts.ends[i];
@@ -349,6 +481,7 @@ private:
     } cp932_;
 
     bool raw_text_;
+    py::object decimal_;                 // the type of SCALE items' values; None: float64
     bool busy_ = false;                  // a decode() runs (changed with the GIL held)
     std::vector<Converter> converters_;  // one per thread
     std::vector<ColumnKind> kinds_;
@@ -371,6 +504,8 @@ py::tuple parse(py::bytes data) {
     if (converter.open(format->def).result != Result::OK) throw std::bad_alloc();
     const std::span<const Column> columns = converter.columns();
     format->columns.assign(columns.begin(), columns.end());
+    format->forms = item_forms(format->def);
+    format->csv = csv_words(format->def);
     return py::make_tuple(py::cast(std::move(format)), fault);
 }
 
@@ -458,14 +593,39 @@ PYBIND11_MODULE(_rekmo, m) {
                                    }
                                    return items;
                                })
+        .def_property_readonly("csv",
+                               [](const Format& f) {
+                                   py::list words;
+                                   for (const auto& [bit, word] : {std::pair{CSV_QUOTE, "QUOTE"},
+                                                                   {CSV_HEADER, "HEADER"},
+                                                                   {CSV_EXACT, "EXACT"},
+                                                                   {CSV_TRIM, "TRIM"}}) {
+                                       if ((f.csv & bit) != 0) words.append(word);
+                                   }
+                                   return words;
+                               })
+        .def_property_readonly("forms",
+                               [](const Format& f) {
+                                   // per item (exact, digits, scale, sign form or None)
+                                   py::list forms;
+                                   for (const ItemForm& form : f.forms) {
+                                       const char* sign = form.sign == SignForm::LEADING            ? "LEADING"
+                                                          : form.sign == SignForm::LEADING_SEPARATE ? "LEADING SEPARATE"
+                                                          : form.sign == SignForm::TRAILING_SEPARATE
+                                                              ? "TRAILING SEPARATE"
+                                                              : nullptr;
+                                       forms.append(py::make_tuple(form.exact, form.digits, form.scale,
+                                                                   sign ? py::object(py::str(sign)) : py::none()));
+                                   }
+                                   return forms;
+                               })
         .def_property_readonly("columns", [](const Format& f) {
-            // (item index, "text" | "int" | "float") per output column
+            // (item index, kind) per output column: "text", "int", "float",
+            // "bigint", "scaled" or "digits"
             py::list columns;
             for (const Column& column : f.columns) {
-                const ColumnKind kind = column_kind(f.def.items[column.item]);
-                columns.append(py::make_tuple(column.item, kind == ColumnKind::TEXT      ? "text"
-                                                           : kind == ColumnKind::INTEGER ? "int"
-                                                                                         : "float"));
+                columns.append(py::make_tuple(column.item,
+                                              kind_name(column_kind(f.def.items[column.item], f.forms[column.item]))));
             }
             return columns;
         });
@@ -494,8 +654,9 @@ PYBIND11_MODULE(_rekmo, m) {
           py::arg("threads"), "The rekmo command's conversion: (kind, path of the file a failure names).");
 
     py::class_<Decoder>(m, "Decoder")
-        .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&>(),
-             py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"))
+        .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&, py::object>(),
+             py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"),
+             py::arg("decimal") = py::none())
         .def("decode", &Decoder::decode, py::arg("data"),
              "One array per selected column for every whole record of a buffer.")
         .def_readonly("core_seconds", &Decoder::core_seconds);

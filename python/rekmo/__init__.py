@@ -7,11 +7,14 @@
 
 The decoding is rekmo's own (the C++ core, on several threads, without the
 GIL); texts are str decoded from exactly the code page 932 bytes rekmo writes.
+The format's option lines (CSV=, SCALE=, SIGN=, DIGITS=) give exact numbers:
+Python ints beyond Int64, Decimal or float64 for implied places, str for codes.
 rekmo.dask reads files as Dask DataFrames.
 """
 
 import array
 import dataclasses
+import decimal
 import errno
 import operator
 import os
@@ -121,7 +124,13 @@ class ConversionError(Error):
 class Item:
     """One item line of a format: `position` counts bytes from 1, `type` is the letter
     ("E", "P", "Z", "J", "F", "FN", "K", "KN"), `column` its DataFrame column (None
-    when it is not written: output 0 or length 0)."""
+    when it is not written: output 0 or length 0).
+
+    What the option lines make of a P or Z item: `exact` (printed exactly from its
+    digits: CSV=EXACT, or a SCALE, SIGN or DIGITS line naming it), `scale` (its
+    implied decimal places, SCALE=), `sign` ("LEADING", "LEADING SEPARATE",
+    "TRAILING SEPARATE" from SIGN=, None for the sign in the last byte), `digits`
+    (a code, DIGITS=). Text items keep the defaults."""
 
     name: str
     position: int
@@ -129,6 +138,10 @@ class Item:
     type: str
     output: bool
     column: object = None
+    exact: bool = False
+    scale: int = 0
+    sign: object = None
+    digits: bool = False
 
 
 class Layout:
@@ -146,9 +159,11 @@ class Layout:
             pieces = _rekmo.format_error_message(kind, item_number, record_length, value, os.fsencode(path or ""))
             raise FormatError(kind, item_number, record_length, _message(pieces), _decode(value))
         self._format = fmt
-        items = [Item(_decode(name), position, length, _TYPE_LETTERS[code], output != 0)
-                 for name, position, length, code, output in fmt.items]
-        self._kinds = {}  # column name -> (item index, "text" | "int" | "float")
+        items = [Item(_decode(name), position, length, _TYPE_LETTERS[code], output != 0,
+                      exact=exact, scale=scale, sign=sign, digits=digits)
+                 for (name, position, length, code, output), (exact, digits, scale, sign) in zip(fmt.items, fmt.forms)]
+        # column name -> (item index, "text" | "int" | "float" | "bigint" | "scaled" | "digits")
+        self._kinds = {}
         names = set()
         for index, kind in fmt.columns:
             # Duplicate names become NAME.1, NAME.2, ... as pandas reads a CSV header.
@@ -193,6 +208,12 @@ class Layout:
         """The format's HOSTCODE line: "JEF", "KEIS78" or "KEIS83", or None without one
         (the default tables)."""
         return self._format.host_code
+
+    @property
+    def csv(self):
+        """The words of the format's CSV= lines: a frozenset of "QUOTE", "HEADER",
+        "EXACT", "TRIM" (empty without them)."""
+        return frozenset(self._format.csv)
 
     @property
     def columns(self):
@@ -409,11 +430,13 @@ class _Source:
 class _Reader:
     """read_host and iter_batches: the columns chosen, the decoder, the frames."""
 
-    def __init__(self, layout, columns, text, threads):
+    def __init__(self, layout, columns, text, threads, decimals="float"):
         import pandas
         self.pandas = pandas
         if text not in ("str", "bytes"):
             raise ValueError(f'text must be "str" or "bytes", not {text!r}')
+        if decimals not in ("float", "decimal"):
+            raise ValueError(f'decimals must be "float" or "decimal", not {decimals!r}')
         if columns is None:
             names = layout.columns
         else:
@@ -429,7 +452,7 @@ class _Reader:
         self.order = [chosen.index(name) for name in names]
         self.kinds = [layout._kinds[name][1] for name in names]
         self.decoder = _rekmo.Decoder(layout._format, [layout._kinds[name][0] for name in chosen], text == "bytes",
-                                      _threads(threads), _CP932)
+                                      _threads(threads), _CP932, decimal.Decimal if decimals == "decimal" else None)
 
     def columns(self, data):
         arrays = self.decoder.decode(data)
@@ -444,27 +467,40 @@ class _Reader:
             return pd.DataFrame(index=index)
         if not pieces:
             pieces = [self.columns(b"")]
+        def joined(arrays):
+            return arrays[0] if len(arrays) == 1 else np.concatenate(arrays)
+
         data = {}
         for c, name in enumerate(self.names):
-            values = pieces[0][c] if len(pieces) == 1 else np.concatenate([piece[c] for piece in pieces])
-            if self.kinds[c] == "int":
-                values = pd.arrays.IntegerArray(values, np.zeros(len(values), dtype=bool))
+            if self.kinds[c] == "int":  # (values, missing) per block
+                values = pd.arrays.IntegerArray(joined([piece[c][0] for piece in pieces]),
+                                                joined([piece[c][1] for piece in pieces]))
+            else:
+                values = joined([piece[c] for piece in pieces])
             data[name] = values
         return pd.DataFrame(data, index=index, columns=self.names, copy=False)
 
 
-def read_host(source, layout, *, records=None, columns=None, text="str", threads=None):
+def read_host(source, layout, *, records=None, columns=None, text="str", threads=None, decimals="float"):
     """Host records as a pandas DataFrame: one column per output item, in format order,
     named after the items (duplicates as NAME.1, ...); the index is the record number
     (from 0). Text items are str decoded from code page 932 (bytes that are no character
     as lone surrogates, so that .encode("cp932", "surrogateescape") gives them back) or,
-    with text="bytes", the bytes rekmo writes; P and Z items are Int64 when the item
-    holds at most 18 digits, else float64, equal to the number rekmo prints.
+    with text="bytes", the bytes rekmo writes (without the quotes of CSV=QUOTE; trimmed
+    under CSV=TRIM); P and Z items are Int64 when the item holds at most 18 digits,
+    else float64, equal to the number rekmo prints.
+
+    P and Z items printed exactly (CSV=EXACT, SCALE=, SIGN=, DIGITS=) are: with
+    SCALE (n other than 0) float64, or with decimals="decimal" decimal.Decimal equal
+    to the CSV's text (its places kept); with DIGITS str, leading zeros kept; else
+    Int64 up to 18 digits and Python int (object column) beyond, every digit exact.
+    An item that is no number (the CSV's empty field) is missing: <NA>, NaN or None.
+    The column types depend on the layout only, never on the data.
 
     source: a path, or bytes / any buffer of whole records. records: a slice of record
     numbers (read with one seek). columns: names of the columns wanted. threads:
     decoding threads (default one per core)."""
-    return _read(_Reader(layout, columns, text, threads), source, layout, records)
+    return _read(_Reader(layout, columns, text, threads, decimals), source, layout, records)
 
 
 def _read(reader, source, layout, records):
@@ -482,7 +518,8 @@ def _read(reader, source, layout, records):
     return reader.frame(pieces, first, count)
 
 
-def iter_batches(source, layout, batch_records=None, *, records=None, columns=None, text="str", threads=None):
+def iter_batches(source, layout, batch_records=None, *, records=None, columns=None, text="str", threads=None,
+                 decimals="float"):
     """read_host as a generator of DataFrames of at most batch_records records each
     (default: 32 MiB of host data), for files larger than memory: one block of the
     file is read at a time, and memory stays bounded by the batch."""
@@ -491,7 +528,7 @@ def iter_batches(source, layout, batch_records=None, *, records=None, columns=No
     batch_records = operator.index(batch_records)
     if batch_records < 1:
         raise ValueError(f"batch_records must be at least 1, not {batch_records}")
-    reader = _Reader(layout, columns, text, threads)
+    reader = _Reader(layout, columns, text, threads, decimals)
     src = _Source(source, layout)
     try:
         first, end = src.select(records)

@@ -40,14 +40,15 @@ def _paths(paths):
     return [_path(path) for path in paths]
 
 
-def _read_part(part, layout, columns, text):
+def _read_part(part, layout, columns, text, decimals):
     path, first, end, number = part  # records first:end of the file, the first numbered `number`
-    frame = rekmo.read_host(path, layout, records=slice(first, end), columns=columns, text=text, threads=1)
+    frame = rekmo.read_host(path, layout, records=slice(first, end), columns=columns, text=text, threads=1,
+                            decimals=decimals)
     frame.index += number - first
     return frame
 
 
-def read_host(paths, layout, blocksize="256MiB", *, columns=None, text="str"):
+def read_host(paths, layout, blocksize="256MiB", *, columns=None, text="str", decimals="float"):
     """Host files as one dask.dataframe.DataFrame, the files' records in order.
 
     paths: a path (str, bytes or path-like), a glob pattern or a list of paths; a
@@ -57,8 +58,8 @@ def read_host(paths, layout, blocksize="256MiB", *, columns=None, text="str"):
     records (at least one). The index is the record number counted across the
     files from 0, so the divisions are known. Every file is measured before any
     task runs: a size that is no whole number of records raises
-    rekmo.ConversionError, a missing file OSError. columns and text as for
-    rekmo.read_host."""
+    rekmo.ConversionError, a missing file OSError. columns, text and decimals as
+    for rekmo.read_host."""
     paths = _paths(paths)
     record_length = layout.record_length
     per_part = max(1, parse_bytes(blocksize) // record_length if isinstance(blocksize, str) else
@@ -72,10 +73,10 @@ def read_host(paths, layout, blocksize="256MiB", *, columns=None, text="str"):
             raise ValueError(f"{path!r} is not a regular file: its records cannot be split into ranges")
         parts.extend((path, first, min(count, first + per_part), offset + first) for first in range(0, count, per_part))
         offset += count
-    meta = rekmo.read_host(b"", layout, columns=columns, text=text)
+    meta = rekmo.read_host(b"", layout, columns=columns, text=text, decimals=decimals)
     if not parts:
         return dd.from_pandas(meta, npartitions=1)
     divisions = [part[3] for part in parts] + [offset - 1]
-    return dd.from_map(_read_part, parts, layout=layout, columns=columns, text=text, meta=meta,
+    return dd.from_map(_read_part, parts, layout=layout, columns=columns, text=text, decimals=decimals, meta=meta,
                        divisions=divisions, label="rekmo-read-host", enforce_metadata=False)
 
