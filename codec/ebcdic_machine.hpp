@@ -18,7 +18,8 @@ namespace {
 // Always inline: E items are many and short, and the mixed machines call
 // this for every single-byte stretch.
 template <class S>
-[[gnu::always_inline]] inline std::size_t ebcdic_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+[[gnu::always_inline]] inline std::size_t ebcdic_text(const std::uint8_t* in, std::size_t n,
+                                                      std::uint8_t* out) noexcept {
     const std::size_t done =
         S::template host_text<HostZero::NEVER>(in, n, out, HostTable{HOST_SB_TABLE.data(), HOST_SB_ROWS.data()});
     host_text_from(in, n, out, HOST_SB_TABLE.data(), done);
@@ -34,7 +35,7 @@ template <class S>
 // not overlap `in`.
 template <class S>
 [[gnu::always_inline]] inline std::size_t page_single_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
-                             const HostSingleByte& page) noexcept {
+                                                           const HostSingleByte& page) noexcept {
     constexpr std::uint64_t BIT6 = 0x4040404040404040u;
     std::size_t i = S::template host_text<HostZero::STOP>(in, n, out, HostTable{page.narrow.data(), page.rows.data()});
     if (i == n) return n;

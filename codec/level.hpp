@@ -86,9 +86,8 @@ std::size_t page_jef_n(Item item, std::uint8_t* out, const HostCodePage& page) n
 
 template <class S>
 constexpr VectorKernels kernels(VectorLevel level) noexcept {
-    return {level,           ebcdic<S>,         packed<S>,    zoned<S>,         jis<S>,
-            keis<S>,         keis_n<S>,         jef<S>,       jef_n<S>,         page_single<S>,
-            page_keis<S>,    page_keis_n<S>,    page_jef<S>,  page_jef_n<S>};
+    return {level,  ebcdic<S>, packed<S>,      zoned<S>,     jis<S>,         keis<S>,     keis_n<S>,
+            jef<S>, jef_n<S>,  page_single<S>, page_keis<S>, page_keis_n<S>, page_jef<S>, page_jef_n<S>};
 }
 
 }  // namespace

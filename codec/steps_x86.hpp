@@ -303,8 +303,8 @@ inline bool negative_sign(unsigned sign) noexcept { return sign != 0xC && sign !
 // is the sign. `x` holds the item's bytes in its low lanes.
 inline std::size_t packed_step(__m128i x, const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                                std::size_t room) noexcept {
-    const __m128i digits = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), W128::bytes(0x0F)),
-                                             _mm_and_si128(x, W128::bytes(0x0F)));
+    const __m128i digits =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), W128::bytes(0x0F)), _mm_and_si128(x, W128::bytes(0x0F)));
     return number_step(digits, static_cast<unsigned>(2 * n - 1), negative_sign(in[n - 1] & 0x0Fu), out, room);
 }
 
@@ -392,8 +392,9 @@ struct X86Steps {
             // Up to 8 bytes a byte at a time through the table, 4 or 8
             // bytes whatever n is; up to 16 one 128-bit step; longer in Long
             // steps.
-            if (n <= 8) return n <= 4 ? table_bytes<4, STOP>(in, n, out, table.bytes)
-                                      : table_bytes<8, STOP>(in, n, out, table.bytes);
+            if (n <= 8)
+                return n <= 4 ? table_bytes<4, STOP>(in, n, out, table.bytes)
+                              : table_bytes<8, STOP>(in, n, out, table.bytes);
             const std::uint8_t* const rows = rows_of(table);
             if (n <= 16) {
                 const __m128i text = host_text_step<W128>(W128::load(in), rows);

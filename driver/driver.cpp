@@ -68,7 +68,8 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
     SizeCheckedSource checked(file_source, info.size);
     ByteSource& source = info.kind == platform::FileKind::REGULAR ? static_cast<ByteSource&>(checked) : file_source;
     FileSink sink(win);
-    return {converter.run(source, sink), {}};
+    const Result result = converter.run(source, sink);
+    return {result, {}, converter.record_fault()};
 }
 
 }  // namespace

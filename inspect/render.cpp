@@ -142,6 +142,10 @@ const char* option_kind_name(OptionKind kind) noexcept {
             return "sign";
         case OptionKind::DIGITS:
             return "digits";
+        case OptionKind::KIND:
+            return "kind";
+        case OptionKind::RECFM:
+            return "recfm";
     }
     return "";
 }
@@ -158,6 +162,12 @@ const char* option_fault_name(OptionFault fault) noexcept {
             return "repeated";
         case OptionFault::DIGITS_AND_SCALE:
             return "digits_and_scale";
+        case OptionFault::KIND_REPEATED:
+            return "kind_repeated";
+        case OptionFault::KIND_PAST_RECORD:
+            return "kind_past_record";
+        case OptionFault::HEADER_AND_KIND:
+            return "header_and_kind";
         case OptionFault::NONE:
             break;
     }
@@ -178,6 +188,10 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
                     return "SIGN wants a name and LEADING, LEADING SEPARATE or TRAILING SEPARATE";
                 case OptionKind::DIGITS:
                     return "DIGITS wants a name alone";
+                case OptionKind::KIND:
+                    return "KIND wants a start, a length and a value no longer than it (X'..' of that length)";
+                case OptionKind::RECFM:
+                    return "RECFM wants F, FB, V or VB";
             }
             break;
         case OptionFault::NO_ITEM:
@@ -188,6 +202,12 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
             return "an earlier line gives " + name + " the same option";
         case OptionFault::DIGITS_AND_SCALE:
             return "DIGITS and SCALE both name " + name;
+        case OptionFault::KIND_REPEATED:
+            return "an earlier KIND line tests the same bytes for the same value";
+        case OptionFault::KIND_PAST_RECORD:
+            return "the bytes it tests end past the record";
+        case OptionFault::HEADER_AND_KIND:
+            return "CSV=HEADER and KIND lines: one header cannot name the items of every kind";
         case OptionFault::NONE:
             break;
     }

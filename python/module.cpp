@@ -60,6 +60,10 @@ const char* result_name(Result result) noexcept {
             return "option";
         case Result::OUT_OF_MEMORY:
             return "out_of_memory";
+        case Result::RECORD_KIND:
+            return "record_kind";
+        case Result::RECORD_DESCRIPTOR:
+            return "record_descriptor";
     }
     return "unknown";
 }

@@ -9,7 +9,7 @@
 namespace rekmo {
 
 std::uint8_t* sse41_lines(const PlanStep* steps, std::size_t step_count, const std::uint8_t* records,
-                         std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
+                          std::size_t record_length, std::size_t count, std::uint8_t* out) noexcept {
     return write_lines<X86Steps<W128, true>>(steps, step_count, records, record_length, count, out);
 }
 

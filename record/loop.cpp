@@ -31,12 +31,22 @@ public:
     Result run(ByteSource& source, ByteSink& sink) noexcept override {
         const std::size_t record_length = plan_.record_length;
         Result result = Result::OK;
+        records_ = 0;
+        fault_ = {};
         while (true) {
             const ReadResult got = source.read({block_.get(), block_size_});
             const std::size_t whole = got.count - got.count % record_length;
             // The buffer always holds a whole line's worst case after a
             // spill, so it never grows here: nothing can throw.
-            if (converter_.convert({block_.get(), whole}, out_, &sink) != Result::OK) return Result::WRITE_ERROR;
+            const Result converted = converter_.convert({block_.get(), whole}, out_, &sink);
+            if (converted == Result::RECORD_KIND) {
+                // As for a read error: the lines before the record stay.
+                fault_.record = records_ + converter_.records_done() + 1;
+                result = converted;
+                break;
+            }
+            if (converted != Result::OK) return Result::WRITE_ERROR;
+            records_ += whole / record_length;
             // A failed read, or input that ends inside a record (the file
             // changed after its size was checked, or a stream), is a read
             // error; every whole record before it has been converted.
@@ -58,6 +68,7 @@ private:
     std::unique_ptr<std::uint8_t[]> block_;
     OutputBuffer out_;
     RecordConverter converter_;
+    std::uint64_t records_ = 0;  // records converted by earlier blocks
 };
 
 // a * b, or SIZE_MAX when that overflows.

@@ -26,7 +26,10 @@ namespace {
 class ParallelLoop final : public RecordLoop {
 public:
     ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records)
-        : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
+        : plan_(plan),
+          chunk_records_(chunk_records),
+          chunk_size_(chunk_records * plan.record_length),
+          threads_(threads) {
         const std::size_t slots = parallel_slots(threads);
         slots_.reserve(slots);
         for (std::size_t i = 0; i < slots; ++i)
@@ -36,6 +39,7 @@ public:
     }
 
     Result run(ByteSource& source, ByteSink& sink) noexcept override {
+        fault_ = {};
         source_ = &source;
         sink_ = &sink;
         std::vector<std::thread> helpers;
@@ -59,7 +63,7 @@ public:
 
         if (out_of_memory_) return Result::OUT_OF_MEMORY;
         if (write_failed_) return Result::WRITE_ERROR;
-        const Result result = read_failed_ ? Result::READ_ERROR : Result::OK;
+        const Result result = fault_.record != 0 ? Result::RECORD_KIND : read_failed_ ? Result::READ_ERROR : Result::OK;
         if (sink.finish() != Result::OK && result == Result::OK) return Result::WRITE_ERROR;
         return result;
     }
@@ -76,7 +80,8 @@ private:
         std::size_t input_size = 0;
         OutputBuffer output;  // holds a chunk's worst-case lines: never grows
         State state = State::FREE;
-        bool failed = false;  // out of memory while converting
+        bool failed = false;                // out of memory while converting
+        std::size_t kind_fault = SIZE_MAX;  // the lines stop before this record of no kind
     };
 
     Slot& slot_of(std::size_t sequence) { return slots_[sequence % slots_.size()]; }
@@ -94,6 +99,11 @@ private:
                 writing_ = false;
                 if (!written) {
                     (next.failed ? out_of_memory_ : write_failed_) = true;
+                    stopped_ = true;
+                } else if (next.kind_fault != SIZE_MAX) {
+                    // Its lines before the record of no kind are written;
+                    // nothing after it is.
+                    fault_.record = std::uint64_t{next_write_} * chunk_records_ + next.kind_fault + 1;
                     stopped_ = true;
                 } else {
                     next.state = State::FREE;
@@ -124,17 +134,21 @@ private:
                 ++converting_;
                 lock.unlock();
                 bool failed = false;
+                std::size_t kind_fault = SIZE_MAX;
                 slot.output.clear();
                 try {
                     // The slot holds the chunk's worst-case lines: it never
                     // grows, so this cannot fail; should it, the run ends.
-                    (void)converter.convert({slot.input.get(), whole}, slot.output, nullptr);
+                    if (converter.convert({slot.input.get(), whole}, slot.output, nullptr) == Result::RECORD_KIND) {
+                        kind_fault = converter.records_done();
+                    }
                 } catch (const std::bad_alloc&) {
                     failed = true;
                 }
                 lock.lock();
                 --converting_;
                 slot.failed = failed;
+                slot.kind_fault = kind_fault;
                 slot.state = State::CONVERTED;
                 changed_.notify_all();
                 continue;
@@ -151,6 +165,7 @@ private:
     }
 
     const ItemPlan& plan_;
+    std::size_t chunk_records_;
     std::size_t chunk_size_;
     unsigned threads_;
     std::vector<Slot> slots_;

@@ -168,6 +168,156 @@ TEST(Loops, EarlyEndsLeaveTheSamePrefixOnEveryPath) {
     }
 }
 
+// Record kinds: each record converted by the items of the first KIND line
+// whose test holds (the E text without trailing spaces, or X'..' raw), else
+// by the items before the first KIND line, else the run stops there. The
+// reference picks the kind itself and converts each record with a format of
+// that kind's items alone; every loop must write the same, and stop at the
+// same record.
+struct KindTrial {
+    std::string text;
+    FormatDef def;
+    Bytes host;
+    std::string expected;
+    std::uint64_t fault_record;  // 0: none
+};
+
+std::vector<KindTrial> kind_trials() {
+    std::vector<KindTrial> out;
+    std::mt19937 rng(20261209);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    // Test bytes: letters and digits, space, a byte below 40 (a space in E).
+    const std::uint8_t codes[] = {0xC1, 0xC2, 0xF1, 0xF2, 0x40, 0x00};
+    const char* texts[] = {"A", "B", "1", "2", " ", " "};
+    const char* types[] = {"E", "P", "Z", "K", "J"};
+    for (int trial = 0; trial < 24; ++trial) {
+        const int length = pick(4, 120);
+        const int test_start = pick(0, length - 2);  // 0-based, room for two bytes
+        const bool with_default = trial % 3 != 0;
+        std::string head = "RECLEN=" + std::to_string(length) + "\n";
+        auto items = [&] {
+            std::string lines;
+            for (int i = pick(0, 5); i > 0; --i) {
+                lines += "I," + std::to_string(pick(1, length)) + "," + std::to_string(pick(1, 12)) + "," +
+                         types[pick(0, 4)] + ",1\n";
+            }
+            return lines;
+        };
+        struct Kind {
+            std::vector<std::uint8_t> bytes;  // what the test compares with
+            std::size_t width;
+            bool raw;
+            std::string items;
+        };
+        std::vector<Kind> kinds;
+        const std::string default_items =
+            with_default ? "D," + std::to_string(pick(1, length)) + ",3,E,1\n" + items() : "";
+        std::string text = head + default_items;
+        for (int k = pick(1, 4); k > 0; --k) {
+            Kind kind;
+            kind.width = static_cast<std::size_t>(pick(1, 2));
+            kind.raw = pick(0, 3) == 0;
+            std::string value;
+            for (std::size_t b = 0; b < kind.width; ++b) {
+                const int c = pick(0, 5);
+                kind.bytes.push_back(codes[c]);
+                value += texts[c];
+            }
+            char hex[8];
+            std::string raw_value = "X'";
+            for (const std::uint8_t b : kind.bytes) {
+                std::snprintf(hex, sizeof hex, "%02X", b);
+                raw_value += hex;
+            }
+            raw_value += "'";
+            const bool repeated = std::any_of(kinds.begin(), kinds.end(), [&](const Kind& other) {
+                return other.raw == kind.raw && other.width == kind.width && other.bytes == kind.bytes;
+            });
+            if (repeated) continue;
+            kind.items = items();
+            text += "KIND=" + std::to_string(test_start + 1) + "," + std::to_string(kind.width) + "," +
+                    (kind.raw ? raw_value : value) + "\n" + kind.items;
+            kinds.push_back(kind);
+        }
+        // Runs of records of one test code, of any length.
+        Bytes host;
+        const int records = trial % 4 == 0 ? 3000 : pick(0, 60);
+        std::uint8_t code[2] = {0xC1, 0x40};
+        for (int r = 0; r < records; ++r) {
+            if (pick(0, 9) == 0) {
+                code[0] = codes[pick(0, 5)];
+                code[1] = codes[pick(0, 5)];
+            }
+            for (int b = 0; b < length; ++b) host.push_back(static_cast<std::uint8_t>(pick(0, 255)));
+            std::copy_n(code, 2, host.end() - length + test_start);
+        }
+        // The reference.
+        const auto e_text = [](std::span<const std::uint8_t> bytes) {
+            std::string t;
+            for (const std::uint8_t b : bytes)
+                t += b < 0x40 ? ' ' : test::scalar_lines(test::format_of("A,1,1,E,1\n"), Bytes{b}).substr(0, 1)[0];
+            while (!t.empty() && t.back() == ' ') t.pop_back();
+            return t;
+        };
+        std::string expected;
+        std::uint64_t fault = 0;
+        for (std::size_t r = 0; r * static_cast<std::size_t>(length) < host.size(); ++r) {
+            const std::uint8_t* record = host.data() + r * static_cast<std::size_t>(length);
+            const Kind* chosen = nullptr;
+            for (const Kind& kind : kinds) {
+                const std::span<const std::uint8_t> field(record + test_start, kind.width);
+                std::string value;
+                for (const std::uint8_t b : kind.bytes)
+                    value += b < 0x40 ? ' '
+                                      : static_cast<char>(b == 0xC1   ? 'A'
+                                                          : b == 0xC2 ? 'B'
+                                                          : b == 0xF1 ? '1'
+                                                          : b == 0xF2 ? '2'
+                                                                      : ' ');
+                while (!value.empty() && value.back() == ' ') value.pop_back();
+                const bool holds =
+                    kind.raw ? std::equal(field.begin(), field.end(), kind.bytes.begin()) : e_text(field) == value;
+                if (holds) {
+                    chosen = &kind;
+                    break;
+                }
+            }
+            if (chosen == nullptr && !with_default) {
+                fault = r + 1;
+                break;
+            }
+            const std::string items_text = chosen != nullptr ? chosen->items : default_items;
+            expected +=
+                test::scalar_lines(test::format_of(head + items_text), {record, static_cast<std::size_t>(length)});
+        }
+        out.push_back({text, format_of(text), std::move(host), std::move(expected), fault});
+    }
+    return out;
+}
+
+TEST(Loops, RecordKindsTakeTheirOwnItems) {
+    for (const KindTrial& t : kind_trials()) {
+        const std::size_t length = static_cast<std::size_t>(t.def.record_length);
+        const Result want = t.fault_record == 0 ? Result::OK : Result::RECORD_KIND;
+        for (const ConvertOptions& options : variants(length)) {
+            Converter converter;
+            ASSERT_EQ(converter.open(t.def, options).result, Result::OK) << t.text;
+            MemorySource source(t.host);
+            MemorySink sink;
+            EXPECT_EQ(converter.run(source, sink), want) << t.text;
+            EXPECT_EQ(converter.record_fault().record, t.fault_record) << t.text << options.threads << " threads";
+            EXPECT_TRUE(same(sink.text, t.expected))
+                << t.text << t.host.size() / length << " records, " << options.threads << " threads";
+        }
+        Converter converter;
+        ASSERT_EQ(converter.open(t.def).result, Result::OK);
+        std::vector<std::uint8_t> lines;
+        EXPECT_EQ(converter.convert(t.host, lines), want);
+        EXPECT_EQ(converter.record_fault().record, t.fault_record);
+        EXPECT_TRUE(same(std::string(lines.begin(), lines.end()), t.expected)) << t.text;
+    }
+}
+
 TEST(Loops, ItemsLargerThanEveryBufferConvertWhole) {
     const std::size_t length = 3 << 20;
     const FormatDef def = format_of("A,1," + std::to_string(length) + ",E,1\nB,1,200,E,1\n");
