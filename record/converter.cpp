@@ -63,6 +63,26 @@ struct Converter::State {
     RecordFault fault;                 // where the last run or convert() stopped
 };
 
+namespace {
+
+// A V or VB file's bytes: every whole record, then a fault when the bytes
+// do not end with one.
+Result convert_variable(Converter::State& state, std::span<const std::uint8_t> bytes, OutputBuffer& out,
+                        ByteSink& sink) {
+    DescriptorState walk;
+    walk.blocked = state.plan.record_format == RecordFormat::VB;
+    walk.limit = state.plan.record_limit;
+    const DescriptorState start = walk;
+    const DescriptorCut cut = cut_records(walk, bytes, true, SIZE_MAX);
+    const Result converted = state.converter.convert_variable(bytes, start, cut.records, out, &sink);
+    if (converted != Result::OK) return converted;
+    if (!cut.faulty) return Result::OK;
+    state.fault = cut.fault;
+    return Result::RECORD_DESCRIPTOR;
+}
+
+}  // namespace
+
 Converter::Converter() noexcept = default;
 Converter::~Converter() = default;
 Converter::Converter(Converter&&) noexcept = default;
@@ -100,8 +120,11 @@ Result Converter::convert(std::span<const std::uint8_t> records, std::vector<std
             std::max(std::min(LINES_CAPACITY, count * state_->plan.line_bound), state_->plan.largest_bound + 1));
         VectorSink sink(lines);
         state_->fault = {};
-        const Result converted = state_->converter.convert(records, out, &sink);
-        if ((converted != Result::OK && converted != Result::RECORD_KIND) || sink.write(out.bytes()) != Result::OK) {
+        const Result converted = state_->plan.record_format == RecordFormat::F
+                                     ? state_->converter.convert(records, out, &sink)
+                                     : convert_variable(*state_, records, out, sink);
+        const bool stopped = converted == Result::RECORD_KIND || converted == Result::RECORD_DESCRIPTOR;
+        if ((converted != Result::OK && !stopped) || sink.write(out.bytes()) != Result::OK) {
             return Result::OUT_OF_MEMORY;  // the only way the vector fails
         }
         if (converted == Result::RECORD_KIND) state_->fault.record = state_->converter.records_done() + 1;

@@ -175,3 +175,59 @@ Result RecordConverter::convert_layout(std::span<const std::uint8_t> records, Ou
 }
 
 }  // namespace rekmo
+
+namespace rekmo {
+
+// A V record's line. When the record holds every field and the bytes after
+// it the steps' reach, the record lines take it; else item by item, a field
+// that reaches past the record's end empty (never bytes of the next record).
+Result RecordConverter::variable_line(std::span<const std::uint8_t> record, std::size_t after, OutputBuffer& out,
+                                      ByteSink* spill) {
+    const std::size_t need = plan_.line_bound + LINE_SLACK;
+    if (out.room() < need && out.make_room(need, spill) != Result::OK) return Result::WRITE_ERROR;
+    const std::uint8_t* const bytes = record.data();
+    if (plan_.line_kernels && record.size() >= plan_.steps_end && after >= LINE_SLACK) {
+        out.advance(static_cast<std::size_t>(lines_(plan_.steps.data(), plan_.steps.size(), bytes, 0, 1, out.tail()) -
+                                             out.tail()));
+        return Result::OK;
+    }
+    std::uint8_t* o = out.tail();
+    for (const PlanStep& step : plan_.steps) {
+        if (step.start <= record.size() && record.size() - step.start >= step.length) {
+            o += write_field(step, {bytes + step.start, step.length}, o);
+        }
+        *o++ = SEPARATOR;
+    }
+    if (!plan_.steps.empty()) --o;
+    *o++ = LINE_END;
+    out.advance(static_cast<std::size_t>(o - out.tail()));
+    return Result::OK;
+}
+
+Result RecordConverter::convert_variable(std::span<const std::uint8_t> bytes, DescriptorState start,
+                                         std::size_t records, OutputBuffer& out, ByteSink* spill) {
+    done_ = 0;
+    std::size_t pos = 0;
+    std::span<const std::uint8_t> record;
+    RecordFault fault;
+    while (done_ < records) {
+        // The walk passed these bytes before: only records and BDWs follow.
+        const DescriptorStep step = next_record(start, bytes, pos, record, fault);
+        if (step != DescriptorStep::RECORD) {
+            if (step == DescriptorStep::BLOCK) continue;
+            break;
+        }
+        const std::size_t after = bytes.size() - pos;
+        RecordConverter* layout = this;
+        if (!plan_.kinds.empty()) {
+            const std::size_t kind = kind_of(record.data(), record.size());
+            if (kind == NO_KIND) return Result::RECORD_KIND;
+            if (kind < kind_converters_.size()) layout = &kind_converters_[kind];
+        }
+        if (layout->variable_line(record, after, out, spill) != Result::OK) return Result::WRITE_ERROR;
+        ++done_;
+    }
+    return Result::OK;
+}
+
+}  // namespace rekmo

@@ -33,6 +33,7 @@ ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end
         step.item = index;
         names.push_back(item.name);
         plan.largest_bound = std::max(plan.largest_bound, step.bound);
+        plan.steps_end = std::max(plan.steps_end, step.start + step.length);
         plan.line_bound += step.bound + 1;  // the text and a separator
         if (step.in_record < step.length) {
             plan.scratch_size = std::max(plan.scratch_size, step.length);
@@ -56,11 +57,14 @@ ItemPlan make_plan(const FormatDef& format) {
     const std::uint8_t csv = csv_words(format);
     const std::vector<ItemForm> forms = item_forms(format);
     const std::vector<KindBlock> blocks = kind_blocks(format);
-    if (blocks.empty()) return layout_plan(format, 0, format.items.size(), forms, csv);
+    ItemPlan plan =
+        layout_plan(format, 0, blocks.empty() ? format.items.size() : blocks.front().first_item, forms, csv);
+    plan.record_format = record_format(format);
+    plan.record_limit = static_cast<std::size_t>(record_limit(format));
+    if (blocks.empty()) return plan;
 
     // Records of each kind take the items of its block; the items before the
     // first block take the records of no kind.
-    ItemPlan plan = layout_plan(format, 0, blocks.front().first_item, forms, csv);
     plan.default_layout = blocks.front().first_item > 0;
     const ItemCodec& text = item_codec(ITEM_EBCDIC, format.host_code);
     plan.kind_text = text.decode;

@@ -13,6 +13,7 @@
 #include "format/format.hpp"
 #include "record/field.hpp"
 #include "record/item_table.hpp"
+#include "record/variable.hpp"
 #include "rekmo/rekmo.hpp"
 
 namespace rekmo {
@@ -83,6 +84,10 @@ struct ItemPlan {
     std::size_t largest_bound = 0;  // largest step bound
     std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included
     std::size_t scratch_size = 0;   // largest item that reaches past the record
+    std::size_t steps_end = 0;      // where the furthest step ends: a V record this long holds every field
+
+    RecordFormat record_format = RecordFormat::F;
+    std::size_t record_limit = 0;  // V, VB: the largest RDW length
 
     std::vector<KindSelect> kinds;       // in file order: the first test that holds wins
     std::vector<ItemPlan> kind_layouts;  // the layout of each kind
@@ -132,6 +137,12 @@ public:
     // records_done() counts them. Without a spill the buffer grows, which
     // may throw std::bad_alloc.
     Result convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
+    // Converts the `records` records of a V or VB file's bytes that a
+    // descriptor walk from `start` passed whole (cut_records): each its
+    // line, a field that reaches past its record's end empty. Results as
+    // convert().
+    Result convert_variable(std::span<const std::uint8_t> bytes, DescriptorState start, std::size_t records,
+                            OutputBuffer& out, ByteSink* spill);
     // The records the last convert() wrote lines for.
     std::size_t records_done() const noexcept { return done_; }
     // The layout that converts `record` (of `size` bytes): an index into
@@ -146,6 +157,7 @@ public:
 private:
     Result convert_layout(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
     std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
+    Result variable_line(std::span<const std::uint8_t> record, std::size_t after, OutputBuffer& out, ByteSink* spill);
 
     const ItemPlan& plan_;
     LinesFn lines_;
@@ -173,7 +185,10 @@ protected:
 // The loop for a plan: chunks converted on options.threads threads when that
 // many (or fewer, but at least two) fit their buffers in options.memory,
 // else on the calling thread with the lines written out as the buffer fills.
-// Both write the same bytes. May throw std::bad_alloc.
+// Both write the same bytes. V and VB records are cut into chunks at record
+// boundaries by a walk over their descriptors as they are read: one pass,
+// so a stream converts as a file does, in constant memory. May throw
+// std::bad_alloc.
 std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const ConvertOptions& options);
 
 }  // namespace rekmo

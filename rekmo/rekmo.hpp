@@ -126,6 +126,9 @@ public:
     // record's kind under KIND lines. OK, OUT_OF_MEMORY, or RECORD_KIND: a
     // record matches no kind and no item line comes before the first KIND
     // line (the lines before it are appended; record_fault() says which).
+    // Under RECFM=V or VB `records` is the file's bytes, descriptors and
+    // all: RECORD_DESCRIPTOR when they are wrong, or when the bytes end
+    // inside a record (the lines before it are appended).
     Result convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept;
 
     // Appends the column texts of every whole record of `records` to
@@ -155,15 +158,18 @@ public:
     // not finished: it holds exactly what it took; or finishing it failed)
     // or OUT_OF_MEMORY (a thread could not be started: nothing was read),
     // RECORD_KIND (as READ_ERROR, at a record of no kind: record_fault()
-    // says which).
+    // says which), or RECORD_DESCRIPTOR (as READ_ERROR, at a wrong
+    // descriptor of a V or VB file or a record the input ends in:
+    // record_fault() says which, and where).
     Result run(ByteSource& source, ByteSink& sink) noexcept;
 
     // Where the last run() or convert() stopped on RECORD_KIND or
     // RECORD_DESCRIPTOR; zeros otherwise.
     RecordFault record_fault() const noexcept;
 
+    struct State;  // defined inside the core
+
 private:
-    struct State;
     std::unique_ptr<State> state_;
 };
 

@@ -318,6 +318,135 @@ TEST(Loops, RecordKindsTakeTheirOwnItems) {
     }
 }
 
+// V and VB files of records of any length up to the limit, empty ones too,
+// in blocks of any size (some BDWs in the extended form), through every
+// loop and the in-memory converter: each record's line holds the text of
+// each item that lies within the record (converted alone, as an F record of
+// its own bytes) and an empty field for each that does not. A wrong RDW
+// stops every path at the same record and offset, after the same lines.
+struct VariableTrial {
+    std::string text;
+    FormatDef def;
+    Bytes host;
+    std::string expected;
+    RecordFault fault;  // record 0: none
+};
+
+std::vector<VariableTrial> variable_trials() {
+    std::vector<VariableTrial> out;
+    std::mt19937 rng(20261210);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const char* types[] = {"E", "P", "Z", "K", "KN", "J", "F"};
+    const char* host_codes[] = {"", "HOSTCODE=JEF\n"};
+    for (int trial = 0; trial < 16; ++trial) {
+        const bool blocked = trial % 2 == 1;
+        const int limit = pick(12, 300);  // RECLEN: the largest RDW length
+        std::string text = std::string(host_codes[trial % 2]) + (blocked ? "RECFM=VB\n" : "RECFM=V\n") +
+                           "RECLEN=" + std::to_string(limit) + "\n";
+        struct Item {
+            int start, length;  // 0-based
+            std::string type;
+        };
+        std::vector<Item> items;
+        for (int i = pick(1, 6); i > 0; --i) {
+            const Item item{pick(0, limit - 4), pick(1, 12), types[pick(0, 6)]};
+            text +=
+                "I," + std::to_string(item.start + 1) + "," + std::to_string(item.length) + "," + item.type + ",1\n";
+            items.push_back(item);
+        }
+        // Each item's text from its bytes, converted alone.
+        auto item_text = [&](const Item& item, const std::uint8_t* bytes) {
+            Converter alone;
+            EXPECT_EQ(alone
+                          .open(format_of(std::string(host_codes[trial % 2]) + "I,1," + std::to_string(item.length) +
+                                          "," + item.type + ",1\n"))
+                          .result,
+                      Result::OK);
+            std::vector<std::uint8_t> line;
+            EXPECT_EQ(alone.convert({bytes, static_cast<std::size_t>(item.length)}, line), Result::OK);
+            return std::string(line.begin(), line.end() - 1);
+        };
+        const int records = trial % 4 == 0 ? 2500 : pick(0, 80);
+        const int bad = trial % 3 == 2 && records > 0 ? pick(0, records - 1) : -1;  // a wrong RDW there
+        Bytes host;
+        std::string expected;
+        RecordFault fault;
+        std::size_t block_at = 0;  // where the open block's BDW stands
+        int in_block = 0;
+        for (int r = 0; r < records; ++r) {
+            if (blocked && in_block == 0) {
+                block_at = host.size();
+                host.insert(host.end(), {0, 0, 0, 0});
+                in_block = pick(1, 7);
+            }
+            const int size = pick(0, 5) == 0 ? 0 : pick(0, limit - 4);
+            const std::size_t at = host.size();
+            const int length = r == bad ? pick(0, 3) : size + 4;
+            host.insert(host.end(), {static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0});
+            for (int b = 0; b < size; ++b) host.push_back(static_cast<std::uint8_t>(pick(0, 255)));
+            if (r == bad) {
+                fault = {static_cast<std::uint64_t>(r) + 1, at};
+            } else if (fault.record == 0) {
+                for (std::size_t i = 0; i < items.size(); ++i) {
+                    if (i > 0) expected += ",";
+                    if (items[i].start + items[i].length <= size)
+                        expected += item_text(items[i], host.data() + at + 4 + items[i].start);
+                }
+                expected += "\n";
+            }
+            if (blocked && (--in_block == 0 || r + 1 == records)) {
+                const std::size_t block = host.size() - block_at;
+                if (pick(0, 1) == 0) {
+                    host[block_at] = static_cast<std::uint8_t>(block >> 8);
+                    host[block_at + 1] = static_cast<std::uint8_t>(block);
+                } else {  // extended
+                    host[block_at] = static_cast<std::uint8_t>(0x80 | block >> 24);
+                    host[block_at + 1] = static_cast<std::uint8_t>(block >> 16);
+                    host[block_at + 2] = static_cast<std::uint8_t>(block >> 8);
+                    host[block_at + 3] = static_cast<std::uint8_t>(block);
+                }
+                in_block = 0;
+            }
+        }
+        out.push_back({text, format_of(text), std::move(host), std::move(expected), fault});
+    }
+    return out;
+}
+
+TEST(Loops, VariableRecordsOnEveryPath) {
+    for (const VariableTrial& t : variable_trials()) {
+        const Result want = t.fault.record == 0 ? Result::OK : Result::RECORD_DESCRIPTOR;
+        for (const ConvertOptions& options : variants(40)) {
+            Converter converter;
+            ASSERT_EQ(converter.open(t.def, options).result, Result::OK) << t.text;
+            MemorySource source(t.host);
+            MemorySink sink;
+            EXPECT_EQ(converter.run(source, sink), want) << t.text << options.threads << " threads";
+            EXPECT_EQ(converter.record_fault().record, t.fault.record) << t.text << options.threads << " threads";
+            EXPECT_EQ(converter.record_fault().offset, t.fault.offset) << t.text << options.threads << " threads";
+            EXPECT_TRUE(same(sink.text, t.expected)) << t.text << options.threads << " threads";
+        }
+        Converter converter;
+        ASSERT_EQ(converter.open(t.def).result, Result::OK);
+        std::vector<std::uint8_t> lines;
+        EXPECT_EQ(converter.convert(t.host, lines), want);
+        EXPECT_EQ(converter.record_fault().record, t.fault.record);
+        EXPECT_TRUE(same(std::string(lines.begin(), lines.end()), t.expected)) << t.text;
+        // A read error: the lines of the records it completed, never a
+        // descriptor fault for the record it cut.
+        if (t.fault.record == 0 && t.host.size() > 1) {
+            for (const ConvertOptions& options : variants(40)) {
+                Converter cut;
+                ASSERT_EQ(cut.open(t.def, options).result, Result::OK);
+                MemorySource source(t.host, t.host.size() / 2);
+                MemorySink sink;
+                EXPECT_EQ(cut.run(source, sink), Result::READ_ERROR) << t.text << options.threads << " threads";
+                EXPECT_TRUE(t.expected.starts_with(sink.text)) << t.text << options.threads << " threads";
+            }
+        }
+    }
+}
+
 TEST(Loops, ItemsLargerThanEveryBufferConvertWhole) {
     const std::size_t length = 3 << 20;
     const FormatDef def = format_of("A,1," + std::to_string(length) + ",E,1\nB,1,200,E,1\n");
