@@ -410,11 +410,8 @@ void FormatReader::handle_line(std::span<std::uint8_t> raw) {
     item.type = item_type_of(fields[3]);
     item.output = field_value(fields[4]);
     // Only a line refused as an item can be an option line.
-    if (item_fault(item) != Result::OK &&
-        option_line(line, std::string_view(written_).substr(
-                              static_cast<std::size_t>(line.data() - reinterpret_cast<const char*>(raw.data()))))) {
-        return;
-    }
+    const std::string_view written = std::string_view(written_).substr(n - line.size());
+    if (item_fault(item) != Result::OK && option_line(line, written)) return;
     largest_end_ = std::max(largest_end_, item.start + item.length);
     def_.items.push_back(std::move(item));
 }

@@ -123,8 +123,8 @@ public:
         }
         if (!out_.bytes().empty() && sink.write(out_.bytes()) != Result::OK) return Result::WRITE_ERROR;
         out_.clear();
-        if (sink.finish() != Result::OK && result == Result::OK) return Result::WRITE_ERROR;
-        return result;
+        const Result finished = sink.finish();
+        return result == Result::OK ? finished : result;
     }
 
 private:

@@ -4,7 +4,7 @@
 namespace rekmo {
 namespace {
 
-constexpr std::uint32_t EXTENDED_BDW = 0x80u;  // high bit of a BDW's first byte
+constexpr std::uint32_t EXTENDED_BDW = 0x80u;                  // high bit of a BDW's first byte
 constexpr std::uint64_t SMALLEST_BLOCK = 2 * DESCRIPTOR_SIZE;  // a BDW and an empty record
 
 std::uint32_t big_endian16(const std::uint8_t* p) noexcept { return std::uint32_t{p[0]} << 8 | std::uint32_t{p[1]}; }

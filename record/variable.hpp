@@ -21,12 +21,12 @@ inline constexpr std::size_t DESCRIPTOR_SIZE = 4;
 // Where the walk stands in the file: carried from one piece of the file to
 // the next, so that a piece may end anywhere between two records.
 struct DescriptorState {
-    bool blocked = false;          // VB
-    std::size_t limit = 0;         // the largest RDW length
-    std::uint64_t offset = 0;      // file offset of the next byte
-    std::uint64_t records = 0;     // records passed
-    std::uint64_t block_left = 0;  // VB: bytes of the current block still to come (0: a BDW comes next)
-    std::uint64_t block_start = 0; // VB: file offset of the current block's BDW
+    bool blocked = false;           // VB
+    std::size_t limit = 0;          // the largest RDW length
+    std::uint64_t offset = 0;       // file offset of the next byte
+    std::uint64_t records = 0;      // records passed
+    std::uint64_t block_left = 0;   // VB: bytes of the current block still to come (0: a BDW comes next)
+    std::uint64_t block_start = 0;  // VB: file offset of the current block's BDW
 };
 
 // One step of the walk over `bytes` from `pos`.
