@@ -17,6 +17,12 @@
 namespace rekmo {
 
 inline constexpr std::size_t DESCRIPTOR_SIZE = 4;
+inline constexpr std::uint32_t EXTENDED_BDW = 0x80u;                  // high bit of a BDW's first byte
+inline constexpr std::uint64_t SMALLEST_BLOCK = 2 * DESCRIPTOR_SIZE;  // a BDW and an empty record
+
+inline std::uint32_t big_endian16(const std::uint8_t* p) noexcept {
+    return std::uint32_t{p[0]} << 8 | std::uint32_t{p[1]};
+}
 
 // Where the walk stands in the file: carried from one piece of the file to
 // the next, so that a piece may end anywhere between two records.
@@ -37,8 +43,45 @@ enum class DescriptorStep {
     FAULT,   // a wrong descriptor: `fault` says which record and where
 };
 
-DescriptorStep next_record(DescriptorState& state, std::span<const std::uint8_t> bytes, std::size_t& pos,
-                           std::span<const std::uint8_t>& record, RecordFault& fault) noexcept;
+// Inline: the conversion walks every record's descriptor once more.
+inline DescriptorStep next_record(DescriptorState& state, std::span<const std::uint8_t> bytes, std::size_t& pos,
+                                  std::span<const std::uint8_t>& record, RecordFault& fault) noexcept {
+    const std::size_t left = bytes.size() - pos;
+    if (left < DESCRIPTOR_SIZE) return DescriptorStep::MORE;
+    const std::uint8_t* const d = bytes.data() + pos;
+    const auto faulty = [&](std::uint64_t offset) {
+        fault = {state.records + 1, offset};
+        return DescriptorStep::FAULT;
+    };
+    if (state.blocked && state.block_left == 0) {
+        std::uint64_t length;
+        if ((d[0] & EXTENDED_BDW) != 0) {
+            length = std::uint64_t{d[0] & ~EXTENDED_BDW & 0xFFu} << 24 | std::uint64_t{d[1]} << 16 |
+                     std::uint64_t{d[2]} << 8 | d[3];
+        } else {
+            if (d[2] != 0 || d[3] != 0) return faulty(state.offset);
+            length = big_endian16(d);
+        }
+        if (length < SMALLEST_BLOCK) return faulty(state.offset);
+        state.block_start = state.offset;
+        state.block_left = length - DESCRIPTOR_SIZE;
+        state.offset += DESCRIPTOR_SIZE;
+        pos += DESCRIPTOR_SIZE;
+        return DescriptorStep::BLOCK;
+    }
+    const std::uint32_t length = big_endian16(d);
+    // Non-zero bytes 3-4: a segment of a spanned record.
+    if (d[2] != 0 || d[3] != 0 || length < DESCRIPTOR_SIZE || length > state.limit) return faulty(state.offset);
+    // A record that runs past its block: the BDW disagrees with its records.
+    if (state.blocked && length > state.block_left) return faulty(state.block_start);
+    if (left < length) return DescriptorStep::MORE;
+    record = bytes.subspan(pos + DESCRIPTOR_SIZE, length - DESCRIPTOR_SIZE);
+    pos += length;
+    state.offset += length;
+    state.records += 1;
+    if (state.blocked) state.block_left -= length;
+    return DescriptorStep::RECORD;
+}
 
 // The whole records (and BDWs) at the start of `bytes`, at most
 // `max_records` records: the state moves past them. At the end of the input
