@@ -416,7 +416,11 @@ std::vector<VariableTrial> variable_trials() {
 TEST(Loops, VariableRecordsOnEveryPath) {
     for (const VariableTrial& t : variable_trials()) {
         const Result want = t.fault.record == 0 ? Result::OK : Result::RECORD_DESCRIPTOR;
-        for (const ConvertOptions& options : variants(40)) {
+        // Besides the usual ones, one thread reading blocks no larger than the
+        // largest record and a BDW: records cut by every block's end.
+        std::vector<ConvertOptions> paths = variants(40);
+        paths.push_back({1, 16});
+        for (const ConvertOptions& options : paths) {
             Converter converter;
             ASSERT_EQ(converter.open(t.def, options).result, Result::OK) << t.text;
             MemorySource source(t.host);
@@ -435,7 +439,7 @@ TEST(Loops, VariableRecordsOnEveryPath) {
         // A read error: the lines of the records it completed, never a
         // descriptor fault for the record it cut.
         if (t.fault.record == 0 && t.host.size() > 1) {
-            for (const ConvertOptions& options : variants(40)) {
+            for (const ConvertOptions& options : paths) {
                 Converter cut;
                 ASSERT_EQ(cut.open(t.def, options).result, Result::OK);
                 MemorySource source(t.host, t.host.size() / 2);
