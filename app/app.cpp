@@ -26,6 +26,13 @@ Result convert_and_report(const std::string& host_path, const std::string& win_p
         case Result::SIZE_MISMATCH:
             report_message(done.result, {done.path, format.record_length});
             break;
+        case Result::RECORD_KIND:
+            report_message(done.result, {static_cast<std::int64_t>(done.fault.record)});
+            break;
+        case Result::RECORD_DESCRIPTOR:
+            report_message(done.result, {static_cast<std::int64_t>(done.fault.record),
+                                         static_cast<std::int64_t>(done.fault.offset)});
+            break;
         default:
             report_message(done.result);
     }

@@ -44,10 +44,12 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
         info.kind == platform::FileKind::DIRECTORY) {
         return {Result::CANNOT_OPEN, host_path};
     }
-    // Only a regular file has a size to check; a FIFO or a device is read
-    // as a stream, and a trailing partial record is a read error.
+    // Only a regular file of F records has a size to check; a FIFO or a
+    // device is read as a stream, and a trailing partial record is a read
+    // error. V and VB records are checked by their descriptors.
     const auto record_length = static_cast<std::uint64_t>(format.record_length);
-    if (info.kind == platform::FileKind::REGULAR && info.size % record_length != 0) {
+    if (info.kind == platform::FileKind::REGULAR && record_format(format) == RecordFormat::F &&
+        info.size % record_length != 0) {
         return {Result::SIZE_MISMATCH, host_path};
     }
     if (names_an_input(win_path, info.identity, format_path)) return {Result::CANNOT_OPEN, win_path};
@@ -68,7 +70,8 @@ FileConversion convert(const std::string& host_path, const std::string& win_path
     SizeCheckedSource checked(file_source, info.size);
     ByteSource& source = info.kind == platform::FileKind::REGULAR ? static_cast<ByteSource&>(checked) : file_source;
     FileSink sink(win);
-    return {converter.run(source, sink), {}};
+    const Result result = converter.run(source, sink);
+    return {result, {}, converter.record_fault()};
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ private:
 
 struct FileConversion {
     Result result = Result::OK;
-    std::string path;  // CANNOT_OPEN and SIZE_MISMATCH: the file concerned
+    std::string path;        // CANNOT_OPEN and SIZE_MISMATCH: the file concerned
+    RecordFault fault = {};  // RECORD_KIND and RECORD_DESCRIPTOR: where the run stopped
 };
 
 // Converts HostFile into WinFile with a checked format. FormatFile's path is
@@ -61,7 +62,8 @@ struct FileConversion {
 // else one per core. The result is OK, CANNOT_OPEN (HostFile missing,
 // unreadable or a directory; WinFile cannot be created or names an input),
 // SIZE_MISMATCH, READ_ERROR (also a regular file whose size changed while it
-// was read), WRITE_ERROR (WinFile keeps what was written) or
+// was read), RECORD_KIND (a record of no kind), RECORD_DESCRIPTOR (a V or VB
+// file's descriptors), WRITE_ERROR (WinFile keeps what was written) or
 // OUT_OF_MEMORY (before WinFile is created).
 //
 // `stop`, when given, is read before each block of HostFile (another thread

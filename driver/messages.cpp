@@ -58,6 +58,14 @@ std::string_view message_template(Result result) noexcept {
         case Result::OUT_OF_MEMORY:
             // Memory is insufficient.
             return "\xD2\xD3\xD8\x82\xAA\x95\x73\x91\xAB\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
+        case Result::RECORD_KIND:
+            // The record kind of record %d is invalid.
+            return "%d\x8C\x8F\x96\xDA\x82\xCC\xDA\xBA\xB0\xC4\xDE\x8E\xED\x95\xCA\x82\xAA\x95\x73\x90\xB3\x82\xC5"
+                   "\x82\xB7\x81\x42";
+        case Result::RECORD_DESCRIPTOR:
+            // The record length of record %d is invalid. (byte offset)
+            return "%d\x8C\x8F\x96\xDA\x82\xCC\xDA\xBA\xB0\xC4\xDE\x92\xB7\x82\xAA\x95\x73\x90\xB3\x82\xC5"
+                   "\x82\xB7\x81\x42\n(%d)";
     }
     return {};
 }

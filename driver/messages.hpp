@@ -19,7 +19,8 @@ namespace rekmo {
 // empty for OK. The arguments: CANNOT_OPEN and FORMAT_SIZE a path;
 // SIZE_MISMATCH a path and the record length; ITEM_SIZE, ITEM_TYPE and
 // ITEM_POSITION the item number; RECORD_LENGTH the record length; HOST_CODE
-// the value; OPTION the line; the others none.
+// the value; OPTION the line; RECORD_KIND the record number;
+// RECORD_DESCRIPTOR the record number and the byte offset; the others none.
 std::string_view message_template(Result result) noexcept;
 
 // An argument for a %s (bytes quoted from input: a path as the system gives

@@ -10,8 +10,11 @@
 //   SCALE=AMOUNT,2             P and Z items of that name: implied decimals,
 //   SIGN=AMOUNT,LEADING        where a Z item keeps its sign,
 //   DIGITS=CUSTNO              or every digit of a code
+//   RECFM=VB                   record format: F (FB), V or VB
+//   KIND=1,1,2                 start,length,value: the items after it convert
+//                              the records whose bytes there read as the value
 //
-// The last four are read so only where the line would be refused as an item
+// The last six are read so only where the line would be refused as an item
 // (CSV=QUOTE has no length): SCALE=A,1,3,P,1 is still an item named SCALE=A.
 // Lines are read in pieces of at most 1023 bytes, each handled as a line of
 // its own. Everything is byte-wise ASCII: the C locale is never consulted.
@@ -149,10 +152,8 @@ struct OptionKey {
     OptionKind kind;
 };
 constexpr OptionKey OPTION_KEYS[] = {
-    {"CSV=", OptionKind::CSV},
-    {"SCALE=", OptionKind::SCALE},
-    {"SIGN=", OptionKind::SIGN},
-    {"DIGITS=", OptionKind::DIGITS},
+    {"CSV=", OptionKind::CSV},       {"SCALE=", OptionKind::SCALE}, {"SIGN=", OptionKind::SIGN},
+    {"DIGITS=", OptionKind::DIGITS}, {"KIND=", OptionKind::KIND},   {"RECFM=", OptionKind::RECFM},
 };
 
 struct CsvWordName {
@@ -246,8 +247,76 @@ bool read_option(std::string_view value, OptionLine& option) {
         case OptionKind::DIGITS:
             option.name.assign(fields[0]);
             return count == 1;
+        case OptionKind::RECFM:
+            if (count != 1) return false;
+            if (fields[0] == "F" || fields[0] == "FB") {
+                option.record_format = RecordFormat::F;
+            } else if (fields[0] == "V" || fields[0] == "VB") {
+                option.record_format = fields[0] == "V" ? RecordFormat::V : RecordFormat::VB;
+            } else {
+                return false;
+            }
+            return true;
+        case OptionKind::KIND:
+            break;  // read_kind
     }
     return false;
+}
+
+// A count of bytes: decimal digits alone, 1 to MAX_RECORD_LENGTH.
+bool count_of(std::string_view field, std::int64_t& count) noexcept {
+    if (field.empty() || field.size() > 9) return false;
+    count = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') return false;
+        count = count * 10 + (c - '0');
+    }
+    return count >= 1 && count <= MAX_RECORD_LENGTH;
+}
+
+constexpr int hex_digit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Reads the value of a KIND line as written (the value keeps its case: an
+// E item can hold lower-case letters under some host code pages):
+// start,length,value, or X'hex' as the value for the raw bytes. False when
+// malformed: not three fields, a start or length that is no count, a value
+// longer than the length (X'..': of another length).
+bool read_kind(std::string_view written, OptionLine& option) {
+    std::string_view fields[3];
+    std::size_t count = 0;
+    for (std::size_t begin = 0;;) {
+        const std::size_t comma = written.find(',', begin);
+        if (count == std::size(fields)) return false;
+        fields[count++] = trim_blanks(written.substr(begin, comma - begin));
+        if (comma == std::string_view::npos) break;
+        begin = comma + 1;
+    }
+    std::int64_t start = 0, length = 0;
+    if (count != 3 || !count_of(fields[0], start) || !count_of(fields[1], length)) return false;
+    if (start - 1 + length > MAX_RECORD_LENGTH) return false;
+    KindTest& test = option.kind_test;
+    test.start = start - 1;
+    test.length = static_cast<std::int32_t>(length);
+    std::string_view value = fields[2];
+    if (value.size() >= 3 && (value[0] == 'X' || value[0] == 'x') && value[1] == '\'' && value.back() == '\'') {
+        const std::string_view hex = value.substr(2, value.size() - 3);
+        if (hex.empty() || hex.size() % 2 != 0) return false;
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            const int high = hex_digit(hex[i]), low = hex_digit(hex[i + 1]);
+            if (high < 0 || low < 0) return false;
+            test.value.push_back(static_cast<char>(high * 16 + low));
+        }
+        test.raw = true;
+        return test.value.size() == static_cast<std::size_t>(test.length);
+    }
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    test.value.assign(value);
+    return test.value.size() <= static_cast<std::size_t>(test.length);
 }
 
 }  // namespace
@@ -304,6 +373,9 @@ void FormatReader::end_piece() {
 }
 
 void FormatReader::handle_line(std::span<std::uint8_t> raw) {
+    // The line as written, for the values that keep their case (KIND=):
+    // normalising keeps every byte's place, since no line feed is left in it.
+    written_.assign(reinterpret_cast<const char*>(raw.data()), raw.size());
     const std::size_t n = normalise_line(raw);
     const std::string_view line = strip_leading_spaces({reinterpret_cast<const char*>(raw.data()), n});
     if (line.size() < SHORT_LINE || line[0] == '#') return;
@@ -338,19 +410,30 @@ void FormatReader::handle_line(std::span<std::uint8_t> raw) {
     item.type = item_type_of(fields[3]);
     item.output = field_value(fields[4]);
     // Only a line refused as an item can be an option line.
-    if (item_fault(item) != Result::OK && option_line(line)) return;
+    const std::string_view written = std::string_view(written_).substr(n - line.size());
+    if (item_fault(item) != Result::OK && option_line(line, written)) return;
     largest_end_ = std::max(largest_end_, item.start + item.length);
     def_.items.push_back(std::move(item));
 }
 
-bool FormatReader::option_line(std::string_view line) {
+bool FormatReader::option_line(std::string_view line, std::string_view written) {
     for (const OptionKey& key : OPTION_KEYS) {
         if (!line.starts_with(key.key)) continue;
         OptionLine option;
         option.kind = key.kind;
-        option.text.assign(line);
         option.items_before = def_.items.size();
-        option.well_formed = read_option(line.substr(key.key.size()), option);
+        if (key.kind == OptionKind::KIND) {
+            // Shown as written: its value is compared so.
+            option.text.assign(written);
+            option.well_formed = read_kind(written.substr(key.key.size()), option);
+            // The bytes it tests are part of the record.
+            if (option.well_formed) {
+                largest_end_ = std::max(largest_end_, option.kind_test.start + option.kind_test.length);
+            }
+        } else {
+            option.text.assign(line);
+            option.well_formed = read_option(line.substr(key.key.size()), option);
+        }
         def_.options.push_back(std::move(option));
         return true;
     }
@@ -399,7 +482,7 @@ std::unordered_map<std::string_view, NameUse> number_names(const FormatDef& def)
 
 OptionFault judge(const OptionLine& option, NameUse* use) noexcept {
     if (!option.well_formed) return OptionFault::MALFORMED;
-    if (option.kind == OptionKind::CSV) return OptionFault::NONE;
+    if (option.kind == OptionKind::CSV || option.kind == OptionKind::RECFM) return OptionFault::NONE;
     if (use == nullptr) return OptionFault::NO_ITEM;
     switch (option.kind) {
         case OptionKind::SCALE:
@@ -419,6 +502,8 @@ OptionFault judge(const OptionLine& option, NameUse* use) noexcept {
             use->digits = true;
             break;
         case OptionKind::CSV:
+        case OptionKind::KIND:
+        case OptionKind::RECFM:
             break;
     }
     return OptionFault::NONE;
@@ -431,24 +516,77 @@ std::vector<OptionFault> option_faults(const FormatDef& def) {
     if (def.options.empty()) return faults;
     faults.reserve(def.options.size());
     auto names = number_names(def);
+    // The bytes a kind's test may reach: the record (F), or the data of the
+    // largest record (V, VB).
+    const std::int64_t reach =
+        record_format(def) == RecordFormat::F ? std::int64_t{def.record_length} : std::int64_t{record_limit(def)} - 4;
+    std::vector<const KindTest*> kinds;
+    bool header = false;
     // A byte-order mark belongs to UTF-8 alone: the words of every line count.
     const bool utf8 = (csv_words(def) & CSV_UTF8) != 0;
     for (const OptionLine& option : def.options) {
-        const auto found = option.kind == OptionKind::CSV ? names.end() : names.find(option.name);
-        OptionFault fault = judge(option, found == names.end() ? nullptr : &found->second);
-        if (fault == OptionFault::NONE && option.kind == OptionKind::CSV && (option.words & CSV_BOM) != 0 && !utf8) {
-            fault = OptionFault::BOM_WITHOUT_UTF8;
-        }
-        // Through a host code page, UTF-8 must carry the page's own
-        // characters, which its Shift_JIS tables have already lost: until
-        // that path exists the pair is refused rather than written lossily.
-        if (fault == OptionFault::NONE && option.kind == OptionKind::CSV && (option.words & CSV_UTF8) != 0 &&
-            def.host_code != HostCode::NONE) {
-            fault = OptionFault::UTF8_AND_HOSTCODE;
+        OptionFault fault = OptionFault::NONE;
+        if (option.kind == OptionKind::KIND) {
+            const KindTest& test = option.kind_test;
+            const auto same = [&](const KindTest* k) {
+                return k->start == test.start && k->length == test.length && k->raw == test.raw &&
+                       k->value == test.value;
+            };
+            if (!option.well_formed) {
+                fault = OptionFault::MALFORMED;
+            } else if (header) {
+                fault = OptionFault::HEADER_AND_KIND;
+            } else if (std::any_of(kinds.begin(), kinds.end(), same)) {
+                fault = OptionFault::KIND_REPEATED;
+            } else if (test.start + test.length > reach) {
+                fault = OptionFault::KIND_PAST_RECORD;
+            } else {
+                kinds.push_back(&test);
+            }
+        } else if (option.kind == OptionKind::CSV || option.kind == OptionKind::RECFM) {
+            fault = judge(option, nullptr);
+            if (fault == OptionFault::NONE && (option.words & CSV_HEADER) != 0) {
+                if (!kinds.empty()) fault = OptionFault::HEADER_AND_KIND;
+                header = true;
+            }
+            if (fault == OptionFault::NONE && (option.words & CSV_BOM) != 0 && !utf8)
+                fault = OptionFault::BOM_WITHOUT_UTF8;
+            // Through a host code page, UTF-8 must carry the page's own
+            // characters, which its Shift_JIS tables have already lost: until
+            // that path exists the pair is refused rather than written lossily.
+            if (fault == OptionFault::NONE && (option.words & CSV_UTF8) != 0 && def.host_code != HostCode::NONE) {
+                fault = OptionFault::UTF8_AND_HOSTCODE;
+            }
+        } else {
+            const auto found = names.find(option.name);
+            fault = judge(option, found == names.end() ? nullptr : &found->second);
         }
         faults.push_back(fault);
     }
     return faults;
+}
+
+RecordFormat record_format(const FormatDef& def) noexcept {
+    RecordFormat format = RecordFormat::F;
+    for (const OptionLine& option : def.options) {
+        if (option.kind == OptionKind::RECFM && option.well_formed) format = option.record_format;
+    }
+    return format;
+}
+
+std::int32_t record_limit(const FormatDef& def) noexcept {
+    if (record_format(def) == RecordFormat::F) return def.record_length;
+    return def.record_length_given ? def.record_length : MAX_VARIABLE_RECORD;
+}
+
+std::vector<KindBlock> kind_blocks(const FormatDef& def) {
+    std::vector<KindBlock> blocks;
+    for (const OptionLine& option : def.options) {
+        if (option.kind != OptionKind::KIND || !option.well_formed) continue;
+        if (!blocks.empty()) blocks.back().end_item = option.items_before;
+        blocks.push_back({&option, option.items_before, def.items.size()});
+    }
+    return blocks;
 }
 
 std::uint8_t csv_words(const FormatDef& def) noexcept {
@@ -466,7 +604,9 @@ std::vector<ItemForm> item_forms(const FormatDef& def) {
     const std::vector<OptionFault> faults = option_faults(def);
     for (std::size_t j = 0; j < def.options.size(); ++j) {
         const OptionLine& option = def.options[j];
-        if (option.kind == OptionKind::CSV || faults[j] != OptionFault::NONE) continue;
+        const bool named_option =
+            option.kind == OptionKind::SCALE || option.kind == OptionKind::SIGN || option.kind == OptionKind::DIGITS;
+        if (!named_option || faults[j] != OptionFault::NONE) continue;
         ItemForm& form = named[option.name];
         form.exact = true;
         if (option.kind == OptionKind::SCALE) form.scale = option.scale;

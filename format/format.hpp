@@ -54,11 +54,31 @@ enum class SignForm : std::uint8_t {
     TRAILING_SEPARATE,  // the same, last
 };
 
-// A line that is none of the items but sets an option for the file (CSV=)
-// or for the P and Z items of one name (SCALE=, SIGN=, DIGITS=). Such a line
-// is read so only where it would be refused as an item line: a format that
-// converted before these lines existed keeps its meaning.
-enum class OptionKind : std::uint8_t { CSV, SCALE, SIGN, DIGITS };
+// How the host file holds its records (RECFM=): F (or FB) records of the
+// record length one after another; V records each led by a record
+// descriptor word (its length with those 4 bytes, big-endian, then 00 00);
+// VB the same records in blocks, each led by a block descriptor word.
+enum class RecordFormat : std::uint8_t { F, V, VB };
+
+// The largest record a V or VB file holds without RECLEN=: the 4-byte
+// descriptor word included, as its length counts it.
+inline constexpr std::int32_t MAX_VARIABLE_RECORD = 32760;
+
+// A line that is none of the items but sets an option for the file (CSV=,
+// RECFM=), for the P and Z items of one name (SCALE=, SIGN=, DIGITS=), or
+// starts the items of one record kind (KIND=). Such a line is read so only
+// where it would be refused as an item line: a format that converted before
+// these lines existed keeps its meaning.
+enum class OptionKind : std::uint8_t { CSV, SCALE, SIGN, DIGITS, KIND, RECFM };
+
+// The test of a KIND= line: the record's bytes at `start` (0-based), read as
+// an E item (or compared raw for X'..'), equal `value`.
+struct KindTest {
+    std::int64_t start = 0;
+    std::int32_t length = 0;
+    std::string value;  // as written, trailing spaces removed; X'..': the bytes
+    bool raw = false;   // X'..'
+};
 
 struct OptionLine {
     OptionKind kind = OptionKind::CSV;
@@ -69,6 +89,8 @@ struct OptionLine {
     std::string name;                    // SCALE, SIGN, DIGITS: the items' name, as names are kept
     std::int32_t scale = 0;              // SCALE: implied decimal places, -300 to 300
     SignForm sign = SignForm::TRAILING;  // SIGN
+    KindTest kind_test;                  // KIND
+    RecordFormat record_format = RecordFormat::F;  // RECFM
 };
 
 // Why an option line is refused (NONE: it is not).
@@ -81,6 +103,9 @@ enum class OptionFault : std::uint8_t {
     DIGITS_AND_SCALE,   // DIGITS and SCALE for the same name
     BOM_WITHOUT_UTF8,   // a CSV line with BOM, and no CSV line with UTF8
     UTF8_AND_HOSTCODE,  // a CSV line with UTF8 in a format with a HOSTCODE line (not yet converted)
+    KIND_REPEATED,      // KIND: an earlier line gives the same start, length and value
+    KIND_PAST_RECORD,   // KIND: its bytes end past the record length (F) or the record limit (V, VB)
+    HEADER_AND_KIND,    // CSV=HEADER and KIND= in one format: one header cannot name every kind
 };
 
 // What the option lines make of one item: only P and Z items take them.
@@ -164,5 +189,22 @@ std::uint8_t csv_words(const FormatDef& def) noexcept;
 // One ItemForm per item, from the lines that are not refused. May throw
 // std::bad_alloc.
 std::vector<ItemForm> item_forms(const FormatDef& def);
+
+// The record format of the last RECFM line that is not refused, else F.
+RecordFormat record_format(const FormatDef& def) noexcept;
+
+// The largest record of a V or VB file: RECLEN when given, else
+// MAX_VARIABLE_RECORD (descriptor word included); for F the record length.
+std::int32_t record_limit(const FormatDef& def) noexcept;
+
+// The KIND lines that are not refused, in file order; with them, each
+// kind's item lines: those after its line, up to the next KIND line. Item
+// lines before the first KIND line convert the records that match no kind.
+struct KindBlock {
+    const OptionLine* line = nullptr;
+    std::size_t first_item = 0;  // index in FormatDef::items
+    std::size_t end_item = 0;
+};
+std::vector<KindBlock> kind_blocks(const FormatDef& def);  // may throw std::bad_alloc
 
 }  // namespace rekmo

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "format/format.hpp"
@@ -31,7 +32,8 @@ private:
 
     FormatDef& def_;
     std::int64_t largest_end_ = -1;
-    bool option_line(std::string_view line);
+    bool option_line(std::string_view line, std::string_view written);
+    std::string written_;  // the line being handled, before normalising
 
     std::int32_t reclen_value_ = -1;
     HostCode host_code_ = HostCode::NONE;

@@ -149,6 +149,10 @@ const char* option_kind_name(OptionKind kind) noexcept {
             return "sign";
         case OptionKind::DIGITS:
             return "digits";
+        case OptionKind::KIND:
+            return "kind";
+        case OptionKind::RECFM:
+            return "recfm";
     }
     return "";
 }
@@ -169,6 +173,12 @@ const char* option_fault_name(OptionFault fault) noexcept {
             return "bom_without_utf8";
         case OptionFault::UTF8_AND_HOSTCODE:
             return "utf8_and_hostcode";
+        case OptionFault::KIND_REPEATED:
+            return "kind_repeated";
+        case OptionFault::KIND_PAST_RECORD:
+            return "kind_past_record";
+        case OptionFault::HEADER_AND_KIND:
+            return "header_and_kind";
         case OptionFault::NONE:
             break;
     }
@@ -189,6 +199,10 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
                     return "SIGN wants a name and LEADING, LEADING SEPARATE or TRAILING SEPARATE";
                 case OptionKind::DIGITS:
                     return "DIGITS wants a name alone";
+                case OptionKind::KIND:
+                    return "KIND wants a start, a length and a value no longer than it (X'..' of that length)";
+                case OptionKind::RECFM:
+                    return "RECFM wants F, FB, V or VB";
             }
             break;
         case OptionFault::NO_ITEM:
@@ -203,6 +217,12 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
             return "BOM marks a UTF-8 file, and no CSV line says UTF8";
         case OptionFault::UTF8_AND_HOSTCODE:
             return "UTF8 is not yet written through a HOSTCODE page: leave one of them out";
+        case OptionFault::KIND_REPEATED:
+            return "an earlier KIND line tests the same bytes for the same value";
+        case OptionFault::KIND_PAST_RECORD:
+            return "the bytes it tests end past the record";
+        case OptionFault::HEADER_AND_KIND:
+            return "CSV=HEADER and KIND lines: one header cannot name the items of every kind";
         case OptionFault::NONE:
             break;
     }

@@ -61,6 +61,10 @@ const char* result_name(Result result) noexcept {
             return "option";
         case Result::OUT_OF_MEMORY:
             return "out_of_memory";
+        case Result::RECORD_KIND:
+            return "record_kind";
+        case Result::RECORD_DESCRIPTOR:
+            return "record_descriptor";
     }
     return "unknown";
 }
@@ -187,6 +191,14 @@ public:
         const std::string_view table = cp932;
         if (table.size() != sizeof(cp932_)) throw py::value_error("a code page 932 table has 256 + 65536 entries");
         std::memcpy(&cp932_, table.data(), sizeof(cp932_));
+        // Record kinds and V records need a frame per kind and a descriptor
+        // walk: until then they are refused rather than read as F records
+        // of one layout.
+        if (!kind_blocks(format.def).empty() || record_format(format.def) != RecordFormat::F) {
+            throw py::value_error(
+                "a format with KIND= lines or RECFM=V or VB is not read into frames yet: "
+                "rekmo.convert() converts such a file");
+        }
         // Only the selected items stay output items: the others are not decoded.
         FormatDef selected = format.def;
         for (ItemDef& item : selected.items) item.output = 0;

@@ -60,7 +60,28 @@ struct Converter::State {
     std::vector<std::uint8_t> text;  // one item's text, for item_texts()
     ConvertOptions options;
     std::unique_ptr<RecordLoop> loop;  // made by prepare_run()
+    RecordFault fault;                 // where the last run or convert() stopped
 };
+
+namespace {
+
+// A V or VB file's bytes: every whole record, then a fault when the bytes
+// do not end with one.
+Result convert_variable(Converter::State& state, std::span<const std::uint8_t> bytes, OutputBuffer& out,
+                        ByteSink& sink) {
+    DescriptorState walk;
+    walk.blocked = state.plan.record_format == RecordFormat::VB;
+    walk.limit = state.plan.record_limit;
+    const DescriptorState start = walk;
+    const DescriptorCut cut = cut_records(walk, bytes, true, SIZE_MAX);
+    const Result converted = state.converter.convert_variable(bytes, start, cut.records, out, &sink);
+    if (converted != Result::OK) return converted;
+    if (!cut.faulty) return Result::OK;
+    state.fault = cut.fault;
+    return Result::RECORD_DESCRIPTOR;
+}
+
+}  // namespace
 
 Converter::Converter() noexcept = default;
 Converter::~Converter() = default;
@@ -98,10 +119,16 @@ Result Converter::convert(std::span<const std::uint8_t> records, std::vector<std
         OutputBuffer out(
             std::max(std::min(LINES_CAPACITY, count * state_->plan.line_bound), state_->plan.largest_bound + 1));
         VectorSink sink(lines);
-        if (state_->converter.convert(records, out, &sink) != Result::OK || sink.write(out.bytes()) != Result::OK) {
+        state_->fault = {};
+        const Result converted = state_->plan.record_format == RecordFormat::F
+                                     ? state_->converter.convert(records, out, &sink)
+                                     : convert_variable(*state_, records, out, sink);
+        const bool stopped = converted == Result::RECORD_KIND || converted == Result::RECORD_DESCRIPTOR;
+        if ((converted != Result::OK && !stopped) || sink.write(out.bytes()) != Result::OK) {
             return Result::OUT_OF_MEMORY;  // the only way the vector fails
         }
-        return Result::OK;
+        if (converted == Result::RECORD_KIND) state_->fault.record = state_->converter.records_done() + 1;
+        return converted;
     } catch (const std::bad_alloc&) {
         return Result::OUT_OF_MEMORY;
     }
@@ -153,7 +180,11 @@ Result Converter::run(ByteSource& source, ByteSink& sink) noexcept {
     // The header is the run's, written once before the records' lines.
     const std::vector<std::uint8_t>& header = state_->plan.header;
     if (!header.empty() && sink.write(header) != Result::OK) return Result::WRITE_ERROR;
-    return state_->loop->run(source, sink);
+    const Result result = state_->loop->run(source, sink);
+    state_->fault = state_->loop->fault();
+    return result;
 }
+
+RecordFault Converter::record_fault() const noexcept { return state_ ? state_->fault : RecordFault{}; }
 
 }  // namespace rekmo

@@ -25,8 +25,13 @@ namespace {
 
 class ParallelLoop final : public RecordLoop {
 public:
-    ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records)
-        : plan_(plan), chunk_size_(chunk_records * plan.record_length), threads_(threads) {
+    ParallelLoop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records, std::size_t variable_chunk)
+        : plan_(plan),
+          chunk_records_(chunk_records),
+          chunk_size_(variable_chunk > 0 ? variable_chunk : chunk_records * plan.record_length),
+          variable_(variable_chunk > 0),
+          threads_(threads) {
+        if (variable_) kept_.reset(new std::uint8_t[chunk_size_]);
         const std::size_t slots = parallel_slots(threads);
         slots_.reserve(slots);
         for (std::size_t i = 0; i < slots; ++i)
@@ -36,6 +41,11 @@ public:
     }
 
     Result run(ByteSource& source, ByteSink& sink) noexcept override {
+        fault_ = {};
+        walk_ = {};
+        walk_.blocked = plan_.record_format == RecordFormat::VB;
+        walk_.limit = plan_.record_limit;
+        kept_size_ = 0;
         source_ = &source;
         sink_ = &sink;
         std::vector<std::thread> helpers;
@@ -59,7 +69,7 @@ public:
 
         if (out_of_memory_) return Result::OUT_OF_MEMORY;
         if (write_failed_) return Result::WRITE_ERROR;
-        const Result result = read_failed_ ? Result::READ_ERROR : Result::OK;
+        const Result result = fault_.record != 0 ? fault_result_ : read_failed_ ? Result::READ_ERROR : Result::OK;
         if (sink.finish() != Result::OK && result == Result::OK) return Result::WRITE_ERROR;
         return result;
     }
@@ -76,8 +86,56 @@ private:
         std::size_t input_size = 0;
         OutputBuffer output;  // holds a chunk's worst-case lines: never grows
         State state = State::FREE;
-        bool failed = false;  // out of memory while converting
+        bool failed = false;                // out of memory while converting
+        std::size_t kind_fault = SIZE_MAX;  // the lines stop before this record of no kind
+        // V and VB: where the descriptor walk stood at the chunk's start, the
+        // whole records it passed, and the fault it stopped at after them.
+        DescriptorState start;
+        std::size_t records = 0;
+        bool descriptor_faulty = false;
+        RecordFault descriptor_fault;
     };
+
+    // What the reading thread made of one read.
+    struct Piece {
+        std::size_t bytes = 0;  // to convert
+        bool read_failed = false;
+        bool done = false;    // the input ends after it
+        bool faulty = false;  // V: a descriptor fault follows its records
+    };
+
+    // Reads the next chunk into `slot`, outside the lock: only the thread
+    // that reads touches the bytes kept from the last read and the walk.
+    Piece read_piece(Slot& slot) noexcept {
+        Piece piece;
+        if (!variable_) {
+            const ReadResult got = source_->read({slot.input.get(), chunk_size_});
+            piece.bytes = got.count - got.count % plan_.record_length;
+            // A read error or a partial record ends the input; the whole
+            // records before it are still converted and written.
+            piece.read_failed = got.result != Result::OK || piece.bytes != got.count;
+            piece.done = piece.read_failed || got.count < chunk_size_;
+            return piece;
+        }
+        // The bytes after the last chunk's records come first.
+        std::copy_n(kept_.get(), kept_size_, slot.input.get());
+        const ReadResult got = source_->read({slot.input.get() + kept_size_, chunk_size_ - kept_size_});
+        const std::size_t total = kept_size_ + got.count;
+        const bool end = got.result == Result::OK && got.count < chunk_size_ - kept_size_;
+        slot.start = walk_;
+        const DescriptorCut cut = cut_records(walk_, {slot.input.get(), total}, end, chunk_records_);
+        slot.records = cut.records;
+        slot.descriptor_faulty = cut.faulty;
+        slot.descriptor_fault = cut.fault;
+        kept_size_ = total - cut.bytes;
+        std::copy_n(slot.input.get() + cut.bytes, kept_size_, kept_.get());
+        piece.bytes = total;  // the records' bytes, and after them the steps' reach
+        piece.read_failed = got.result != Result::OK;
+        piece.done = piece.read_failed || cut.faulty || (end && kept_size_ == 0);
+        piece.faulty = cut.faulty;
+        if (cut.records == 0) piece.bytes = 0;
+        return piece;
+    }
 
     Slot& slot_of(std::size_t sequence) { return slots_[sequence % slots_.size()]; }
 
@@ -95,6 +153,17 @@ private:
                 if (!written) {
                     (next.failed ? out_of_memory_ : write_failed_) = true;
                     stopped_ = true;
+                } else if (next.kind_fault != SIZE_MAX) {
+                    // Its lines before the record of no kind are written;
+                    // nothing after it is.
+                    fault_.record = variable_ ? next.start.records + next.kind_fault + 1
+                                              : std::uint64_t{next_write_} * chunk_records_ + next.kind_fault + 1;
+                    fault_result_ = Result::RECORD_KIND;
+                    stopped_ = true;
+                } else if (variable_ && next.descriptor_faulty) {
+                    fault_ = next.descriptor_fault;
+                    fault_result_ = Result::RECORD_DESCRIPTOR;
+                    stopped_ = true;
                 } else {
                     next.state = State::FREE;
                     ++next_write_;
@@ -108,33 +177,37 @@ private:
                 Slot& slot = slot_of(next_read_);
                 reading_ = true;
                 lock.unlock();
-                const ReadResult got = source_->read({slot.input.get(), chunk_size_});
+                const Piece piece = read_piece(slot);
                 lock.lock();
                 reading_ = false;
-                const std::size_t whole = got.count - got.count % plan_.record_length;
-                // A read error or a partial record ends the input; the whole
-                // records before it are still converted and written.
-                read_failed_ = got.result != Result::OK || whole != got.count;
-                input_done_ = read_failed_ || got.count < chunk_size_;
+                read_failed_ = piece.read_failed;
+                input_done_ = piece.done;
                 changed_.notify_all();
-                if (whole == 0) continue;
+                const std::size_t whole = piece.bytes;
+                if (whole == 0 && !piece.faulty) continue;
                 slot.input_size = whole;
                 slot.state = State::CONVERTING;
                 ++next_read_;
                 ++converting_;
                 lock.unlock();
                 bool failed = false;
+                std::size_t kind_fault = SIZE_MAX;
                 slot.output.clear();
                 try {
                     // The slot holds the chunk's worst-case lines: it never
                     // grows, so this cannot fail; should it, the run ends.
-                    (void)converter.convert({slot.input.get(), whole}, slot.output, nullptr);
+                    const Result converted = variable_
+                                                 ? converter.convert_variable({slot.input.get(), whole}, slot.start,
+                                                                              slot.records, slot.output, nullptr)
+                                                 : converter.convert({slot.input.get(), whole}, slot.output, nullptr);
+                    if (converted == Result::RECORD_KIND) kind_fault = converter.records_done();
                 } catch (const std::bad_alloc&) {
                     failed = true;
                 }
                 lock.lock();
                 --converting_;
                 slot.failed = failed;
+                slot.kind_fault = kind_fault;
                 slot.state = State::CONVERTED;
                 changed_.notify_all();
                 continue;
@@ -151,7 +224,13 @@ private:
     }
 
     const ItemPlan& plan_;
+    std::size_t chunk_records_;
     std::size_t chunk_size_;
+    bool variable_;                         // V or VB
+    std::unique_ptr<std::uint8_t[]> kept_;  // V: the bytes after the last chunk's whole records
+    std::size_t kept_size_ = 0;
+    DescriptorState walk_;  // V: where the descriptor walk stands
+    Result fault_result_ = Result::OK;
     unsigned threads_;
     std::vector<Slot> slots_;
     std::vector<RecordConverter> converters_;  // one per thread, each with its own scratch
@@ -174,8 +253,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RecordLoop> make_parallel_loop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records) {
-    return std::make_unique<ParallelLoop>(plan, threads, chunk_records);
+std::unique_ptr<RecordLoop> make_parallel_loop(const ItemPlan& plan, unsigned threads, std::size_t chunk_records,
+                                               std::size_t variable_chunk) {
+    return std::make_unique<ParallelLoop>(plan, threads, chunk_records, variable_chunk);
 }
 
 }  // namespace rekmo

@@ -8,13 +8,15 @@
 
 namespace rekmo {
 
-ItemPlan make_plan(const FormatDef& format) {
+namespace {
+
+// The plan of the item lines [first, end).
+ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end, const std::vector<ItemForm>& forms,
+                     std::uint8_t csv) {
     ItemPlan plan;
     plan.record_length = static_cast<std::size_t>(format.record_length);
-    const std::uint8_t csv = csv_words(format);
-    const std::vector<ItemForm> forms = item_forms(format);
     std::vector<std::string_view> names;
-    for (std::size_t index = 0; index < format.items.size(); ++index) {
+    for (std::size_t index = first; index < end; ++index) {
         const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
         const ItemCodec& codec = item_codec(item.type, format.host_code);
@@ -42,6 +44,7 @@ ItemPlan make_plan(const FormatDef& format) {
         step.item = index;
         names.push_back(item.name);
         plan.largest_bound = std::max(plan.largest_bound, step.bound);
+        plan.steps_end = std::max(plan.steps_end, step.start + step.length);
         plan.line_bound += step.bound + 1;  // the text and a separator
         if (step.in_record < step.length) {
             plan.scratch_size = std::max(plan.scratch_size, step.length);
@@ -55,6 +58,47 @@ ItemPlan make_plan(const FormatDef& format) {
     // end; every other plan the record lines.
     plan.line_kernels = plan.fields_in_record;
     plan.header = header_line(names, csv);
+    return plan;
+}
+
+}  // namespace
+
+ItemPlan make_plan(const FormatDef& format) {
+    const std::uint8_t csv = csv_words(format);
+    const std::vector<ItemForm> forms = item_forms(format);
+    const std::vector<KindBlock> blocks = kind_blocks(format);
+    ItemPlan plan =
+        layout_plan(format, 0, blocks.empty() ? format.items.size() : blocks.front().first_item, forms, csv);
+    plan.record_format = record_format(format);
+    plan.record_limit = static_cast<std::size_t>(record_limit(format));
+    if (blocks.empty()) return plan;
+
+    // Records of each kind take the items of its block; the items before the
+    // first block take the records of no kind.
+    plan.default_layout = blocks.front().first_item > 0;
+    const ItemCodec& text = item_codec(ITEM_EBCDIC, format.host_code);
+    plan.kind_text = text.decode;
+    plan.kind_layouts.reserve(blocks.size());
+    for (const KindBlock& block : blocks) {
+        const KindTest& test = block.line->kind_test;
+        KindSelect select;
+        select.start = static_cast<std::size_t>(test.start);
+        select.length = static_cast<std::size_t>(test.length);
+        select.value.assign(test.value.begin(), test.value.end());
+        select.raw = test.raw;
+        if (!plan.kinds.empty()) {
+            const KindSelect& previous = plan.kinds.back();
+            select.same_field = previous.start == select.start && previous.length == select.length;
+        }
+        plan.kind_text_bound = std::max(plan.kind_text_bound, text.bound(select.length));
+        plan.kinds.push_back(std::move(select));
+        ItemPlan& layout =
+            plan.kind_layouts.emplace_back(layout_plan(format, block.first_item, block.end_item, forms, csv));
+        // The loops size their buffers by the largest layout.
+        plan.largest_bound = std::max(plan.largest_bound, layout.largest_bound);
+        plan.line_bound = std::max(plan.line_bound, layout.line_bound);
+        plan.scratch_size = std::max(plan.scratch_size, layout.scratch_size);
+    }
     return plan;
 }
 

@@ -13,6 +13,7 @@
 #include "format/format.hpp"
 #include "record/field.hpp"
 #include "record/item_table.hpp"
+#include "record/variable.hpp"
 #include "rekmo/rekmo.hpp"
 
 namespace rekmo {
@@ -62,7 +63,19 @@ inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_
                        : step.report(item, out, report);
 }
 
+// A KIND line compiled: the test that picks a record's layout.
+struct KindSelect {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    std::vector<std::uint8_t> value;  // the E text without trailing spaces, or (raw) the bytes
+    bool raw = false;                 // X'..': the bytes compared as they are
+    bool same_field = false;          // the previous test reads the same bytes: its text serves
+};
+
 // The format compiled for conversion: only output items with a length.
+// With KIND lines, the plan's own steps are the layout of the records that
+// match no kind (the item lines before the first KIND line), and each kind
+// has a plan of its own; the bounds are the largest of them all.
 struct ItemPlan {
     std::vector<PlanStep> steps;
     bool fields_in_record = true;      // every step lies within the record
@@ -72,6 +85,16 @@ struct ItemPlan {
     std::size_t largest_bound = 0;  // largest step bound
     std::size_t line_bound = 0;     // worst-case bytes of one line, separators and line end included
     std::size_t scratch_size = 0;   // largest item that reaches past the record
+    std::size_t steps_end = 0;      // where the furthest step ends: a V record this long holds every field
+
+    RecordFormat record_format = RecordFormat::F;
+    std::size_t record_limit = 0;  // V, VB: the largest RDW length
+
+    std::vector<KindSelect> kinds;       // in file order: the first test that holds wins
+    std::vector<ItemPlan> kind_layouts;  // the layout of each kind
+    bool default_layout = true;          // with kinds: item lines come before the first KIND line
+    DecodeFn kind_text = nullptr;        // E, through HOSTCODE's table, for the tests
+    std::size_t kind_text_bound = 0;     // the longest test's text
 };
 
 // Compiles a checked format. May throw std::bad_alloc.
@@ -110,18 +133,39 @@ public:
     explicit RecordConverter(const ItemPlan& plan, const VectorKernels& kernels = active_kernels());
     // Converts records.size() / record_length records (whole records only).
     // WRITE_ERROR when a spill write failed: the lines before it are in the
-    // sink. Without a spill the buffer grows, which may throw std::bad_alloc.
+    // sink. RECORD_KIND at a record that matches no kind (and no layout
+    // serves such records): the lines before it are written, and
+    // records_done() counts them. Without a spill the buffer grows, which
+    // may throw std::bad_alloc.
     Result convert(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
+    // Converts the `records` records of a V or VB file's bytes that a
+    // descriptor walk from `start` passed whole (cut_records): each its
+    // line, a field that reaches past its record's end empty. Results as
+    // convert().
+    Result convert_variable(std::span<const std::uint8_t> bytes, DescriptorState start, std::size_t records,
+                            OutputBuffer& out, ByteSink* spill);
+    // The records the last convert() wrote lines for.
+    std::size_t records_done() const noexcept { return done_; }
+    // The layout that converts `record` (of `size` bytes): an index into
+    // the plan's kind_layouts, kinds.size() for the default layout, or
+    // NO_KIND.
+    std::size_t kind_of(const std::uint8_t* record, std::size_t size) noexcept;
+    static constexpr std::size_t NO_KIND = SIZE_MAX;
     // The bytes a step decodes in `record`: in the record, or copied with 00
     // past its end. Valid until the next call.
     std::span<const std::uint8_t> item_bytes(const PlanStep& step, const std::uint8_t* record) noexcept;
 
 private:
+    Result convert_layout(std::span<const std::uint8_t> records, OutputBuffer& out, ByteSink* spill);
     std::uint8_t* convert_line(const std::uint8_t* record, std::uint8_t* out) noexcept;
+    Result variable_line(std::span<const std::uint8_t> record, std::size_t after, OutputBuffer& out, ByteSink* spill);
 
     const ItemPlan& plan_;
     LinesFn lines_;
     std::unique_ptr<std::uint8_t[]> scratch_;
+    std::vector<RecordConverter> kind_converters_;  // one per kind layout
+    std::unique_ptr<std::uint8_t[]> kind_text_;     // a test's text
+    std::size_t done_ = 0;
 };
 
 // A record loop: reads a source in chunks of whole records, converts them and
@@ -132,12 +176,20 @@ public:
     virtual ~RecordLoop() = default;
     // As Converter::run.
     virtual Result run(ByteSource& source, ByteSink& sink) noexcept = 0;
+    // Where the last run stopped on RECORD_KIND or RECORD_DESCRIPTOR.
+    RecordFault fault() const noexcept { return fault_; }
+
+protected:
+    RecordFault fault_;
 };
 
 // The loop for a plan: chunks converted on options.threads threads when that
 // many (or fewer, but at least two) fit their buffers in options.memory,
 // else on the calling thread with the lines written out as the buffer fills.
-// Both write the same bytes. May throw std::bad_alloc.
+// Both write the same bytes. V and VB records are cut into chunks at record
+// boundaries by a walk over their descriptors as they are read: one pass,
+// so a stream converts as a file does, in constant memory. May throw
+// std::bad_alloc.
 std::unique_ptr<RecordLoop> make_record_loop(const ItemPlan& plan, const ConvertOptions& options);
 
 }  // namespace rekmo

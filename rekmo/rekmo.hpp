@@ -50,6 +50,12 @@ public:
     virtual Result finish() noexcept { return Result::OK; }
 };
 
+// Where a run stopped on RECORD_KIND or RECORD_DESCRIPTOR.
+struct RecordFault {
+    std::uint64_t record = 0;  // 1-based number of the record at fault
+    std::uint64_t offset = 0;  // RECORD_DESCRIPTOR: the byte of the file where the faulty descriptor or record starts
+};
+
 struct ConvertOptions {
     // Threads run() converts on: 1 is the calling thread alone. More convert
     // chunks of records at once when their buffers fit in `memory`; the
@@ -101,7 +107,9 @@ public:
     // After a failure the converter converts nothing.
     FormatError open(const FormatDef& format, const ConvertOptions& options = {}) noexcept;
 
-    // The bounds of the open format.
+    // The bounds of the open format. Under KIND lines, columns() are those
+    // of the records of no kind (the item lines before the first KIND line),
+    // and item_texts() and item_bytes() read every record by them.
     std::size_t record_length() const noexcept;
     std::span<const Column> columns() const noexcept;
     std::size_t line_bound() const noexcept;  // worst-case bytes of one line, commas and line end included
@@ -116,7 +124,13 @@ public:
 
     // Appends one line per whole record of `records` (a partial record at the
     // end is not read) to `lines`: the column texts joined by ',', then 0A,
-    // each text as the format's options write it. OK or OUT_OF_MEMORY.
+    // each text as the format's options write it, by the layout of the
+    // record's kind under KIND lines. OK, OUT_OF_MEMORY, or RECORD_KIND: a
+    // record matches no kind and no item line comes before the first KIND
+    // line (the lines before it are appended; record_fault() says which).
+    // Under RECFM=V or VB `records` is the file's bytes, descriptors and
+    // all: RECORD_DESCRIPTOR when they are wrong, or when the bytes end
+    // inside a record (the lines before it are appended).
     Result convert(std::span<const std::uint8_t> records, std::vector<std::uint8_t>& lines) noexcept;
 
     // Appends the column texts of every whole record of `records` to
@@ -144,11 +158,20 @@ public:
     // lines of every whole record before it are written, none after),
     // WRITE_ERROR (the first failed write stops everything and the sink is
     // not finished: it holds exactly what it took; or finishing it failed)
-    // or OUT_OF_MEMORY (a thread could not be started: nothing was read).
+    // or OUT_OF_MEMORY (a thread could not be started: nothing was read),
+    // RECORD_KIND (as READ_ERROR, at a record of no kind: record_fault()
+    // says which), or RECORD_DESCRIPTOR (as READ_ERROR, at a wrong
+    // descriptor of a V or VB file or a record the input ends in:
+    // record_fault() says which, and where).
     Result run(ByteSource& source, ByteSink& sink) noexcept;
 
+    // Where the last run() or convert() stopped on RECORD_KIND or
+    // RECORD_DESCRIPTOR; zeros otherwise.
+    RecordFault record_fault() const noexcept;
+
+    struct State;  // defined inside the core
+
 private:
-    struct State;
     std::unique_ptr<State> state_;
 };
 

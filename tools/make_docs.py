@@ -35,6 +35,7 @@ PAGES = {
         "intro": True,
         "sections": ["The command line", "The format file", "Item types", "Real host code pages: `HOSTCODE=`",
                      "Exact numbers, quoting and a header: `CSV=`, `SCALE=`, `SIGN=`, `DIGITS=`",
+                     "Record kinds and variable-length records: `KIND=`, `RECFM=`",
                      "Messages and exit status", "Loading the CSV into other programs"],
         "see_also": "\\fBrekmo-inspect\\fR(1), \\fBrekmo-copybook\\fR(1)",
     },

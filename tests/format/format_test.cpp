@@ -37,12 +37,14 @@ std::string parse_text(const std::string& source) {
     return out;
 }
 
-const char* const RESULTS[] = {"OK",          "USAGE",       "CANNOT_OPEN", "SIZE_MISMATCH", "READ_ERROR",
-                               "WRITE_ERROR", "ITEM_SIZE",   "ITEM_TYPE",   "ITEM_POSITION", "RECORD_LENGTH",
-                               "HOST_CODE",   "FORMAT_SIZE", "OPTION",      "OUT_OF_MEMORY"};
+const char* const RESULTS[] = {
+    "OK",        "USAGE",         "CANNOT_OPEN",   "SIZE_MISMATCH",    "READ_ERROR", "WRITE_ERROR",
+    "ITEM_SIZE", "ITEM_TYPE",     "ITEM_POSITION", "RECORD_LENGTH",    "HOST_CODE",  "FORMAT_SIZE",
+    "OPTION",    "OUT_OF_MEMORY", "RECORD_KIND",   "RECORD_DESCRIPTOR"};
 const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
-const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS"};
+const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS", "KIND", "RECFM"};
+const char* const RECORD_FORMATS[] = {"F", "V", "VB"};
 const char* const CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM", "UTF8", "BOM"};
 const char* const SIGN_FORMS[] = {"TRAILING", "LEADING", "LEADING SEPARATE", "TRAILING SEPARATE"};
 
@@ -75,6 +77,20 @@ std::string option_outcome(const OptionLine& option) {
             return out + shown(option.name) + "," + SIGN_FORMS[static_cast<int>(option.sign)];
         case OptionKind::DIGITS:
             return out + shown(option.name);
+        case OptionKind::KIND: {
+            const KindTest& test = option.kind_test;
+            out += std::to_string(test.start + 1) + "," + std::to_string(test.length) + ",";
+            if (!test.raw) return out + shown(test.value);
+            out += "X'";
+            for (const char c : test.value) {
+                char hex[3];
+                std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(c));
+                out += hex;
+            }
+            return out + "'";
+        }
+        case OptionKind::RECFM:
+            return out + RECORD_FORMATS[static_cast<int>(option.record_format)];
     }
     return out;
 }

@@ -168,6 +168,289 @@ TEST(Loops, EarlyEndsLeaveTheSamePrefixOnEveryPath) {
     }
 }
 
+// Record kinds: each record converted by the items of the first KIND line
+// whose test holds (the E text without trailing spaces, or X'..' raw), else
+// by the items before the first KIND line, else the run stops there. The
+// reference picks the kind itself and converts each record with a format of
+// that kind's items alone; every loop must write the same, and stop at the
+// same record.
+struct KindTrial {
+    std::string text;
+    FormatDef def;
+    Bytes host;
+    std::string expected;
+    std::uint64_t fault_record;  // 0: none
+};
+
+std::vector<KindTrial> kind_trials() {
+    std::vector<KindTrial> out;
+    std::mt19937 rng(20261209);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    // Test bytes: letters and digits, space, a byte below 40 (a space in E).
+    const std::uint8_t codes[] = {0xC1, 0xC2, 0xF1, 0xF2, 0x40, 0x00};
+    const char* texts[] = {"A", "B", "1", "2", " ", " "};
+    const char* types[] = {"E", "P", "Z", "K", "J"};
+    for (int trial = 0; trial < 24; ++trial) {
+        const int length = pick(4, 120);
+        const int test_start = pick(0, length - 2);  // 0-based, room for two bytes
+        const bool with_default = trial % 3 != 0;
+        std::string head = "RECLEN=" + std::to_string(length) + "\n";
+        auto items = [&] {
+            std::string lines;
+            for (int i = pick(0, 5); i > 0; --i) {
+                lines += "I," + std::to_string(pick(1, length)) + "," + std::to_string(pick(1, 12)) + "," +
+                         types[pick(0, 4)] + ",1\n";
+            }
+            return lines;
+        };
+        struct Kind {
+            std::vector<std::uint8_t> bytes;  // what the test compares with
+            std::size_t width;
+            bool raw;
+            std::string items;
+        };
+        std::vector<Kind> kinds;
+        const std::string default_items =
+            with_default ? "D," + std::to_string(pick(1, length)) + ",3,E,1\n" + items() : "";
+        std::string text = head + default_items;
+        for (int k = pick(1, 4); k > 0; --k) {
+            Kind kind;
+            kind.width = static_cast<std::size_t>(pick(1, 2));
+            kind.raw = pick(0, 3) == 0;
+            std::string value;
+            for (std::size_t b = 0; b < kind.width; ++b) {
+                const int c = pick(0, 5);
+                kind.bytes.push_back(codes[c]);
+                value += texts[c];
+            }
+            char hex[8];
+            std::string raw_value = "X'";
+            for (const std::uint8_t b : kind.bytes) {
+                std::snprintf(hex, sizeof hex, "%02X", b);
+                raw_value += hex;
+            }
+            raw_value += "'";
+            const bool repeated = std::any_of(kinds.begin(), kinds.end(), [&](const Kind& other) {
+                return other.raw == kind.raw && other.width == kind.width && other.bytes == kind.bytes;
+            });
+            if (repeated) continue;
+            kind.items = items();
+            text += "KIND=" + std::to_string(test_start + 1) + "," + std::to_string(kind.width) + "," +
+                    (kind.raw ? raw_value : value) + "\n" + kind.items;
+            kinds.push_back(kind);
+        }
+        // Runs of records of one test code, of any length.
+        Bytes host;
+        const int records = trial % 4 == 0 ? 3000 : pick(0, 60);
+        std::uint8_t code[2] = {0xC1, 0x40};
+        for (int r = 0; r < records; ++r) {
+            if (pick(0, 9) == 0) {
+                code[0] = codes[pick(0, 5)];
+                code[1] = codes[pick(0, 5)];
+            }
+            for (int b = 0; b < length; ++b) host.push_back(static_cast<std::uint8_t>(pick(0, 255)));
+            std::copy_n(code, 2, host.end() - length + test_start);
+        }
+        // The reference.
+        const auto e_text = [](std::span<const std::uint8_t> bytes) {
+            std::string t;
+            for (const std::uint8_t b : bytes)
+                t += b < 0x40 ? ' ' : test::scalar_lines(test::format_of("A,1,1,E,1\n"), Bytes{b}).substr(0, 1)[0];
+            while (!t.empty() && t.back() == ' ') t.pop_back();
+            return t;
+        };
+        std::string expected;
+        std::uint64_t fault = 0;
+        for (std::size_t r = 0; r * static_cast<std::size_t>(length) < host.size(); ++r) {
+            const std::uint8_t* record = host.data() + r * static_cast<std::size_t>(length);
+            const Kind* chosen = nullptr;
+            for (const Kind& kind : kinds) {
+                const std::span<const std::uint8_t> field(record + test_start, kind.width);
+                std::string value;
+                for (const std::uint8_t b : kind.bytes)
+                    value += b < 0x40 ? ' '
+                                      : static_cast<char>(b == 0xC1   ? 'A'
+                                                          : b == 0xC2 ? 'B'
+                                                          : b == 0xF1 ? '1'
+                                                          : b == 0xF2 ? '2'
+                                                                      : ' ');
+                while (!value.empty() && value.back() == ' ') value.pop_back();
+                const bool holds =
+                    kind.raw ? std::equal(field.begin(), field.end(), kind.bytes.begin()) : e_text(field) == value;
+                if (holds) {
+                    chosen = &kind;
+                    break;
+                }
+            }
+            if (chosen == nullptr && !with_default) {
+                fault = r + 1;
+                break;
+            }
+            const std::string items_text = chosen != nullptr ? chosen->items : default_items;
+            expected +=
+                test::scalar_lines(test::format_of(head + items_text), {record, static_cast<std::size_t>(length)});
+        }
+        out.push_back({text, format_of(text), std::move(host), std::move(expected), fault});
+    }
+    return out;
+}
+
+TEST(Loops, RecordKindsTakeTheirOwnItems) {
+    for (const KindTrial& t : kind_trials()) {
+        const std::size_t length = static_cast<std::size_t>(t.def.record_length);
+        const Result want = t.fault_record == 0 ? Result::OK : Result::RECORD_KIND;
+        for (const ConvertOptions& options : variants(length)) {
+            Converter converter;
+            ASSERT_EQ(converter.open(t.def, options).result, Result::OK) << t.text;
+            MemorySource source(t.host);
+            MemorySink sink;
+            EXPECT_EQ(converter.run(source, sink), want) << t.text;
+            EXPECT_EQ(converter.record_fault().record, t.fault_record) << t.text << options.threads << " threads";
+            EXPECT_TRUE(same(sink.text, t.expected))
+                << t.text << t.host.size() / length << " records, " << options.threads << " threads";
+        }
+        Converter converter;
+        ASSERT_EQ(converter.open(t.def).result, Result::OK);
+        std::vector<std::uint8_t> lines;
+        EXPECT_EQ(converter.convert(t.host, lines), want);
+        EXPECT_EQ(converter.record_fault().record, t.fault_record);
+        EXPECT_TRUE(same(std::string(lines.begin(), lines.end()), t.expected)) << t.text;
+    }
+}
+
+// V and VB files of records of any length up to the limit, empty ones too,
+// in blocks of any size (some BDWs in the extended form), through every
+// loop and the in-memory converter: each record's line holds the text of
+// each item that lies within the record (converted alone, as an F record of
+// its own bytes) and an empty field for each that does not. A wrong RDW
+// stops every path at the same record and offset, after the same lines.
+struct VariableTrial {
+    std::string text;
+    FormatDef def;
+    Bytes host;
+    std::string expected;
+    RecordFault fault;  // record 0: none
+};
+
+std::vector<VariableTrial> variable_trials() {
+    std::vector<VariableTrial> out;
+    std::mt19937 rng(20261210);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const char* types[] = {"E", "P", "Z", "K", "KN", "J", "F"};
+    const char* host_codes[] = {"", "HOSTCODE=JEF\n"};
+    for (int trial = 0; trial < 16; ++trial) {
+        const bool blocked = trial % 2 == 1;
+        const int limit = pick(12, 300);  // RECLEN: the largest RDW length
+        std::string text = std::string(host_codes[trial % 2]) + (blocked ? "RECFM=VB\n" : "RECFM=V\n") +
+                           "RECLEN=" + std::to_string(limit) + "\n";
+        struct Item {
+            int start, length;  // 0-based
+            std::string type;
+        };
+        std::vector<Item> items;
+        for (int i = pick(1, 6); i > 0; --i) {
+            const Item item{pick(0, limit - 4), pick(1, 12), types[pick(0, 6)]};
+            text +=
+                "I," + std::to_string(item.start + 1) + "," + std::to_string(item.length) + "," + item.type + ",1\n";
+            items.push_back(item);
+        }
+        // Each item's text from its bytes, converted alone.
+        auto item_text = [&](const Item& item, const std::uint8_t* bytes) {
+            Converter alone;
+            EXPECT_EQ(alone
+                          .open(format_of(std::string(host_codes[trial % 2]) + "I,1," + std::to_string(item.length) +
+                                          "," + item.type + ",1\n"))
+                          .result,
+                      Result::OK);
+            std::vector<std::uint8_t> line;
+            EXPECT_EQ(alone.convert({bytes, static_cast<std::size_t>(item.length)}, line), Result::OK);
+            return std::string(line.begin(), line.end() - 1);
+        };
+        const int records = trial % 4 == 0 ? 2500 : pick(0, 80);
+        const int bad = trial % 3 == 2 && records > 0 ? pick(0, records - 1) : -1;  // a wrong RDW there
+        Bytes host;
+        std::string expected;
+        RecordFault fault;
+        std::size_t block_at = 0;  // where the open block's BDW stands
+        int in_block = 0;
+        for (int r = 0; r < records; ++r) {
+            if (blocked && in_block == 0) {
+                block_at = host.size();
+                host.insert(host.end(), {0, 0, 0, 0});
+                in_block = pick(1, 7);
+            }
+            const int size = pick(0, 5) == 0 ? 0 : pick(0, limit - 4);
+            const std::size_t at = host.size();
+            const int length = r == bad ? pick(0, 3) : size + 4;
+            host.insert(host.end(), {static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0});
+            for (int b = 0; b < size; ++b) host.push_back(static_cast<std::uint8_t>(pick(0, 255)));
+            if (r == bad) {
+                fault = {static_cast<std::uint64_t>(r) + 1, at};
+            } else if (fault.record == 0) {
+                for (std::size_t i = 0; i < items.size(); ++i) {
+                    if (i > 0) expected += ",";
+                    if (items[i].start + items[i].length <= size)
+                        expected += item_text(items[i], host.data() + at + 4 + items[i].start);
+                }
+                expected += "\n";
+            }
+            if (blocked && (--in_block == 0 || r + 1 == records)) {
+                const std::size_t block = host.size() - block_at;
+                if (pick(0, 1) == 0) {
+                    host[block_at] = static_cast<std::uint8_t>(block >> 8);
+                    host[block_at + 1] = static_cast<std::uint8_t>(block);
+                } else {  // extended
+                    host[block_at] = static_cast<std::uint8_t>(0x80 | block >> 24);
+                    host[block_at + 1] = static_cast<std::uint8_t>(block >> 16);
+                    host[block_at + 2] = static_cast<std::uint8_t>(block >> 8);
+                    host[block_at + 3] = static_cast<std::uint8_t>(block);
+                }
+                in_block = 0;
+            }
+        }
+        out.push_back({text, format_of(text), std::move(host), std::move(expected), fault});
+    }
+    return out;
+}
+
+TEST(Loops, VariableRecordsOnEveryPath) {
+    for (const VariableTrial& t : variable_trials()) {
+        const Result want = t.fault.record == 0 ? Result::OK : Result::RECORD_DESCRIPTOR;
+        // Besides the usual ones, one thread reading blocks no larger than the
+        // largest record and a BDW: records cut by every block's end.
+        std::vector<ConvertOptions> paths = variants(40);
+        paths.push_back({1, 16});
+        for (const ConvertOptions& options : paths) {
+            Converter converter;
+            ASSERT_EQ(converter.open(t.def, options).result, Result::OK) << t.text;
+            MemorySource source(t.host);
+            MemorySink sink;
+            EXPECT_EQ(converter.run(source, sink), want) << t.text << options.threads << " threads";
+            EXPECT_EQ(converter.record_fault().record, t.fault.record) << t.text << options.threads << " threads";
+            EXPECT_EQ(converter.record_fault().offset, t.fault.offset) << t.text << options.threads << " threads";
+            EXPECT_TRUE(same(sink.text, t.expected)) << t.text << options.threads << " threads";
+        }
+        Converter converter;
+        ASSERT_EQ(converter.open(t.def).result, Result::OK);
+        std::vector<std::uint8_t> lines;
+        EXPECT_EQ(converter.convert(t.host, lines), want);
+        EXPECT_EQ(converter.record_fault().record, t.fault.record);
+        EXPECT_TRUE(same(std::string(lines.begin(), lines.end()), t.expected)) << t.text;
+        // A read error: the lines of the records it completed, never a
+        // descriptor fault for the record it cut.
+        if (t.fault.record == 0 && t.host.size() > 1) {
+            for (const ConvertOptions& options : paths) {
+                Converter cut;
+                ASSERT_EQ(cut.open(t.def, options).result, Result::OK);
+                MemorySource source(t.host, t.host.size() / 2);
+                MemorySink sink;
+                EXPECT_EQ(cut.run(source, sink), Result::READ_ERROR) << t.text << options.threads << " threads";
+                EXPECT_TRUE(t.expected.starts_with(sink.text)) << t.text << options.threads << " threads";
+            }
+        }
+    }
+}
+
 TEST(Loops, ItemsLargerThanEveryBufferConvertWhole) {
     const std::size_t length = 3 << 20;
     const FormatDef def = format_of("A,1," + std::to_string(length) + ",E,1\nB,1,200,E,1\n");
