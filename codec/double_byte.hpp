@@ -106,5 +106,31 @@ struct HostPair {
     }
 };
 
+// The same through a UTF-8 page (CSV=UTF8 with HOSTCODE=): each byte and
+// each pair gives the table's own character. No bulk step: a pair's text has
+// no fixed width.
+struct Utf8Single {
+    const HostUtf8Single& page;
+    std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
+        std::size_t o = 0;
+        for (const std::uint8_t b : in) o += append_host_utf8(page.text[b], out + o);
+        return o;
+    }
+};
+
+template <class Report>
+struct Utf8Pair {
+    Report& report;
+    const HostUtf8Page& page;
+    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        const HostUtf8 text = page.pairs.rows[a][b];
+        if constexpr (Report::ACTIVE) {
+            if (text == HOST_UTF8_GETA && !(a == 0xA2 && b == 0xAE)) report.note(FINDING_UNASSIGNED);
+        }
+        return append_host_utf8(text, out);
+    }
+    std::size_t bulk(const std::uint8_t*, std::size_t, std::uint8_t*) const noexcept { return 0; }
+};
+
 }  // namespace
 }  // namespace rekmo

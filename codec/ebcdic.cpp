@@ -16,6 +16,7 @@
 // converted byte never ends a text.
 #include "codec/ebcdic.hpp"
 
+#include "codec/double_byte.hpp"
 #include "codec/ebcdic_machine.hpp"
 #include "codec/host_code.hpp"
 
@@ -65,6 +66,11 @@ std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out,
                                 const HostSingleByte& page) noexcept {
     return active_kernels().page_single(in, out, page);
+}
+
+std::size_t host_single_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out,
+                                const HostUtf8Single& page) noexcept {
+    return Utf8Single{page}(in, out);
 }
 
 }  // namespace rekmo

@@ -124,4 +124,48 @@ constexpr std::size_t host_single_bound(std::size_t n) noexcept { return 2 * n; 
 // gives one or two bytes.
 constexpr std::size_t host_pairs_bound(std::size_t n) noexcept { return n; }
 
+// The same pages in UTF-8, for CSV=UTF8 (codec/host_tables_utf8.cpp): every
+// code gives the table's own character, those code page 932 lacks included
+// (JEF's extended kanji, the 1978 forms), with none of the fallbacks above; a
+// code without a character gives 〓 (E3 80 93), and a single byte without
+// one, or a control character, a space. A text is one character of 1 to 4
+// bytes, the first in the low byte; the first byte tells how many.
+using HostUtf8 = std::uint32_t;
+inline constexpr HostUtf8 HOST_UTF8_GETA = 0x9380E3;  // E3 80 93: 〓
+
+struct HostUtf8Single {
+    std::array<HostUtf8, 256> text;
+};
+
+struct HostUtf8Double {
+    const HostUtf8* rows[256];  // by lead byte: 256 texts by trail byte
+};
+
+struct HostUtf8Page {
+    const HostUtf8Single& single;
+    const HostUtf8Double& pairs;
+};
+
+extern const HostUtf8Page HOST_UTF8_JEF;
+extern const HostUtf8Page HOST_UTF8_KEIS78;
+extern const HostUtf8Page HOST_UTF8_KEIS83;
+
+// Appends a UTF-8 text to `out` (which has room for its bytes); returns how
+// many it holds.
+[[gnu::always_inline]] inline std::size_t append_host_utf8(HostUtf8 text, std::uint8_t* out) noexcept {
+    const auto first = static_cast<std::uint8_t>(text);
+    const std::size_t n = first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(text >> (8 * i));
+    return n;
+}
+
+// Single-byte text through a UTF-8 page: `out` holds host_utf8_bound(in.size())
+// bytes and must not overlap `in`. Returns the text's length.
+std::size_t host_single_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out,
+                                const HostUtf8Single& page) noexcept;
+
+// Worst-case UTF-8 of n bytes of host text through a UTF-8 page: a single
+// byte gives at most three bytes (half-width katakana), a pair at most four.
+constexpr std::size_t host_utf8_bound(std::size_t n) noexcept { return 3 * n; }
+
 }  // namespace rekmo

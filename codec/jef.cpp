@@ -50,4 +50,25 @@ std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t*
     return jef_n_page_text<ScalarSteps>(item, out, page, report);
 }
 
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page) noexcept {
+    NoReport quiet;
+    return jef_utf8_text<ScalarSteps>(item, out, page, quiet);
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const HostUtf8Page& page) noexcept {
+    NoReport quiet;
+    return jef_n_utf8_text<ScalarSteps>(item, out, page, quiet);
+}
+
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                             DecodeReport& report) noexcept {
+    return jef_utf8_text<ScalarSteps>(item, out, page, report);
+}
+
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                               DecodeReport& report) noexcept {
+    return jef_n_utf8_text<ScalarSteps>(item, out, page, report);
+}
+
 }  // namespace rekmo

@@ -47,4 +47,15 @@ std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* o
 std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                                DecodeReport& report) noexcept;
 
+// The same conversions through a UTF-8 page (CSV=UTF8 with HOSTCODE=): the
+// table's own characters in UTF-8. `out` holds host_utf8_bound(item.size())
+// bytes.
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page) noexcept;
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                               const HostUtf8Page& page) noexcept;
+std::size_t decode_jef_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                             DecodeReport& report) noexcept;
+std::size_t decode_jef_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                               DecodeReport& report) noexcept;
+
 }  // namespace rekmo

@@ -124,5 +124,18 @@ std::size_t jef_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* ou
     return decode_pairs(item, out, HostPair<S, Report>{report, page});
 }
 
+// The same through a UTF-8 page, one character at a time.
+template <class S, class Report>
+std::size_t jef_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                          Report& report) noexcept {
+    return decode_jef<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page.single});
+}
+
+template <class S, class Report>
+std::size_t jef_n_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                            Report& report) noexcept {
+    return decode_pairs(item, out, Utf8Pair<Report>{report, page});
+}
+
 }  // namespace
 }  // namespace rekmo

@@ -51,4 +51,26 @@ std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t
     return keis_n_page_text<ScalarSteps>(item, out, page, report);
 }
 
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                              const HostUtf8Page& page) noexcept {
+    NoReport quiet;
+    return keis_utf8_text<ScalarSteps>(item, out, page, quiet);
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const HostUtf8Page& page) noexcept {
+    NoReport quiet;
+    return keis_n_utf8_text<ScalarSteps>(item, out, page, quiet);
+}
+
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                              DecodeReport& report) noexcept {
+    return keis_utf8_text<ScalarSteps>(item, out, page, report);
+}
+
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                                DecodeReport& report) noexcept {
+    return keis_n_utf8_text<ScalarSteps>(item, out, page, report);
+}
+
 }  // namespace rekmo

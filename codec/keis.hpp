@@ -48,4 +48,15 @@ std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* 
 std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                                 DecodeReport& report) noexcept;
 
+// The same conversions through a UTF-8 page (CSV=UTF8 with HOSTCODE=): the
+// table's own characters in UTF-8. `out` holds host_utf8_bound(item.size())
+// bytes.
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                const HostUtf8Page& page) noexcept;
+std::size_t decode_keis_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                              DecodeReport& report) noexcept;
+std::size_t decode_keis_n_field(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                                DecodeReport& report) noexcept;
+
 }  // namespace rekmo

@@ -125,5 +125,18 @@ std::size_t keis_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* o
     return decode_pairs(item, out, HostPair<S, Report>{report, page});
 }
 
+// The same through a UTF-8 page, one character at a time.
+template <class S, class Report>
+std::size_t keis_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                           Report& report) noexcept {
+    return decode_keis<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page.single});
+}
+
+template <class S, class Report>
+std::size_t keis_n_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
+                             Report& report) noexcept {
+    return decode_pairs(item, out, Utf8Pair<Report>{report, page});
+}
+
 }  // namespace
 }  // namespace rekmo

@@ -551,12 +551,6 @@ std::vector<OptionFault> option_faults(const FormatDef& def) {
             }
             if (fault == OptionFault::NONE && (option.words & CSV_BOM) != 0 && !utf8)
                 fault = OptionFault::BOM_WITHOUT_UTF8;
-            // Through a host code page, UTF-8 must carry the page's own
-            // characters, which its Shift_JIS tables have already lost: until
-            // that path exists the pair is refused rather than written lossily.
-            if (fault == OptionFault::NONE && (option.words & CSV_UTF8) != 0 && def.host_code != HostCode::NONE) {
-                fault = OptionFault::UTF8_AND_HOSTCODE;
-            }
         } else {
             const auto found = names.find(option.name);
             fault = judge(option, found == names.end() ? nullptr : &found->second);

@@ -96,16 +96,15 @@ struct OptionLine {
 // Why an option line is refused (NONE: it is not).
 enum class OptionFault : std::uint8_t {
     NONE,
-    MALFORMED,          // a wrong number of fields, an empty or unknown word, a scale out of range
-    NO_ITEM,            // its name names no P or Z item (SIGN: no Z item)
-    SIGN_OF_PACKED,     // SIGN for a name that a P item has
-    REPEATED,           // a second SCALE, SIGN or DIGITS line for the name
-    DIGITS_AND_SCALE,   // DIGITS and SCALE for the same name
-    BOM_WITHOUT_UTF8,   // a CSV line with BOM, and no CSV line with UTF8
-    UTF8_AND_HOSTCODE,  // a CSV line with UTF8 in a format with a HOSTCODE line (not yet converted)
-    KIND_REPEATED,      // KIND: an earlier line gives the same start, length and value
-    KIND_PAST_RECORD,   // KIND: its bytes end past the record length (F) or the record limit (V, VB)
-    HEADER_AND_KIND,    // CSV=HEADER and KIND= in one format: one header cannot name every kind
+    MALFORMED,         // a wrong number of fields, an empty or unknown word, a scale out of range
+    NO_ITEM,           // its name names no P or Z item (SIGN: no Z item)
+    SIGN_OF_PACKED,    // SIGN for a name that a P item has
+    REPEATED,          // a second SCALE, SIGN or DIGITS line for the name
+    DIGITS_AND_SCALE,  // DIGITS and SCALE for the same name
+    BOM_WITHOUT_UTF8,  // a CSV line with BOM, and no CSV line with UTF8
+    KIND_REPEATED,     // KIND: an earlier line gives the same start, length and value
+    KIND_PAST_RECORD,  // KIND: its bytes end past the record length (F) or the record limit (V, VB)
+    HEADER_AND_KIND,   // CSV=HEADER and KIND= in one format: one header cannot name every kind
 };
 
 // What the option lines make of one item: only P and Z items take them.

@@ -171,8 +171,6 @@ const char* option_fault_name(OptionFault fault) noexcept {
             return "digits_and_scale";
         case OptionFault::BOM_WITHOUT_UTF8:
             return "bom_without_utf8";
-        case OptionFault::UTF8_AND_HOSTCODE:
-            return "utf8_and_hostcode";
         case OptionFault::KIND_REPEATED:
             return "kind_repeated";
         case OptionFault::KIND_PAST_RECORD:
@@ -215,8 +213,6 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
             return "DIGITS and SCALE both name " + name;
         case OptionFault::BOM_WITHOUT_UTF8:
             return "BOM marks a UTF-8 file, and no CSV line says UTF8";
-        case OptionFault::UTF8_AND_HOSTCODE:
-            return "UTF8 is not yet written through a HOSTCODE page: leave one of them out";
         case OptionFault::KIND_REPEATED:
             return "an earlier KIND line tests the same bytes for the same value";
         case OptionFault::KIND_PAST_RECORD:

@@ -49,11 +49,11 @@ template <class Decode, class... Report>
 std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
                         Report&... report) noexcept {
     if (shape.number) return decode_number(item, shape.form, out, report...);
-    std::uint8_t* const text = shape.utf8 ? out + shape.utf8_at : out;
+    std::uint8_t* const text = shape.converts() ? out + shape.utf8_at : out;
     std::size_t n = decode(item, text, report...);
     if (!shape.text) return n;
-    if (shape.trim) n = trim_text(text, n);
-    if (shape.utf8) n = cp932_to_utf8({text, n}, out);
+    if (shape.trim) n = shape.utf8_text ? trim_utf8(text, n) : trim_text(text, n);
+    if (shape.converts()) n = cp932_to_utf8({text, n}, out);
     if (shape.quote && needs_quotes<ScalarSteps>(out, n)) n = quote_text(out, n);
     return n;
 }
@@ -81,8 +81,8 @@ std::size_t field_bound(const FieldShape& shape, std::size_t length, std::size_t
     if (!shape.text) return decoded;
     // UTF8: the Shift_JIS text at 2 * decoded + 2, its UTF-8 (three bytes
     // at most for one) from the start.
-    const std::size_t text = shape.utf8 ? utf8_bound(decoded) : decoded;
-    const std::size_t room = shape.utf8 ? 2 * decoded + 2 + decoded : decoded;
+    const std::size_t text = shape.converts() ? utf8_bound(decoded) : decoded;
+    const std::size_t room = shape.converts() ? 2 * decoded + 2 + decoded : decoded;
     return std::max(room, shape.quote ? 2 * text + 2 : text);
 }
 

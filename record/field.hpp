@@ -30,17 +30,20 @@ inline constexpr std::uint8_t QUOTE_NEEDED[4] = {QUOTE, SEPARATOR, '\r', LINE_EN
 struct FieldShape {
     bool number = false;  // a P or Z item printed by `form`
     NumberForm form;
-    bool text = false;   // an E, J, K, KN, F or FN item
-    bool quote = false;  // CSV=QUOTE
-    bool trim = false;   // CSV=TRIM
-    bool utf8 = false;   // CSV=UTF8: a text in UTF-8
+    bool text = false;       // an E, J, K, KN, F or FN item
+    bool quote = false;      // CSV=QUOTE
+    bool trim = false;       // CSV=TRIM
+    bool utf8 = false;       // CSV=UTF8: a text in UTF-8
+    bool utf8_text = false;  // UTF8, and the decoder writes UTF-8 itself (a host code page's characters)
     // UTF8: where in the field's bytes the decoder's Shift_JIS text goes
     // (2 * its bound + 2), so that its UTF-8 can be written from the field's
     // start (codec/cp932.hpp). Set with the plan.
     std::size_t utf8_at = 0;
 
     // False when the field is its decoder's text, byte for byte.
-    bool changes_text() const noexcept { return number || (text && (quote || trim || utf8)); }
+    bool changes_text() const noexcept { return number || (text && (quote || trim || (utf8 && !utf8_text))); }
+    // UTF8: the decoder's Shift_JIS text is turned into UTF-8.
+    bool converts() const noexcept { return utf8 && !utf8_text; }
 };
 
 // The shape of an item under the CsvWord bits `csv` and its ItemForm.
@@ -71,6 +74,20 @@ std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept;
     for (std::uint64_t word; n >= 8 && (std::memcpy(&word, text + n - 8, 8), word == SPACES);) n -= 8;
     while (n > 0 && text[n - 1] == ' ') --n;
     return n >= 2 && text[n - 2] == 0x81 && text[n - 1] == 0x40 ? trim_pairs(text, n) : n;
+}
+
+// Trailing spaces removed from UTF-8 text: 20, and E3 80 80 (U+3000, the
+// ideographic space). Neither is ever part of another character.
+inline std::size_t trim_utf8(const std::uint8_t* text, std::size_t n) noexcept {
+    for (;;) {
+        if (n > 0 && text[n - 1] == ' ') {
+            --n;
+        } else if (n >= 3 && text[n - 3] == 0xE3 && text[n - 2] == 0x80 && text[n - 1] == 0x80) {
+            n -= 3;
+        } else {
+            return n;
+        }
+    }
 }
 
 // Under QUOTE: whether a text needs quotes: it is empty, or holds '"', ',',

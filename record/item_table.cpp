@@ -85,6 +85,47 @@ const HostCodecs KEIS78_CODECS = host_codecs<HOST_PAGE_KEIS78, ItemOp::PAGE_KEIS
 const HostCodecs KEIS83_CODECS = host_codecs<HOST_PAGE_KEIS83, ItemOp::PAGE_KEIS, decode_keis_field, decode_keis_field,
                                              ItemOp::PAGE_KEIS_N, decode_keis_n_field, decode_keis_n_field>();
 
+// Through a UTF-8 page: the machines over the scalar steps, called from the
+// lines like any decoder.
+template <const HostUtf8Page& PAGE>
+std::size_t utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return host_single_to_utf8(item, out, PAGE.single);
+}
+
+template <const HostUtf8Page& PAGE>
+std::size_t utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport&) noexcept {
+    return host_single_to_utf8(item, out, PAGE.single);
+}
+
+template <const HostUtf8Page& PAGE, auto DECODE>
+std::size_t utf8_field(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return DECODE(item, out, PAGE);
+}
+
+template <const HostUtf8Page& PAGE, auto DECODE>
+std::size_t utf8_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return DECODE(item, out, PAGE, report);
+}
+
+using Utf8DecodeFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostUtf8Page&) noexcept;
+using Utf8ReportFn = std::size_t (*)(std::span<const std::uint8_t>, std::uint8_t*, const HostUtf8Page&,
+                                     DecodeReport&) noexcept;
+
+template <const HostUtf8Page& PAGE, Utf8DecodeFn MIXED, Utf8ReportFn MIXED_REPORT, Utf8DecodeFn PAIRS,
+          Utf8ReportFn PAIRS_REPORT>
+HostCodecs utf8_codecs() noexcept {
+    return {{utf8_single<PAGE>, utf8_single<PAGE>, host_utf8_bound, ItemOp::CALL, nullptr, true},
+            {utf8_field<PAGE, MIXED>, utf8_field<PAGE, MIXED_REPORT>, host_utf8_bound, ItemOp::CALL, nullptr, true},
+            {utf8_field<PAGE, PAIRS>, utf8_field<PAGE, PAIRS_REPORT>, host_utf8_bound, ItemOp::CALL, nullptr, true}};
+}
+
+const HostCodecs JEF_UTF8_CODECS =
+    utf8_codecs<HOST_UTF8_JEF, decode_jef_field, decode_jef_field, decode_jef_n_field, decode_jef_n_field>();
+const HostCodecs KEIS78_UTF8_CODECS =
+    utf8_codecs<HOST_UTF8_KEIS78, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
+const HostCodecs KEIS83_UTF8_CODECS =
+    utf8_codecs<HOST_UTF8_KEIS83, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
+
 }  // namespace
 
 ItemOp item_op(const ItemCodec& codec, std::size_t length) noexcept {
@@ -99,21 +140,23 @@ const ItemCodec& item_codec(ItemType type) noexcept {
     return index < ITEM_CODECS.size() ? ITEM_CODECS[index] : ITEM_CODECS[ITEM_NONE];
 }
 
-const ItemCodec& item_codec(ItemType type, HostCode host) noexcept {
+const ItemCodec& item_codec(ItemType type, HostCode host) noexcept { return item_codec(type, host, false); }
+
+const ItemCodec& item_codec(ItemType type, HostCode host, bool utf8) noexcept {
     const HostCodecs* codecs = nullptr;
     ItemType mixed = ITEM_KEIS;
     ItemType pairs = ITEM_KEIS_N;
     switch (host) {
         case HostCode::JEF:
-            codecs = &JEF_CODECS;
+            codecs = utf8 ? &JEF_UTF8_CODECS : &JEF_CODECS;
             mixed = ITEM_JEF;
             pairs = ITEM_JEF_N;
             break;
         case HostCode::KEIS78:
-            codecs = &KEIS78_CODECS;
+            codecs = utf8 ? &KEIS78_UTF8_CODECS : &KEIS78_CODECS;
             break;
         case HostCode::KEIS83:
-            codecs = &KEIS83_CODECS;
+            codecs = utf8 ? &KEIS83_UTF8_CODECS : &KEIS83_CODECS;
             break;
         case HostCode::NONE:
             break;

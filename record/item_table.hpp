@@ -48,6 +48,7 @@ struct ItemCodec {
     BoundFn bound;
     ItemOp op = ItemOp::CALL;
     const HostCodePage* page = nullptr;  // the PAGE_ ops'
+    bool utf8 = false;                   // writes UTF-8 itself (a host page's own characters)
 };
 
 // The codec for an item type. ITEM_NONE never reaches conversion (the format
@@ -57,6 +58,12 @@ const ItemCodec& item_codec(ItemType type) noexcept;
 // The codec for an item type under a format's HOSTCODE: the host code page's
 // decoders for the types it covers, the default ones for the others.
 const ItemCodec& item_codec(ItemType type, HostCode host) noexcept;
+
+// The same for a format with CSV=UTF8: the types a host code page covers
+// write the page's own characters in UTF-8; the others (and every type
+// without HOSTCODE) write Shift_JIS, which the field's shape turns into
+// UTF-8.
+const ItemCodec& item_codec(ItemType type, HostCode host, bool utf8) noexcept;
 
 // The op of an item of `length` bytes of this codec: CALL for a length of 0
 // (a negative length reads nothing) and for numbers too long for the steps

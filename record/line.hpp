@@ -150,11 +150,11 @@ template <class S>
     const FieldShape& shape = step.shape;
     const std::size_t n = step.length;
     if (shape.number) return decode_number({in, n}, shape.form, out);
-    std::uint8_t* const text = shape.utf8 ? out + shape.utf8_at : out;
+    std::uint8_t* const text = shape.converts() ? out + shape.utf8_at : out;
     std::size_t len = field_text<S>(step.text_op, step, in, text);
     if (!shape.text) return len;
-    if (shape.trim) len = trim_text(text, len);
-    if (shape.utf8) len = cp932_utf8_text<S>(text, len, out);
+    if (shape.trim) len = shape.utf8_text ? trim_utf8(text, len) : trim_text(text, len);
+    if (shape.converts()) len = cp932_utf8_text<S>(text, len, out);
     if (shape.quote && needs_quotes<S>(out, len)) len = quote_text(out, len);
     return len;
 }

@@ -19,13 +19,14 @@ ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end
     for (std::size_t index = first; index < end; ++index) {
         const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
-        const ItemCodec& codec = item_codec(item.type, format.host_code);
+        const ItemCodec& codec = item_codec(item.type, format.host_code, (csv & CSV_UTF8) != 0);
         PlanStep step;
         step.length = item.length > 0 ? static_cast<std::size_t>(item.length) : 0;
         // A negative length reads nothing, wherever the item starts.
         step.start = step.length > 0 ? static_cast<std::size_t>(item.start) : 0;
         step.in_record = step.start >= plan.record_length ? 0 : std::min(step.length, plan.record_length - step.start);
         step.shape = field_shape(item, forms[index], csv);
+        step.shape.utf8_text = step.shape.utf8 && codec.utf8;
         step.shape.utf8_at = 2 * codec.bound(step.length) + 2;
         step.shaped = step.shape.changes_text();
         step.bound = field_bound(step.shape, step.length, codec.bound(step.length));

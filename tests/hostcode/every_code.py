@@ -2,7 +2,8 @@
 """Every code of each host code table through rekmo with its HOSTCODE line
 (every 2-byte code as an FN or KN item, every byte as an E item), against the
 table's character (tools/host_tables/) in Python's cp932 codec and rekmo's
-default text of the same code, by the rules of the README's HOSTCODE section.
+default text of the same code, by the rules of the README's HOSTCODE section;
+and again with CSV=UTF8, against the table's own character in UTF-8.
 """
 import argparse
 import os
@@ -61,13 +62,14 @@ def compatibility_forms():
     return forms
 
 
-def run(rekmo, workdir, host_code, kind, width, codes):
+def run(rekmo, workdir, host_code, kind, width, codes, utf8=False):
     """rekmo's text of each code as a one-item record, under HOSTCODE=host_code ("" for none)."""
     paths = [os.path.join(workdir, name) for name in ("host.bin", "format.txt", "out.csv")]
     with open(paths[0], "wb") as f:
         f.write(b"".join(code.to_bytes(width, "big") for code in codes))
     with open(paths[1], "w") as f:
-        f.write(("HOSTCODE=%s\n" % host_code if host_code else "") + "RECLEN=%d\nC,1,%d,%s,1\n" % (width, width, kind))
+        f.write(("HOSTCODE=%s\n" % host_code if host_code else "") + ("CSV=UTF8\n" if utf8 else "") +
+                "RECLEN=%d\nC,1,%d,%s,1\n" % (width, width, kind))
     subprocess.run([rekmo, paths[0], paths[2], paths[1]], check=True)
     with open(paths[2], "rb") as f:
         lines = f.read().split(b"\n")
@@ -111,6 +113,25 @@ def check(table, default, host, double, forms):
     return failures, counts
 
 
+def check_utf8(table, host, double):
+    """Under CSV=UTF8 every code is the table's own character; a code without
+    one is 〓 (double-byte) or a space (single byte, as are control characters)."""
+    failures = []
+    counts = {"as the table": 0, "geta": 0, "space": 0}
+    for code, out in enumerate(host):
+        text = table.get(code)
+        if not double and (text is None or unicodedata.category(text) == "Cc"):
+            expected, kind = " ", "space"
+        elif text is None:
+            expected, kind = "\u3013", "geta"
+        else:
+            expected, kind = text, "as the table"
+        if out != expected.encode("utf-8"):
+            failures.append("%04X: %s, expected %s" % (code, out.hex(" "), expected.encode("utf-8").hex(" ")))
+        counts[kind] += 1
+    return failures, counts
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--rekmo", required=True)
@@ -126,6 +147,14 @@ def main():
                 failures, counts = check(table, default, host, width == 2, forms)
                 print("HOSTCODE=%s %s (%s): %s" % (host_code, item, name,
                                                   ", ".join("%d %s" % (n, k) for k, n in counts.items() if n)))
+                for line in failures[:20]:
+                    print("  FAIL " + line)
+                failed |= bool(failures)
+                codes = range(1 << (8 * width))
+                utf8 = run(args.rekmo, workdir, host_code, item, width, codes, utf8=True)
+                failures, counts = check_utf8(table, [utf8[code] for code in codes], width == 2)
+                print("HOSTCODE=%s CSV=UTF8 %s (%s): %s" % (host_code, item, name,
+                                                           ", ".join("%d %s" % (n, k) for k, n in counts.items() if n)))
                 for line in failures[:20]:
                     print("  FAIL " + line)
                 failed |= bool(failures)
