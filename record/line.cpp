@@ -74,7 +74,9 @@ std::size_t RecordConverter::kind_of(const std::uint8_t* record, std::size_t siz
             text_size = plan_.kind_text({bytes, kind.length}, kind_text_.get());
             while (text_size > 0 && kind_text_[text_size - 1] == ' ') --text_size;
         }
-        if (text_size == kind.value.size() && std::memcmp(kind_text_.get(), kind.value.data(), text_size) == 0)
+        // An all-space value is empty: memcmp must not see its null data.
+        if (text_size == kind.value.size() &&
+            (text_size == 0 || std::memcmp(kind_text_.get(), kind.value.data(), text_size) == 0))
             return k;
     }
     return plan_.default_layout ? plan_.kinds.size() : NO_KIND;
