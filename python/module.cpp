@@ -213,6 +213,19 @@ public:
         for (OptionLine& option : selected.options) {
             if (option.kind == OptionKind::CSV) option.words = static_cast<std::uint8_t>(option.words & ~CSV_QUOTE);
         }
+        // Texts in Unicode: under CSV=UTF8 the core's texts are UTF-8, and
+        // through a HOSTCODE page they are made UTF-8 too, so that the page's
+        // own characters arrive (code page 932 would lose JEF's extended
+        // kanji). text="bytes" keeps the bytes the command writes.
+        const bool utf8_file = (csv_words(format.def) & CSV_UTF8) != 0;
+        utf8_ = !raw_text_ && (utf8_file || format.def.host_code != HostCode::NONE);
+        if (utf8_ && !utf8_file) {
+            OptionLine utf8;
+            utf8.kind = OptionKind::CSV;
+            utf8.well_formed = true;
+            utf8.words = CSV_UTF8;
+            selected.options.push_back(std::move(utf8));
+        }
         converters_.resize(std::max(1u, threads));
         for (Converter& converter : converters_) {
             if (converter.open(selected).result != Result::OK) throw std::bad_alloc();
@@ -390,7 +403,7 @@ private:
             }
             case ColumnKind::TEXT: {
                 ColumnTexts& column = part.texts[c];
-                if (raw_text_) {
+                if (raw_text_ || utf8_) {
                     column.bytes.insert(column.bytes.end(), text.begin(), text.end());
                     column.ends.push_back(column.bytes.size());
                 } else {
@@ -407,12 +420,12 @@ private:
         std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t size = texts.ends[i] - begin;
-            PyObject* item = raw_text_
-                                 ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(texts.bytes.data()) + begin,
-                                                             static_cast<py::ssize_t>(size))
-                                 : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+            const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
+            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
+                             : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
+                                       : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
             if (item == nullptr) throw py::error_already_set();
-            if (!raw_text_) {
+            if (!raw_text_ && !utf8_) {
                 const std::uint16_t* units = texts.units.data() + begin;
                 if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
                     Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
@@ -493,6 +506,7 @@ private:
     } cp932_;
 
     bool raw_text_;
+    bool utf8_ = false;                  // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)
     py::object decimal_;                 // the type of SCALE items' values; None: float64
     bool busy_ = false;                  // a decode() runs (changed with the GIL held)
     std::vector<Converter> converters_;  // one per thread

@@ -485,7 +485,9 @@ def read_host(source, layout, *, records=None, columns=None, text="str", threads
     """Host records as a pandas DataFrame: one column per output item, in format order,
     named after the items (duplicates as NAME.1, ...); the index is the record number
     (from 0). Text items are str decoded from code page 932 (bytes that are no character
-    as lone surrogates, so that .encode("cp932", "surrogateescape") gives them back) or,
+    as lone surrogates, so that .encode("cp932", "surrogateescape") gives them back), from
+    the UTF-8 rekmo writes under CSV=UTF8, or, with a HOSTCODE line, as the host page's own
+    characters (what rekmo writes with CSV=UTF8); or,
     with text="bytes", the bytes rekmo writes (without the quotes of CSV=QUOTE; trimmed
     under CSV=TRIM); P and Z items are Int64 when the item holds at most 18 digits,
     else float64, equal to the number rekmo prints.

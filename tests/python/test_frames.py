@@ -42,7 +42,40 @@ def test_columns_equal_the_commands_csv(name, fmt, data, write, tmp_path):
             assert raw.equals(column)
         else:
             assert b"".join(text + b"\n" for text in raw) == csv
-            assert list(column) == [text.decode("cp932", "surrogateescape") for text in raw]
+            if layout.host_code:
+                # Through a host page the texts are the page's own characters:
+                # what the command writes with CSV=UTF8.
+                utf8 = write("utf8.fmt", format_text(layout, item_index) + b"CSV=UTF8\n")
+                assert run_rekmo(host, tmp_path / "utf8.csv", utf8)[0] == 0
+                assert "".join(text + "\n" for text in column) == (tmp_path / "utf8.csv").read_bytes().decode("utf-8")
+            else:
+                assert list(column) == [text.decode("cp932", "surrogateescape") for text in raw]
+
+
+# Texts in Unicode: CSV=UTF8 gives the command's UTF-8 decoded, a HOSTCODE page
+# the page's own characters, with or without UTF8; text="bytes" the command's bytes.
+UNICODE_CASES = [
+    # format, record, str texts, bytes texts
+    ("CSV=UTF8\nRECLEN=4\nA,1,2,E,1\nB,3,2,KN,1\n", b"\x81\xc1\xa4\xa2", ["ｱA", "あ"],
+     ["ｱA".encode("utf-8"), "あ".encode("utf-8")]),
+    ("HOSTCODE=JEF\nRECLEN=6\nA,1,2,E,1\nB,3,4,FN,1\n", b"\x4a\xc1\x41\xa4\xb0\xa1", ["£A", "\U0002b743亜"],
+     [b"\x81\x92A", b"\x81\xac\x88\x9f"]),
+    ("HOSTCODE=JEF\nCSV=UTF8,TRIM\nRECLEN=6\nA,1,2,E,1\nB,3,4,FN,1\n", b"\xc1\x40\x41\xa4\x40\x40", ["A", "\U0002b743"],
+     [b"A", "\U0002b743".encode("utf-8")]),
+    ("HOSTCODE=KEIS78\nRECLEN=4\nK,1,4,KN,1\n", b"\xc9\xb0\x40\x40", ["檜\u3000"], [b"\x9e\x77\x81\x40"]),
+]
+
+
+@pytest.mark.parametrize("fmt,record,texts,raw", UNICODE_CASES)
+def test_texts_in_unicode_with_utf8_or_a_host_page(fmt, record, texts, raw, write, tmp_path):
+    layout = rekmo.Layout.parse(fmt)
+    for threads in (1, 2):
+        frame = rekmo.read_host(record * 300, layout, threads=threads)
+        assert [list(frame[name]) for name in layout.columns] == [[text] * 300 for text in texts]
+    as_bytes = rekmo.read_host(record, layout, text="bytes")
+    assert [as_bytes[name][0] for name in layout.columns] == raw
+    assert run_rekmo(write("host.bin", record), tmp_path / "out.csv", write("f.fmt", fmt.encode()))[0] == 0
+    assert (tmp_path / "out.csv").read_bytes() == b",".join(raw) + b"\n"
 
 
 def test_texts_decode_as_the_cp932_codec_on_every_byte_pair():
