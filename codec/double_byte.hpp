@@ -81,11 +81,14 @@ struct DefaultSingle {
 };
 
 // Single-byte stretches and double-byte characters through a host code page.
-template <class S>
+template <class S, class Report>
 struct HostSingle {
-    const HostSingleByte& page;
+    Report& report;
+    const HostCodePage& page;
     std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
-        return in.empty() ? 0 : page_single_text<S>(in.data(), in.size(), out, page);
+        if (in.empty()) return 0;
+        note_lost_singles(in, page.lost_singles, report);
+        return page_single_text<S>(in.data(), in.size(), out, page.single);
     }
 };
 
@@ -95,9 +98,14 @@ struct HostPair {
     const HostCodePage& page;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         const HostText text = page.pairs.rows[a][b];
-        // 〓 for a code with no character; A2AE is 〓 itself in both hosts' codes.
+        // 〓 for a code with no character (A2AE is 〓 itself in both hosts'
+        // codes); a character the Shift_JIS text does not hold is a loss.
         if constexpr (Report::ACTIVE) {
-            if (text == HOST_TEXT_GETA && !(a == 0xA2 && b == 0xAE)) report.note(FINDING_UNASSIGNED);
+            if (in_code_set(page.lost_pairs, unsigned{a} << 8 | b)) {
+                report.note(FINDING_CP932_LOSS);
+            } else if (text == HOST_TEXT_GETA && !(a == 0xA2 && b == 0xAE)) {
+                report.note(FINDING_UNASSIGNED);
+            }
         }
         return append_host_text(text, out);
     }

@@ -65,6 +65,11 @@ struct HostCodePage {
     const HostSingleByte& single;
     const HostDoubleByte& pairs;
     const HostPairTable& table;  // `pairs` by code
+    // The codes whose table character the text above does not hold exactly
+    // (a default result, a compatibility form, or 〓 for a real character):
+    // one bit per double-byte code (1024 words) and per single byte (4).
+    const std::uint64_t* lost_pairs;
+    const std::uint64_t* lost_singles;
 };
 
 extern const HostCodePage HOST_PAGE_JEF;
@@ -80,6 +85,17 @@ extern const std::uint64_t HOST_SPACE_BYTES[4];       // characters of both host
 
 constexpr bool in_code_set(const std::uint64_t* set, unsigned code) noexcept {
     return ((set[code / 64] >> (code % 64)) & 1u) != 0;
+}
+
+// Notes single-byte text whose host characters a page's Shift_JIS text
+// does not hold exactly.
+template <class Report>
+constexpr void note_lost_singles(std::span<const std::uint8_t> in, const std::uint64_t* lost, Report& report) noexcept {
+    if constexpr (Report::ACTIVE) {
+        for (const std::uint8_t byte : in) {
+            if (in_code_set(lost, byte)) return report.note(FINDING_CP932_LOSS);
+        }
+    }
 }
 
 // Notes single-byte text that a host code page would not write as spaces.

@@ -115,7 +115,7 @@ std::size_t jef_n_text(std::span<const std::uint8_t> item, std::uint8_t* out, Re
 template <class S, class Report>
 std::size_t jef_page_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                           Report& report) noexcept {
-    return decode_jef<S>(item, out, report, HostPair<S, Report>{report, page}, HostSingle<S>{page.single});
+    return decode_jef<S>(item, out, report, HostPair<S, Report>{report, page}, HostSingle<S, Report>{report, page});
 }
 
 template <class S, class Report>

@@ -116,7 +116,7 @@ std::size_t keis_n_text(std::span<const std::uint8_t> item, std::uint8_t* out, R
 template <class S, class Report>
 std::size_t keis_page_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
                            Report& report) noexcept {
-    return decode_keis<S>(item, out, report, HostPair<S, Report>{report, page}, HostSingle<S>{page.single});
+    return decode_keis<S>(item, out, report, HostPair<S, Report>{report, page}, HostSingle<S, Report>{report, page});
 }
 
 template <class S, class Report>

@@ -22,8 +22,8 @@ constexpr const char* FINDING_TEXTS[] = {
     "a zero byte ends the J text before later data",
     "a double-byte code maps to a 00 byte: the character (J: the rest of the text) is lost",
     "ESC ( B inside a J run does not end it: the run continues or is dropped",
-    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage); with HOSTCODE, a code with no "
-    "code page 932 character, written as the mark 81 AC",
+    "a double-byte code outside the characters of JIS X 0208 (gaiji or damage); with HOSTCODE, a code the host "
+    "code page gives no character, written as the mark 81 AC (in UTF-8 U+3013)",
     "a digit half-byte above 9 ends the number",
     "a sign half-byte other than C, D or F (read as negative)",
     "the printed number differs from the digits (more than 17 significant digits print as zeros)",
@@ -41,6 +41,8 @@ constexpr const char* FINDING_TEXTS[] = {
     "encloses the text in quotes and doubles it",
     "no number: a digit position not 0-9, a sign half-byte 0-9 or a sign byte other than 4E and 60; the field "
     "is written empty",
+    "a character of the host code page that Shift_JIS cannot hold is written as the mark 81 AC, a compatibility "
+    "form or another character; CSV=UTF8 writes it as itself",
 };
 static_assert(std::size(FINDING_TEXTS) == FINDING_KINDS, "a sentence for every finding");
 

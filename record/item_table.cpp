@@ -48,7 +48,8 @@ std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out) n
 }
 
 template <const HostCodePage& PAGE>
-std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport&) noexcept {
+std::size_t host_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    note_lost_singles(item, PAGE.lost_singles, report);
     return host_single_to_sjis(item, out, PAGE.single, scalar_kernels());
 }
 

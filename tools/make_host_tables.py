@@ -162,6 +162,11 @@ def single_byte(table, forms):
     return result
 
 
+def sjis_text(code):
+    """What code page 932 reads in a Shift_JIS code of one or two bytes."""
+    return (bytes([code]) if code < 0x100 else code.to_bytes(2, "big")).decode("cp932", "replace")
+
+
 def entry(code):
     """A text as the decoders store it: first byte low, second (or 0) high."""
     return code if code < 0x100 else (code & 0xFF) << 8 | code >> 8
@@ -229,11 +234,31 @@ def generate():
         lines.append("    {{")
         lines += ["    " + l for l in cells([entry(v) for v in result], 16, lambda v: f"0x{v:04X}")]
         lines.append("    }});")
+    # The codes whose table character the Shift_JIS text does not hold exactly
+    # (a default result, a compatibility form or 〓 for a real character):
+    # what CSV=UTF8 would write as itself.
+    for name in DOUBLE_TABLES:
+        table = read_table(name)
+        codes = sorted(c for c, t in table.items() if t != "\uFFFD" and sjis_text(doubles[name][c]) != t)
+        lines.append(f"// {len(codes)} codes")
+        lines.append(f"constexpr std::uint64_t LOST_{name.upper()}[1024] = {{")
+        lines += cells(bitset(codes, 65536), 4, lambda w: f"0x{w:016X}")
+        lines.append("};")
+        lines.append("")
+    for name in SINGLE_TABLES:
+        table = read_table(name)
+        codes = sorted(b for b, t in table.items()
+                       if t != "\uFFFD" and unicodedata.category(t[0]) != "Cc" and sjis_text(singles[name][b]) != t)
+        lines.append(f"// {len(codes)} bytes")
+        lines.append(f"constexpr std::uint64_t LOST_{name.upper().replace('-', '_')}[4] = {{")
+        lines += cells(bitset(codes, 256), 4, lambda w: f"0x{w:016X}")
+        lines.append("};")
+        lines.append("")
     lines += ["// clang-format on", "", "}  // namespace", ""]
     lines += [
-        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS, JEF_TABLE};",
-        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, KEIS78_TABLE};",
-        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, KEIS83_TABLE};",
+        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS, JEF_TABLE, LOST_JEF, LOST_EBCDIK_JEF};",
+        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, KEIS78_TABLE, LOST_KEIS78, LOST_EBCDIK_KEIS};",
+        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, KEIS83_TABLE, LOST_KEIS83, LOST_EBCDIK_KEIS};",
         "",
     ]
     # What the default decoders' reports look for.
