@@ -99,4 +99,54 @@ HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::
     return check;
 }
 
+std::uint64_t descriptor_chain(std::span<const std::uint8_t> head, std::uint64_t size, RecordFormat format) noexcept {
+    // An extended BDW is a large block's: in F data a high first byte is
+    // common (EBCDIC letters and digits), so only the standard form counts.
+    if (format == RecordFormat::VB && !head.empty() && (head[0] & 0x80u) != 0) return 0;
+    RecordWalk walk(format, static_cast<std::size_t>(MAX_VARIABLE_RECORD));
+    const bool whole = head.size() == size;
+    std::size_t pos = 0;
+    std::uint64_t records = 0;
+    VariableRecord record;
+    RecordFault fault;
+    while (true) {
+        switch (walk.next(head, pos, whole, record, fault)) {
+            case RecordWalk::Step::RECORD:
+                if (record.data.empty()) return 0;  // 00 04 00 00: no data, no sign of a record
+                ++records;
+                continue;
+            case RecordWalk::Step::END:
+                return records >= 2 ? records : 0;
+            case RecordWalk::Step::MORE:
+                return records >= MIN_CHAIN ? records : 0;
+            case RecordWalk::Step::FAULT:
+                return 0;
+        }
+    }
+}
+
+HostCheck check_host(std::uint64_t size, const FormatDef& format, const std::vector<std::uint8_t>& head,
+                     const std::vector<std::uint8_t>& tail) {
+    if (record_format(format) != RecordFormat::F) {
+        HostCheck check;
+        check.size = size;
+        check.variable = true;
+        if (std::string s = ascii_sign(head); !s.empty()) check.damage.push_back(std::move(s));
+        return check;
+    }
+    HostCheck check = check_host(size, format.record_length, head, tail);
+    const bool recfm_line = std::any_of(format.options.begin(), format.options.end(),
+                                        [](const OptionLine& line) { return line.kind == OptionKind::RECFM; });
+    if (recfm_line) return check;
+    // Blocks first: a VB file's BDWs also chain as RDWs, each block one record.
+    for (const RecordFormat candidate : {RecordFormat::VB, RecordFormat::V}) {
+        if (const std::uint64_t records = descriptor_chain(head, size, candidate); records > 0) {
+            check.suggested_record_format = candidate;
+            check.chain_records = records;
+            break;
+        }
+    }
+    return check;
+}
+
 }  // namespace rekmo::inspect

@@ -14,6 +14,7 @@
 
 #include "codec/report.hpp"
 #include "format/format.hpp"
+#include "rekmo/rekmo.hpp"
 
 namespace rekmo::inspect {
 
@@ -26,6 +27,7 @@ enum class LayoutKind {
     PAST_RECORD,     // an item ends after the record (its bytes there read as 00)
     ODD_LENGTH,      // a KN or FN item of odd length: its last byte is never converted
     OPTION_REFUSED,  // an option line rekmo refuses (its OptionFault says why)
+    PAST_LARGEST,    // V, VB: an item ends past the largest record (its field is always empty)
 };
 
 struct LayoutFinding {
@@ -37,6 +39,9 @@ struct LayoutFinding {
     Result fault = Result::OK;  // REJECTED: ITEM_SIZE, ITEM_TYPE or ITEM_POSITION
     std::size_t option = 0;     // OPTION_REFUSED: 1-based number among the option lines
     OptionFault option_fault = OptionFault::NONE;
+    // OVERLAP, GAP: the layout, as RecordSample::kind numbers them
+    // (kind_blocks().size() for the items before the first KIND line).
+    std::size_t layout = 0;
 };
 
 struct Layout {
@@ -71,6 +76,11 @@ struct HostCheck {
     std::uint64_t remainder = 0;                  // bytes after them
     std::vector<std::int64_t> suggested_lengths;  // record lengths that divide the size, nearest first
     std::vector<std::string> damage;              // signs of a file damaged in transfer, as sentences
+    // Read as F, the first bytes form a chain of record (and block)
+    // descriptor words: the RECFM line that would read them, V or VB.
+    std::optional<RecordFormat> suggested_record_format;
+    std::uint64_t chain_records = 0;  // the records of that chain
+    bool variable = false;            // the layout reads V or VB records: `records` and `remainder` do not apply
 };
 
 // Size, records, and when the size does not divide: what record lengths
@@ -78,6 +88,20 @@ struct HostCheck {
 // its last bytes (up to 16).
 HostCheck check_host(std::uint64_t size, std::int64_t record_length, const std::vector<std::uint8_t>& head,
                      const std::vector<std::uint8_t>& tail);
+
+// The same for a host file under the format's RECFM: of V and VB records
+// only the signs in the first bytes; of F records, also whether they form
+// a chain of descriptor words (when no RECFM line says F).
+HostCheck check_host(std::uint64_t size, const FormatDef& format, const std::vector<std::uint8_t>& head,
+                     const std::vector<std::uint8_t>& tail);
+
+// Whether `head`, the first bytes of a file of `size` bytes, read as a
+// chain of RDWs (V) or of blocks of them (VB): each length from 5 to the
+// largest V record, bytes 3-4 00 00, every block filled exactly, landing on
+// the next descriptor, and at least MIN_CHAIN records of them (2 when they
+// end the file exactly). The number of records, or 0.
+inline constexpr std::uint64_t MIN_CHAIN = 3;
+std::uint64_t descriptor_chain(std::span<const std::uint8_t> head, std::uint64_t size, RecordFormat format) noexcept;
 
 // --- Items of records ---
 
@@ -89,9 +113,22 @@ struct ItemSample {
     std::uint32_t findings = 0;     // Finding bits
 };
 
+// Under KIND lines a record's layout: the index of its KIND line among
+// kind_blocks(), kind_blocks().size() for the item lines before the first,
+// or NO_KIND (rekmo stops at it).
+inline constexpr std::size_t NO_KIND = SIZE_MAX;
+
 struct RecordSample {
     std::uint64_t number = 0;  // 1-based, as the lines of WinFile
+    std::size_t kind = 0;
     std::vector<ItemSample> items;
+    // V and VB: where the record lies, as the descriptor words say.
+    bool variable = false;
+    std::uint64_t offset = 0;  // of its RDW in the file
+    std::uint32_t rdw = 0;     // the RDW's length
+    std::uint64_t block = 0;   // VB: from 1
+    std::uint64_t block_offset = 0;
+    std::uint64_t bdw = 0;  // VB: the BDW's length
 };
 
 // Per output item of a scan: records with each finding, and the first few.
@@ -104,7 +141,21 @@ struct ItemScan {
 
 struct Scan {
     std::uint64_t records = 0;
-    std::vector<ItemScan> items;  // one per output item, in line order
+    std::vector<ItemScan> items;  // one per output item of every layout, in line order
+    // Under KIND lines: the records of each layout (as RecordSample::kind
+    // numbers them), and those of no kind, with the first few.
+    std::vector<std::uint64_t> kind_records;
+    std::uint64_t no_kind = 0;
+    std::vector<std::uint64_t> no_kind_first;  // ascending, at most FIRST_RECORDS_KEPT
+};
+
+// What the walk over a V or VB file's descriptor words met: rekmo walks
+// the same way and stops at the same fault.
+struct Descriptors {
+    std::uint64_t records = 0;  // whole records passed
+    std::uint64_t blocks = 0;   // VB: blocks begun
+    bool end = false;           // the walk reached the end of the file (or a fault)
+    std::optional<RecordFault> fault;
 };
 
 // Bytes as upper-case hex pairs joined by `separator`.
@@ -134,7 +185,8 @@ struct Report {
     std::vector<RecordSample> records;  // records kept in memory (write_report writes them and keeps none)
     bool record_findings = false;       // a record written by write_report had findings
     std::optional<Scan> scan;
-    std::vector<std::string> notes;  // about the command line, as sentences: shown on stderr and in the JSON
+    std::optional<Descriptors> descriptors;  // V, VB: what the walk met
+    std::vector<std::string> notes;          // about the command line, as sentences: shown on stderr and in the JSON
 };
 
 // Where write_report puts the report, piece by piece: false when the write

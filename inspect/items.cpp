@@ -51,24 +51,88 @@ static_assert(std::size(FINDING_TEXTS) == FINDING_KINDS, "a sentence for every f
 const char* finding_name(int kind) noexcept { return kind >= 0 && kind < FINDING_KINDS ? FINDING_NAMES[kind] : ""; }
 const char* finding_text(int kind) noexcept { return kind >= 0 && kind < FINDING_KINDS ? FINDING_TEXTS[kind] : ""; }
 
+void sample_record(Converter& converter, std::span<const std::uint8_t> record, std::uint64_t number, bool variable,
+                   RecordSample& sample) {
+    sample.number = number;
+    sample.items.clear();
+    sample.kind = converter.kind_of(record);
+    if (sample.kind == Converter::NO_KIND) {
+        sample.kind = NO_KIND;
+        return;
+    }
+    const std::span<const Column> columns = converter.kind_columns(sample.kind);
+    ItemTexts texts;
+    if (converter.record_texts(record, sample.kind, texts, true) != Result::OK) throw std::bad_alloc();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        // The item's bytes in the record; of an F record those past its end
+        // read as 00, a V record has none there.
+        const Column& column = columns[c];
+        const std::size_t begin = std::min(column.start, record.size());
+        const std::size_t end = begin + std::min(column.length, record.size() - begin);
+        std::vector<std::uint8_t> raw(record.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      record.begin() + static_cast<std::ptrdiff_t>(end));
+        if (!variable) raw.resize(column.length, 0x00);
+        const std::span<const std::uint8_t> text = texts.text(c);
+        sample.items.push_back({column.item + 1, std::move(raw), {text.begin(), text.end()}, texts.findings[c]});
+    }
+}
+
 void sample_records(Converter& converter, std::span<const std::uint8_t> records, std::uint64_t first_number,
                     std::vector<RecordSample>& samples) {
     const std::size_t length = converter.record_length();
-    const std::span<const Column> columns = converter.columns();
-    ItemTexts texts;
-    if (converter.item_texts(records, texts, true) != Result::OK) throw std::bad_alloc();
     for (std::size_t r = 0; r < records.size() / length; ++r) {
-        RecordSample sample;
-        sample.number = first_number + r;
-        const std::span<const std::uint8_t> record = records.subspan(r * length, length);
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const std::size_t k = r * columns.size() + c;
-            const std::span<const std::uint8_t> raw = converter.item_bytes(c, record);
-            const std::span<const std::uint8_t> text = texts.text(k);
-            sample.items.push_back(
-                {columns[c].item + 1, {raw.begin(), raw.end()}, {text.begin(), text.end()}, texts.findings[k]});
+        sample_record(converter, records.subspan(r * length, length), first_number + r, false, samples.emplace_back());
+    }
+}
+
+namespace {
+
+// The first item of each layout's among a scan's items: the items before
+// the first KIND line come first, then each kind's in line order.
+std::size_t first_scan_item(const Converter& converter, std::size_t kind) {
+    if (kind == converter.kinds()) return 0;
+    std::size_t first = converter.kind_columns(converter.kinds()).size();
+    for (std::size_t k = 0; k < kind; ++k) first += converter.kind_columns(k).size();
+    return first;
+}
+
+void keep_first(std::vector<std::uint64_t>& first, std::uint64_t number) {
+    if (first.size() < FIRST_RECORDS_KEPT) first.push_back(number);
+}
+
+}  // namespace
+
+Scan empty_scan(const Converter& converter) {
+    Scan scan;
+    const std::size_t kinds = converter.kinds();
+    for (const Column& column : converter.kind_columns(kinds)) scan.items.push_back({column.item + 1, {}, {}});
+    for (std::size_t k = 0; k < kinds; ++k) {
+        for (const Column& column : converter.kind_columns(k)) scan.items.push_back({column.item + 1, {}, {}});
+    }
+    if (kinds > 0) scan.kind_records.assign(kinds + 1, 0);
+    return scan;
+}
+
+void count_record(Converter& converter, std::span<const std::uint8_t> record, std::uint64_t number, ItemTexts& texts,
+                  Scan& scan) {
+    ++scan.records;
+    const std::size_t kind = converter.kind_of(record);
+    if (kind == Converter::NO_KIND) {
+        ++scan.no_kind;
+        keep_first(scan.no_kind_first, number);
+        return;
+    }
+    if (!scan.kind_records.empty()) ++scan.kind_records[kind];
+    texts.clear();
+    if (converter.record_texts(record, kind, texts, true) != Result::OK) throw std::bad_alloc();
+    const std::size_t first = first_scan_item(converter, kind);
+    for (std::size_t c = 0; c < texts.size(); ++c) {
+        ItemScan& item = scan.items[first + c];
+        for (std::uint32_t found = texts.findings[c]; found != 0; found &= found - 1) {
+            const auto k = static_cast<std::size_t>(std::countr_zero(found));
+            ++item.records[k];
+            keep_first(item.first[k], number);
         }
-        samples.push_back(std::move(sample));
     }
 }
 
@@ -84,39 +148,31 @@ struct ScanLane {
     Scan part;
 };
 
-Scan empty_scan(const Converter& converter) {
-    Scan scan;
-    for (const Column& column : converter.columns()) scan.items.push_back({column.item + 1, {}, {}});
-    return scan;
-}
-
 // Counts the findings of the records in lane.buffer[0, size), the first
 // numbered `first_number`.
 void count_records(ScanLane& lane, std::size_t size, std::uint64_t first_number) {
-    lane.texts.clear();
-    if (lane.converter.item_texts({lane.buffer.data(), size}, lane.texts, true) != Result::OK) throw std::bad_alloc();
-    const std::size_t columns = lane.part.items.size();
-    for (std::size_t k = 0; k < lane.texts.size(); ++k) {
-        ItemScan& item = lane.part.items[k % columns];
-        const std::uint64_t number = first_number + k / columns;
-        for (std::uint32_t found = lane.texts.findings[k]; found != 0; found &= found - 1) {
-            const auto kind = static_cast<std::size_t>(std::countr_zero(found));
-            ++item.records[kind];
-            if (item.first[kind].size() < FIRST_RECORDS_KEPT) item.first[kind].push_back(number);
-        }
+    const std::size_t length = lane.converter.record_length();
+    for (std::size_t r = 0; r < size / length; ++r) {
+        count_record(lane.converter, {lane.buffer.data() + r * length, length}, first_number + r, lane.texts,
+                     lane.part);
     }
-    lane.part.records += size / lane.converter.record_length();
+}
+
+void merge_first(std::vector<std::uint64_t>& total, const std::vector<std::uint64_t>& part) {
+    total.insert(total.end(), part.begin(), part.end());
+    std::sort(total.begin(), total.end());
+    if (total.size() > FIRST_RECORDS_KEPT) total.resize(FIRST_RECORDS_KEPT);
 }
 
 void merge_into(Scan& total, const Scan& part) {
     total.records += part.records;
+    for (std::size_t k = 0; k < total.kind_records.size(); ++k) total.kind_records[k] += part.kind_records[k];
+    total.no_kind += part.no_kind;
+    merge_first(total.no_kind_first, part.no_kind_first);
     for (std::size_t s = 0; s < total.items.size(); ++s) {
         for (std::size_t k = 0; k < FINDING_KINDS; ++k) {
             total.items[s].records[k] += part.items[s].records[k];
-            auto& first = total.items[s].first[k];
-            first.insert(first.end(), part.items[s].first[k].begin(), part.items[s].first[k].end());
-            std::sort(first.begin(), first.end());
-            if (first.size() > FIRST_RECORDS_KEPT) first.resize(FIRST_RECORDS_KEPT);
+            merge_first(total.items[s].first[k], part.items[s].first[k]);
         }
     }
 }

@@ -10,6 +10,21 @@
 
 namespace rekmo::inspect {
 
+// The record's layout and its output items (`variable`: a V or VB record's
+// data, after its RDW). May throw std::bad_alloc.
+void sample_record(Converter& converter, std::span<const std::uint8_t> record, std::uint64_t number, bool variable,
+                   RecordSample& sample);
+
+// A scan with nothing counted yet: an item for each output item of every
+// layout, and under KIND lines a count for each layout.
+Scan empty_scan(const Converter& converter);
+
+// Counts one record (as sample_record takes it), numbered `number`, into
+// `scan`: its layout, or that it has none, and its items' findings. `texts`
+// is room to work in. May throw std::bad_alloc.
+void count_record(Converter& converter, std::span<const std::uint8_t> record, std::uint64_t number, ItemTexts& texts,
+                  Scan& scan);
+
 // The output items of each whole record of `records`, the first numbered
 // `first_number`, appended to `samples`. May throw std::bad_alloc.
 void sample_records(Converter& converter, std::span<const std::uint8_t> records, std::uint64_t first_number,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/messages.hpp"
 #include "inspect/display.hpp"
 #include "inspect/inspect.hpp"
 #include "rekmo/version.hpp"
@@ -247,6 +248,57 @@ std::string finding_list(std::uint32_t findings, const char* separator) {
     return out;
 }
 
+// --- Record kinds and descriptor words ---
+
+const char* record_format_name(RecordFormat format) noexcept {
+    return format == RecordFormat::VB ? "VB" : format == RecordFormat::V ? "V" : "F";
+}
+
+// The KIND line of layout `kind`, as read; empty for the items before the
+// first KIND line.
+std::string kind_line(const FormatDef& format, std::size_t kind) {
+    const std::vector<KindBlock> blocks = kind_blocks(format);
+    return kind < blocks.size() ? display(blocks[kind].line->text) : std::string();
+}
+
+bool has_kinds(const FormatDef& format) { return !kind_blocks(format).empty(); }
+
+// Which layout a finding is of, under KIND lines.
+std::string layout_of(const FormatDef& format, std::size_t layout) {
+    if (!has_kinds(format)) return {};
+    const std::string line = kind_line(format, layout);
+    return line.empty() ? " before the first KIND line" : " of " + line;
+}
+
+// rekmo's own message for a record it stops at, on one line.
+std::string stop_message(Result result, std::uint64_t record, std::uint64_t offset) {
+    const auto number = static_cast<std::int64_t>(record);
+    std::string message = render_message(result == Result::RECORD_KIND
+                                             ? format_message(result, {number})
+                                             : format_message(result, {number, static_cast<std::int64_t>(offset)}),
+                                         "UTF-8");
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    return message;
+}
+
+// What a record's layout is, in words.
+std::string kind_sentence(const FormatDef& format, const RecordSample& record) {
+    if (record.kind == NO_KIND) {
+        return "none: no KIND line matches and no item line comes before the first; rekmo stops here: " +
+               stop_message(Result::RECORD_KIND, record.number, 0);
+    }
+    const std::string line = kind_line(format, record.kind);
+    return line.empty() ? "no KIND line matches: the items before the first KIND line" : line;
+}
+
+std::string records_count(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); }
+
+std::string numbers_text(const std::vector<std::uint64_t>& numbers) {
+    std::string out;
+    for (const std::uint64_t r : numbers) out += (out.empty() ? "" : ", ") + std::to_string(r);
+    return out;
+}
+
 std::string layout_sentence(const Layout& layout, const LayoutFinding& f) {
     const auto range = [&] { return std::to_string(f.first) + "-" + std::to_string(f.last); };
     switch (f.kind) {
@@ -257,12 +309,15 @@ std::string layout_sentence(const Layout& layout, const LayoutFinding& f) {
             return "item " + std::to_string(f.item) + " overlaps item " + std::to_string(f.other) + " at bytes " +
                    range();
         case LayoutKind::GAP:
-            return "bytes " + range() + " belong to no item";
+            return "bytes " + range() + " belong to no item" + layout_of(layout.format, f.layout);
         case LayoutKind::PAST_RECORD:
             return "item " + std::to_string(f.item) + " ends past the record: its bytes " + range() + " read as 00";
         case LayoutKind::ODD_LENGTH:
             return "item " + std::to_string(f.item) +
                    " is double-byte only with an odd length: its last byte is never converted";
+        case LayoutKind::PAST_LARGEST:
+            return "item " + std::to_string(f.item) +
+                   " ends past the largest record (RECLEN less its RDW): its field " + "is empty in every record";
         case LayoutKind::OPTION_REFUSED: {
             const OptionLine& line = layout.format.options[f.option - 1];
             return "the line " + display(line.text) + " is refused: " + option_fault_reason(line, f.option_fault);
@@ -320,6 +375,12 @@ void text_layout(const Layout& layout, std::string& out) {
     if (!layout.message.empty()) out += "rekmo refuses this format: " + layout.message + "\n";
     out += "Record length: " + std::to_string(format.record_length) + " bytes (" +
            (format.record_length_given ? "RECLEN" : "the largest item end") + ")\n";
+    if (const RecordFormat shape = record_format(format); shape != RecordFormat::F) {
+        out += std::string("Record format: ") + record_format_name(shape) + ", each record led by its RDW" +
+               (shape == RecordFormat::VB ? " in blocks led by BDWs" : "") + ", at most " +
+               std::to_string(record_limit(format)) + " bytes with it (" +
+               (format.record_length_given ? "RECLEN" : "without RECLEN") + ")\n";
+    }
     if (format.host_code != HostCode::NONE) {
         out += std::string("Host code: ") + host_code_name(format.host_code) + " (" +
                host_code_scope(format.host_code) + ")\n";
@@ -363,9 +424,25 @@ void text_layout(const Layout& layout, std::string& out) {
     for (const LayoutFinding& f : layout.findings) out += "  " + layout_sentence(layout, f) + "\n";
 }
 
+// The hint of a chain of descriptor words in a file read as F.
+std::string chain_sentence(const HostCheck& host) {
+    const bool blocked = host.suggested_record_format == RecordFormat::VB;
+    return "the first bytes read as " + records_count(host.chain_records) + " led by RDWs" +
+           (blocked ? ", in blocks led by BDWs" : "") + ": a variable-length file? try RECFM=" + (blocked ? "VB" : "V");
+}
+
 void text_host(const Report& report, std::string& out) {
     const HostCheck& host = *report.host;
     out += "\nHost file: " + shown_text(host.path) + "\n";
+    if (host.variable) {
+        const RecordFormat format = record_format(report.layout.format);
+        out += "  " + std::to_string(host.size) + " bytes of RECFM=" + record_format_name(format) +
+               (format == RecordFormat::VB ? " records: blocks led by BDWs, records led by RDWs"
+                                           : " records, each led by its RDW") +
+               " (counted as they are read)\n";
+        for (const std::string& sign : host.damage) out += "  Sign of damage: " + sign + "\n";
+        return;
+    }
     const std::int32_t record_length = report.layout.format.record_length;
     if (record_length < 1) {
         out += "  " + std::to_string(host.size) + " bytes (no valid record length to count records by)\n";
@@ -385,10 +462,22 @@ void text_host(const Report& report, std::string& out) {
         out += "\n";
     }
     for (const std::string& sign : host.damage) out += "  Sign of damage: " + sign + "\n";
+    if (host.suggested_record_format) out += "  Descriptor words: " + chain_sentence(host) + "\n";
 }
 
 void text_record(const Report& report, const RecordSample& record, std::string& out) {
     out += "\nRecord " + std::to_string(record.number) + "\n";
+    const FormatDef& format = report.layout.format;
+    if (record.variable) {
+        out += "  RDW: " + std::to_string(record.rdw) + " bytes at byte " + std::to_string(record.offset);
+        if (record.block != 0) {
+            out += ", in block " + std::to_string(record.block) + " (BDW: " + std::to_string(record.bdw) +
+                   " bytes at byte " + std::to_string(record.block_offset) + ")";
+        }
+        out += "\n";
+    }
+    if (has_kinds(format)) out += "  Kind: " + kind_sentence(format, record) + "\n";
+    if (record.kind == NO_KIND) return;
     Table table({"#", "Name", "Type", "Text", "Findings"});
     for (const ItemSample& item : record.items) {
         const ItemDef& def = report.layout.format.items[item.item - 1];
@@ -406,8 +495,24 @@ void text_record(const Report& report, const RecordSample& record, std::string& 
 
 void text_scan(const Report& report, std::string& out) {
     const Scan& scan = *report.scan;
+    const FormatDef& format = report.layout.format;
     out += "\nScan: " + std::to_string(scan.records) + " records\n";
-    bool any = false;
+    if (!scan.kind_records.empty()) {
+        Table table({"Kind", "Records"});
+        const std::size_t kinds = scan.kind_records.size() - 1;
+        for (std::size_t k = 0; k < kinds; ++k) table.add({kind_line(format, k), std::to_string(scan.kind_records[k])});
+        // The items before the first KIND line, when there are any.
+        if (kind_blocks(format).front().first_item > 0) {
+            table.add({"(the items before the first KIND line)", std::to_string(scan.kind_records[kinds])});
+        }
+        out += table.render({1});
+    }
+    if (scan.no_kind != 0) {
+        out += "  no_kind: " + records_count(scan.no_kind) + " of no kind (first: " + numbers_text(scan.no_kind_first) +
+               ")\n    no KIND line matches and no item line comes before the first: rekmo stops at the first: " +
+               stop_message(Result::RECORD_KIND, scan.no_kind_first.front(), 0) + "\n";
+    }
+    bool any = scan.no_kind != 0;
     for (const ItemScan& item : scan.items) {
         for (int k = 0; k < FINDING_KINDS; ++k) {
             const std::uint64_t n = item.records[static_cast<std::size_t>(k)];
@@ -422,6 +527,21 @@ void text_scan(const Report& report, std::string& out) {
         }
     }
     if (!any) out += "  no findings in any item\n";
+}
+
+void text_descriptors(const Report& report, std::string& out) {
+    const Descriptors& met = *report.descriptors;
+    const bool blocked = record_format(report.layout.format) == RecordFormat::VB;
+    out += "\nDescriptor words: " + records_count(met.records) + " passed" +
+           (blocked ? " in " + std::to_string(met.blocks) + (met.blocks == 1 ? " block" : " blocks") : "");
+    if (met.fault) {
+        out += ", then a wrong descriptor: record " + std::to_string(met.fault->record) + " at byte " +
+               std::to_string(met.fault->offset) +
+               "; rekmo stops there: " + stop_message(Result::RECORD_DESCRIPTOR, met.fault->record, met.fault->offset) +
+               "\n";
+    } else {
+        out += met.end ? ", to the end of the file\n" : " (--scan walks them to the end of the file)\n";
+    }
 }
 
 // --- JSON ---
@@ -505,6 +625,10 @@ std::string json_layout(const Layout& layout) {
     out += ",\"message\":" + (layout.message.empty() ? std::string("null") : json_string(layout.message));
     out += ",\"record_length\":" + std::to_string(format.record_length);
     out += ",\"record_length_source\":" + json_string(format.record_length_given ? "RECLEN" : "largest_end");
+    if (const RecordFormat shape = record_format(format); shape != RecordFormat::F) {
+        out += ",\"record_format\":" + json_string(record_format_name(shape)) +
+               ",\"largest_record\":" + std::to_string(record_limit(format));
+    }
     if (format.host_code != HostCode::NONE) out += ",\"host_code\":" + json_string(host_code_name(format.host_code));
     if (!format.options.empty()) {
         out += ",\"csv\":" +
@@ -538,9 +662,12 @@ std::string json_layout(const Layout& layout) {
         out += "}";
     }
     out += "],\"findings\":" + json_array(layout.findings, [&](const LayoutFinding& f) {
-               static constexpr const char* KINDS[] = {"refused",     "overlap",    "gap",
-                                                       "past_record", "odd_length", "refused_option"};
+               static constexpr const char* KINDS[] = {"refused",    "overlap",        "gap",         "past_record",
+                                                       "odd_length", "refused_option", "past_largest"};
                std::string o = "{\"kind\":" + json_string(KINDS[static_cast<int>(f.kind)]);
+               if ((f.kind == LayoutKind::OVERLAP || f.kind == LayoutKind::GAP) && has_kinds(format)) {
+                   o += ",\"layout\":" + std::to_string(f.layout == kind_blocks(format).size() ? 0 : f.layout + 1);
+               }
                if (f.item != 0) o += ",\"item\":" + std::to_string(f.item);
                if (f.other != 0) o += ",\"other_item\":" + std::to_string(f.other);
                if (f.kind == LayoutKind::OPTION_REFUSED) {
@@ -555,16 +682,45 @@ std::string json_layout(const Layout& layout) {
     return out + "}";
 }
 
-std::string json_host(const HostCheck& host) {
-    return "{\"path\":" + json_string(host.path) + ",\"size\":" + std::to_string(host.size) +
-           ",\"records\":" + std::to_string(host.records) + ",\"remainder\":" + std::to_string(host.remainder) +
-           ",\"divides\":" + (host.remainder == 0 ? "true" : "false") + ",\"suggested_record_lengths\":" +
+std::string json_host(const HostCheck& host, const FormatDef& format) {
+    // V and VB records are counted by the walk (the report's "descriptors").
+    std::string out = "{\"path\":" + json_string(host.path) + ",\"size\":" + std::to_string(host.size);
+    if (host.variable) {
+        out += ",\"record_format\":" + json_string(record_format_name(record_format(format))) +
+               ",\"records\":null,\"remainder\":null,\"divides\":null";
+    } else {
+        out += ",\"records\":" + std::to_string(host.records) + ",\"remainder\":" + std::to_string(host.remainder) +
+               ",\"divides\":" + (host.remainder == 0 ? "true" : "false");
+    }
+    out += ",\"suggested_record_lengths\":" +
            json_array(host.suggested_lengths, [](std::int64_t v) { return std::to_string(v); }) +
-           ",\"damage\":" + json_array(host.damage, [](const std::string& s) { return json_string(s); }) + "}";
+           ",\"damage\":" + json_array(host.damage, [](const std::string& s) { return json_string(s); });
+    if (host.suggested_record_format) {
+        out += ",\"suggested_record_format\":" + json_string(record_format_name(*host.suggested_record_format)) +
+               ",\"chain_records\":" + std::to_string(host.chain_records) +
+               ",\"suggestion\":" + json_string(chain_sentence(host));
+    }
+    return out + "}";
 }
 
 std::string json_record(const RecordSample& record, const FormatDef& format) {
-    return "{\"number\":" + std::to_string(record.number) + ",\"items\":" +
+    std::string where;
+    if (has_kinds(format)) {
+        const std::string line = record.kind == NO_KIND ? std::string() : kind_line(format, record.kind);
+        where += ",\"kind\":" + (record.kind == NO_KIND ? std::string("null")
+                                 : line.empty()         ? std::string("0")
+                                                        : std::to_string(record.kind + 1));
+        if (!line.empty()) where += ",\"kind_line\":" + json_string(line);
+    }
+    if (record.variable) {
+        where += ",\"offset\":" + std::to_string(record.offset) + ",\"rdw\":" + std::to_string(record.rdw);
+        if (record.block != 0) {
+            where += ",\"block\":" + std::to_string(record.block) +
+                     ",\"block_offset\":" + std::to_string(record.block_offset) +
+                     ",\"bdw\":" + std::to_string(record.bdw);
+        }
+    }
+    return "{\"number\":" + std::to_string(record.number) + where + ",\"items\":" +
            json_array(record.items,
                       [&format](const ItemSample& item) {
                           const auto text =
@@ -578,8 +734,28 @@ std::string json_record(const RecordSample& record, const FormatDef& format) {
            "}";
 }
 
-std::string json_scan(const Scan& scan) {
-    return "{\"records\":" + std::to_string(scan.records) + ",\"items\":" +
+std::string json_scan(const Scan& scan, const FormatDef& format) {
+    std::string kinds;
+    if (!scan.kind_records.empty()) {
+        const std::size_t count = scan.kind_records.size() - 1;
+        kinds = ",\"kinds\":[";
+        for (std::size_t k = 0; k < count; ++k) {
+            kinds += (k > 0 ? "," : "") + std::string("{\"kind\":") + std::to_string(k + 1) +
+                     ",\"line\":" + json_string(kind_line(format, k)) +
+                     ",\"records\":" + std::to_string(scan.kind_records[k]) + "}";
+        }
+        if (kind_blocks(format).front().first_item > 0)
+            kinds += ",{\"kind\":0,\"records\":" + std::to_string(scan.kind_records[count]) + "}";
+        kinds += "],\"no_kind\":";
+        kinds +=
+            scan.no_kind == 0
+                ? std::string("null")
+                : "{\"records\":" + std::to_string(scan.no_kind) + ",\"first\":" +
+                      json_array(scan.no_kind_first, [](std::uint64_t v) { return std::to_string(v); }) +
+                      ",\"text\":" + json_string(stop_message(Result::RECORD_KIND, scan.no_kind_first.front(), 0)) +
+                      "}";
+    }
+    return "{\"records\":" + std::to_string(scan.records) + kinds + ",\"items\":" +
            json_array(scan.items,
                       [](const ItemScan& item) {
                           std::string o = "{\"item\":" + std::to_string(item.item) + ",\"findings\":{";
@@ -610,7 +786,10 @@ std::string ReportParts::head(const Report& report) const {
 }
 
 std::string ReportParts::host(const Report& report) const {
-    if (json_) return ",\"host\":" + (report.host ? json_host(*report.host) : std::string("null")) + ",\"records\":[";
+    if (json_) {
+        return ",\"host\":" + (report.host ? json_host(*report.host, report.layout.format) : std::string("null")) +
+               ",\"records\":[";
+    }
     std::string out;
     if (report.host) text_host(report, out);
     if (report.host && !report.layout.accepted()) out += "  (records are not shown: rekmo refuses the format)\n";
@@ -631,11 +810,25 @@ std::string ReportParts::record(const Report& report, const RecordSample& record
 std::string ReportParts::tail(const Report& report) const {
     if (!json_) {
         std::string out;
+        if (report.descriptors) text_descriptors(report, out);
         if (report.scan) text_scan(report, out);
         return out;
     }
     std::string out = "]";
-    out += ",\"scan\":" + (report.scan ? json_scan(*report.scan) : std::string("null"));
+    out += ",\"scan\":" + (report.scan ? json_scan(*report.scan, report.layout.format) : std::string("null"));
+    if (report.descriptors) {
+        const Descriptors& met = *report.descriptors;
+        out += ",\"descriptors\":{\"records\":" + std::to_string(met.records);
+        if (record_format(report.layout.format) == RecordFormat::VB) out += ",\"blocks\":" + std::to_string(met.blocks);
+        out += ",\"end\":" + std::string(met.end ? "true" : "false") + ",\"fault\":";
+        out += !met.fault
+                   ? std::string("null")
+                   : "{\"record\":" + std::to_string(met.fault->record) +
+                         ",\"offset\":" + std::to_string(met.fault->offset) + ",\"text\":" +
+                         json_string(stop_message(Result::RECORD_DESCRIPTOR, met.fault->record, met.fault->offset)) +
+                         "}";
+        out += "}";
+    }
     out += ",\"findings\":" + std::string(has_findings(report) ? "true" : "false");
     if (!report.notes.empty())
         out += ",\"notes\":" + json_array(report.notes, [](const std::string& note) { return json_string(note); });

@@ -190,10 +190,16 @@ std::string records_text(std::uint64_t n) { return std::to_string(n) + (n == 1 ?
 // end of the file, and operands given in rekmo's order (FormatFile last).
 void add_notes(const Options& options, const HostReader& reader, Report& report) {
     const HostCheck& host = *report.host;
-    if (options.records_given && report.layout.accepted() && options.record_count > 0 &&
-        options.first_record > host.records) {
+    // V and VB records are counted by the walk, which went past the range
+    // asked for unless the file ended first (a fault is told on its own).
+    const std::optional<std::uint64_t> records = !report.descriptors ? std::optional(host.records)
+                                                 : report.descriptors->end && !report.descriptors->fault
+                                                     ? std::optional(report.descriptors->records)
+                                                     : std::nullopt;
+    if (options.records_given && report.layout.accepted() && options.record_count > 0 && records &&
+        options.first_record > *records) {
         report.notes.push_back("record " + std::to_string(options.first_record) +
-                               " is past the end: " + shown_text(host.path) + " has " + records_text(host.records));
+                               " is past the end: " + shown_text(host.path) + " has " + records_text(*records));
     }
     if (!report.layout.accepted() && host.size <= HEAD_BYTES && is_format(reader.head) &&
         looks_like_host_data(regular_file_head(options.format_path), report.layout)) {
@@ -224,15 +230,27 @@ public:
     void open_converter(const FormatDef& format) {
         if (converter_.open(format).result != Result::OK) throw std::bad_alloc();
     }
+    Converter& converter() noexcept { return converter_; }
 
     // The host file's section, then the records that waited for it.
     bool write_host(std::uint64_t size, const HostReader& reader) {
-        report_.host = check_host(size, report_.layout.format.record_length, reader.head, reader.tail);
+        report_.host = check_host(size, report_.layout.format, reader.head, reader.tail);
         report_.host->path = host_path_;
         host_written_ = true;
-        const bool written = write(parts_.host(report_)) && write_records(waiting_, first_waiting_);
+        bool written = write(parts_.host(report_)) && write_records(waiting_, first_waiting_);
+        for (const RecordSample& sample : waiting_samples_) written = written && write_sample(sample);
         waiting_ = {};
+        waiting_samples_ = {};
         return written;
+    }
+
+    // A V or VB record, written once the host file's section is.
+    bool record_sample(RecordSample&& sample) {
+        if (!host_written_) {
+            waiting_samples_.push_back(std::move(sample));
+            return true;
+        }
+        return write_sample(sample);
     }
 
     bool head_read(const HostReader& reader) override { return write_host(host_size_, reader); }
@@ -256,26 +274,92 @@ private:
         if (records.empty()) return true;  // (the converter is open only for an accepted layout)
         const std::size_t length = converter_.record_length();
         for (std::size_t at = 0; at + length <= records.size(); at += length) {
-            sample_.clear();
-            sample_records(converter_, records.subspan(at, length), first_number + at / length, sample_);
-            for (const ItemSample& item : sample_.front().items) report_.record_findings |= item.findings != 0;
-            if (!write(parts_.record(report_, sample_.front()))) return false;
+            sample_record(converter_, records.subspan(at, length), first_number + at / length, false, sample_);
+            if (!write_sample(sample_)) return false;
         }
         return true;
+    }
+
+    bool write_sample(const RecordSample& sample) {
+        // A record of no kind stops rekmo: a finding.
+        report_.record_findings |= sample.kind == NO_KIND;
+        for (const ItemSample& item : sample.items) report_.record_findings |= item.findings != 0;
+        return write(parts_.record(report_, sample));
     }
 
     ReportParts parts_;
     ReportOutput& out_;
     Report& report_;
     Converter converter_;
-    std::vector<RecordSample> sample_;
+    RecordSample sample_;
     std::vector<std::uint8_t> waiting_;
+    std::vector<RecordSample> waiting_samples_;
     std::uint64_t first_waiting_ = 0;
     std::string host_path_;
     std::uint64_t host_size_ = 0;
     bool host_written_ = false;
     bool failed_ = false;
 };
+
+// Walks a V or VB file's descriptor words as it is read, one pass, to its
+// end with --scan (counting every record on this thread), else as far as
+// the records asked for: each of them is written as it is passed. The walk
+// keeps no more than the largest record and a block of bytes.
+Result read_variable(HostReader& reader, const Options& options, ReportWriter& writer, Report& report, bool regular) {
+    const FormatDef& format = report.layout.format;
+    Converter& converter = writer.converter();
+    RecordWalk walk(record_format(format), static_cast<std::size_t>(record_limit(format)));
+    Descriptors& met = report.descriptors.emplace();
+    const std::uint64_t first = options.first_record;
+    const std::uint64_t end_wanted = first + std::min(options.record_count, UINT64_MAX - first);
+    if (options.scan) report.scan = empty_scan(converter);
+    ItemTexts texts;
+    std::vector<std::uint8_t> bytes;
+    std::size_t pos = 0;
+    bool end = false;
+    Result result = Result::OK;
+    while (true) {
+        VariableRecord record;
+        RecordFault fault;
+        const RecordWalk::Step step = walk.next(bytes, pos, end, record, fault);
+        if (step == RecordWalk::Step::RECORD) {
+            if (record.number >= first && record.number < end_wanted) {
+                RecordSample sample;
+                sample_record(converter, record.data, record.number, true, sample);
+                sample.variable = true;
+                sample.offset = record.offset;
+                sample.rdw = static_cast<std::uint32_t>(record.data.size() + 4);
+                sample.block = record.block;
+                sample.block_offset = record.block_offset;
+                sample.bdw = record.block_length;
+                if (!writer.record_sample(std::move(sample))) break;
+            }
+            if (options.scan) count_record(converter, record.data, record.number, texts, *report.scan);
+            continue;
+        }
+        if (step == RecordWalk::Step::FAULT) met.fault = fault;
+        if (step != RecordWalk::Step::MORE) {
+            met.end = true;
+            break;
+        }
+        // Nothing more to show or count: the rest is not read.
+        if (!options.scan && regular && walk.records() + 1 >= end_wanted && reader.has_all()) break;
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pos));
+        pos = 0;
+        const std::size_t kept = bytes.size();
+        bytes.resize(kept + BLOCK_BYTES);
+        const ReadResult r = reader.read(std::span(bytes).subspan(kept));
+        bytes.resize(kept + r.count);
+        if (r.result != Result::OK) {
+            result = r.result;
+            break;
+        }
+        end = r.count < BLOCK_BYTES;
+    }
+    met.records = walk.records();
+    met.blocks = walk.blocks();
+    return result;
+}
 
 // Reads the host file and writes its section and its records: OK,
 // READ_ERROR (`error` says why) or WRITE_ERROR.
@@ -291,7 +375,8 @@ Result write_host_file(const Options& options, ReportWriter& writer, Report& rep
     // Records can only be cut from the file when rekmo would accept the layout.
     const FormatDef& format = report.layout.format;
     const bool accepted = report.layout.accepted();
-    const std::size_t record_length = accepted ? static_cast<std::size_t>(format.record_length) : 0;
+    const bool variable = record_format(format) != RecordFormat::F;
+    const std::size_t record_length = accepted && !variable ? static_cast<std::size_t>(format.record_length) : 0;
     // A regular file is read against its size, and measured again at the
     // end: a file that changes while it is inspected is not reported as fine.
     const bool regular = info.kind == platform::FileKind::REGULAR;
@@ -301,9 +386,11 @@ Result write_host_file(const Options& options, ReportWriter& writer, Report& rep
     writer.set_host(path, info.size);
     HostReader reader(file, regular ? static_cast<ByteSource&>(checked) : file_source, record_length, options,
                       regular ? std::optional(info.size) : std::nullopt, writer);
-    const bool tail_read = !regular || reader.read_tail(format.record_length);
+    const bool tail_read = !regular || variable || reader.read_tail(format.record_length);
     Result read;
-    if (accepted && options.scan) {
+    if (accepted && variable) {
+        read = read_variable(reader, options, writer, report, regular);
+    } else if (accepted && options.scan) {
         const unsigned threads =
             options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
         report.scan.emplace();
@@ -350,13 +437,18 @@ Result write_report(const Options& options, bool json, ReportOutput& out, Report
 
 bool has_findings(const Report& report) noexcept {
     if (!report.layout.accepted() || !report.layout.findings.empty() || report.record_findings) return true;
-    if (report.host && (report.host->remainder != 0 || !report.host->damage.empty())) return true;
+    if (report.host &&
+        (report.host->remainder != 0 || !report.host->damage.empty() || report.host->suggested_record_format)) {
+        return true;
+    }
+    if (report.descriptors && report.descriptors->fault) return true;
     for (const RecordSample& record : report.records) {
         for (const ItemSample& item : record.items) {
             if (item.findings != 0) return true;
         }
     }
     if (report.scan) {
+        if (report.scan->no_kind != 0) return true;
         for (const ItemScan& item : report.scan->items) {
             for (const std::uint64_t n : item.records) {
                 if (n != 0) return true;

@@ -53,9 +53,14 @@ struct Converter::State {
           options(run_options) {
         columns.reserve(plan.steps.size());
         for (const PlanStep& step : plan.steps) columns.push_back({step.item, step.start, step.length, step.bound});
+        for (const ItemPlan& layout : plan.kind_layouts) {
+            std::vector<Column>& own = kind_columns.emplace_back();
+            for (const PlanStep& step : layout.steps) own.push_back({step.item, step.start, step.length, step.bound});
+        }
     }
     ItemPlan plan;
     std::vector<Column> columns;
+    std::vector<std::vector<Column>> kind_columns;  // one per KIND line
     RecordConverter converter;
     std::vector<std::uint8_t> text;  // one item's text, for item_texts()
     ConvertOptions options;
@@ -186,5 +191,54 @@ Result Converter::run(ByteSource& source, ByteSink& sink) noexcept {
 }
 
 RecordFault Converter::record_fault() const noexcept { return state_ ? state_->fault : RecordFault{}; }
+
+std::size_t Converter::kinds() const noexcept { return state_ ? state_->plan.kinds.size() : 0; }
+
+std::size_t Converter::kind_of(std::span<const std::uint8_t> record) noexcept {
+    return state_ ? state_->converter.kind_of(record.data(), record.size()) : NO_KIND;
+}
+
+std::span<const Column> Converter::kind_columns(std::size_t kind) const noexcept {
+    if (!state_) return {};
+    if (kind < state_->kind_columns.size()) return state_->kind_columns[kind];
+    return kind == state_->kind_columns.size() ? std::span<const Column>(state_->columns) : std::span<const Column>();
+}
+
+Result Converter::record_texts(std::span<const std::uint8_t> record, std::size_t kind, ItemTexts& texts,
+                               bool findings) noexcept {
+    if (!state_) return Result::OK;
+    const ItemPlan& plan = state_->plan;
+    if (kind > plan.kind_layouts.size()) return Result::OK;
+    const ItemPlan& layout = kind < plan.kind_layouts.size() ? plan.kind_layouts[kind] : plan;
+    const bool variable = plan.record_format != RecordFormat::F;
+    if (!variable && record.size() < plan.record_length) return Result::OK;
+    std::uint8_t* const text = state_->text.data();
+    try {
+        for (const PlanStep& step : layout.steps) {
+            std::size_t n = 0;
+            std::uint32_t found = 0;
+            // A V record's field that reaches past its end is empty, as
+            // its line writes it.
+            const bool whole = step.start <= record.size() && record.size() - step.start >= step.length;
+            if (!variable || whole) {
+                const std::span<const std::uint8_t> item = variable ? record.subspan(step.start, step.length)
+                                                                    : state_->converter.item_bytes(step, record.data());
+                if (findings) {
+                    DecodeReport report;
+                    n = write_field(step, item, text, report);
+                    found = report.found | text_findings(step, {text, n});
+                } else {
+                    n = write_field(step, item, text);
+                }
+            }
+            if (findings) texts.findings.push_back(found);
+            texts.bytes.insert(texts.bytes.end(), text, text + n);
+            texts.ends.push_back(texts.bytes.size());
+        }
+        return Result::OK;
+    } catch (const std::bad_alloc&) {
+        return Result::OUT_OF_MEMORY;
+    }
+}
 
 }  // namespace rekmo

@@ -1,6 +1,8 @@
 // The walk over the descriptor words of V and VB files.
 #include "record/variable.hpp"
 
+#include <algorithm>
+
 namespace rekmo {
 DescriptorCut cut_records(DescriptorState& state, std::span<const std::uint8_t> bytes, bool end,
                           std::size_t max_records) noexcept {
@@ -10,16 +12,7 @@ DescriptorCut cut_records(DescriptorState& state, std::span<const std::uint8_t> 
     while (cut.records < max_records) {
         const DescriptorStep step = next_record(state, bytes, pos, record, cut.fault);
         if (step == DescriptorStep::MORE) {
-            if (!end) break;
-            if (pos < bytes.size()) {
-                // A descriptor or record cut short by the end of the file.
-                cut.fault = {state.records + 1, state.offset};
-                cut.faulty = true;
-            } else if (state.blocked && state.block_left != 0) {
-                // The block promised more records than the file holds.
-                cut.fault = {state.records + 1, state.block_start};
-                cut.faulty = true;
-            }
+            if (end) cut.faulty = ends_faulty(state, pos, bytes.size(), cut.fault);
             break;
         }
         if (step == DescriptorStep::FAULT) {
@@ -30,6 +23,56 @@ DescriptorCut cut_records(DescriptorState& state, std::span<const std::uint8_t> 
         if (step == DescriptorStep::RECORD) ++cut.records;
     }
     return cut;
+}
+
+}  // namespace rekmo
+
+namespace rekmo {
+
+RecordWalk::RecordWalk(RecordFormat format, std::size_t limit) noexcept
+    : blocked_(format == RecordFormat::VB), limit_(limit) {}
+
+RecordWalk::Step RecordWalk::next(std::span<const std::uint8_t> bytes, std::size_t& pos, bool end,
+                                  VariableRecord& record, RecordFault& fault) noexcept {
+    DescriptorState state;
+    state.blocked = blocked_;
+    state.limit = limit_;
+    state.offset = offset_;
+    state.records = records_;
+    state.block_left = block_left_;
+    state.block_start = block_start_;
+    std::span<const std::uint8_t> data;
+    std::size_t at = std::min(pos, bytes.size());
+    Step result = Step::MORE;
+    while (true) {
+        const DescriptorStep step = next_record(state, bytes, at, data, fault);
+        if (step == DescriptorStep::BLOCK) {
+            ++blocks_;
+            block_length_ = state.block_left + DESCRIPTOR_SIZE;
+            continue;
+        }
+        if (step == DescriptorStep::RECORD) {
+            record = {data,
+                      state.records,
+                      state.offset - data.size() - DESCRIPTOR_SIZE,
+                      blocked_ ? blocks_ : 0,
+                      blocked_ ? state.block_start : 0,
+                      blocked_ ? block_length_ : 0};
+            result = Step::RECORD;
+        } else if (step == DescriptorStep::FAULT) {
+            result = Step::FAULT;
+        } else if (end) {
+            result = ends_faulty(state, at, bytes.size(), fault) ? Step::FAULT : Step::END;
+        }
+        break;
+    }
+    if (result == Step::FAULT) return result;  // the walk stays where it was
+    pos = at;
+    offset_ = state.offset;
+    records_ = state.records;
+    block_left_ = state.block_left;
+    block_start_ = state.block_start;
+    return result;
 }
 
 }  // namespace rekmo

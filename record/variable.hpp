@@ -83,6 +83,22 @@ inline DescriptorStep next_record(DescriptorState& state, std::span<const std::u
     return DescriptorStep::RECORD;
 }
 
+// At the end of the input, with the walk stopped at `pos` of `bytes`:
+// bytes that hold no whole record, or a block that promised more records
+// than the file holds, are a fault. True and `fault` set when so.
+inline bool ends_faulty(const DescriptorState& state, std::size_t pos, std::size_t size, RecordFault& fault) noexcept {
+    if (pos < size) {
+        // A descriptor or record cut short by the end of the file.
+        fault = {state.records + 1, state.offset};
+        return true;
+    }
+    if (state.blocked && state.block_left != 0) {
+        fault = {state.records + 1, state.block_start};
+        return true;
+    }
+    return false;
+}
+
 // The whole records (and BDWs) at the start of `bytes`, at most
 // `max_records` records: the state moves past them. At the end of the input
 // (`end`), bytes that hold no whole record, or a block cut short, are a

@@ -169,10 +169,71 @@ public:
     // RECORD_DESCRIPTOR; zeros otherwise.
     RecordFault record_fault() const noexcept;
 
+    // One record at a time, by the layout of its kind, for a program that
+    // shows records. A layout is numbered as kind_blocks() lists the KIND
+    // lines; kinds() (0 without KIND lines) is the layout of the item lines
+    // before the first KIND line, which converts every record without KIND
+    // lines and the records of no kind with them.
+    static constexpr std::size_t NO_KIND = SIZE_MAX;
+    std::size_t kinds() const noexcept;
+    // The layout that converts `record` (F: record_length() bytes; V, VB: its
+    // bytes after the RDW): the first KIND line whose test holds, else
+    // kinds(), or NO_KIND when no item line comes before the first KIND line
+    // (rekmo stops at such a record with RECORD_KIND).
+    std::size_t kind_of(std::span<const std::uint8_t> record) noexcept;
+    // The columns of layout `kind` (at most kinds()): columns() for kinds().
+    std::span<const Column> kind_columns(std::size_t kind) const noexcept;
+    // Appends the texts of the columns of layout `kind` in `record` to
+    // `texts` (with their Finding bits when asked), the bytes its line holds:
+    // an F record is record_length() bytes (a shorter one gives no texts);
+    // under RECFM=V or VB a column that reaches past the record's end is
+    // empty. OK or OUT_OF_MEMORY.
+    Result record_texts(std::span<const std::uint8_t> record, std::size_t kind, ItemTexts& texts,
+                        bool findings = false) noexcept;
+
     struct State;  // defined inside the core
 
 private:
     std::unique_ptr<State> state_;
+};
+
+// One record of a V or VB file, where the converter's walk over the
+// descriptor words finds it.
+struct VariableRecord {
+    std::span<const std::uint8_t> data;  // its bytes after the RDW (the RDW's length is 4 more)
+    std::uint64_t number = 0;            // from 1, as the lines of WinFile
+    std::uint64_t offset = 0;            // the byte of the file where its RDW starts
+    std::uint64_t block = 0;             // VB: its block's number, from 1; 0 under V
+    std::uint64_t block_offset = 0;      // VB: the byte of the file where the block's BDW starts
+    std::uint64_t block_length = 0;      // VB: the BDW's length, its 4 bytes included
+};
+
+// The walk over a V or VB file's descriptor words that the converter makes:
+// the same records, and the same faults at the same places. The file is
+// given in pieces: each call looks at bytes[pos, size) and moves `pos` past
+// what it passed, so the caller may drop the bytes before `pos` and append
+// the next ones.
+class RecordWalk {
+public:
+    enum class Step : std::uint8_t {
+        RECORD,  // `record` is the next record (its data lie in `bytes`)
+        MORE,    // the bytes end before the next record does: give more from `pos`
+        END,     // the file (`end`: no bytes follow) ends after a whole record and block
+        FAULT,   // a wrong descriptor, or the file ends inside a record or a block:
+                 // `fault` as Converter::record_fault() says it; the walk stays there
+    };
+    // `limit`: the largest RDW length (record_limit()).
+    RecordWalk(RecordFormat format, std::size_t limit) noexcept;
+    Step next(std::span<const std::uint8_t> bytes, std::size_t& pos, bool end, VariableRecord& record,
+              RecordFault& fault) noexcept;
+    std::uint64_t records() const noexcept { return records_; }  // records passed
+    std::uint64_t blocks() const noexcept { return blocks_; }    // VB: blocks begun
+
+private:
+    bool blocked_;
+    std::size_t limit_;
+    std::uint64_t offset_ = 0, records_ = 0, blocks_ = 0;
+    std::uint64_t block_left_ = 0, block_start_ = 0, block_length_ = 0;
 };
 
 }  // namespace rekmo

@@ -1,9 +1,12 @@
 // rekmo-inspect on any format and host bytes (the same input form as the
 // conversion target). Its first refused item is the one rekmo reports (unless
-// a faulty HOSTCODE line stands before it); the texts it shows, joined, are
-// rekmo's lines; the scan counts exactly the findings the records show; the
-// JSON report is UTF-8 with no raw control.
+// a faulty HOSTCODE line stands before it); the texts it shows of F, V and VB
+// records, each by its kind's layout, joined, are rekmo's lines, up to the
+// record of no kind or the wrong descriptor where rekmo stops; the scan
+// counts exactly the findings the records show; the JSON report is UTF-8
+// with no raw control.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,17 +83,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::vector<std::uint8_t> head(input.host.begin(), input.host.end());
-    report.host = inspect::check_host(input.host.size(), layout.format.record_length, head, {});
+    report.host = inspect::check_host(input.host.size(), layout.format, head, {});
+    // A chain of descriptor words is judged on any bytes without reading past them.
+    for (const RecordFormat shape : {RecordFormat::V, RecordFormat::VB}) {
+        const std::uint64_t chain = inspect::descriptor_chain(input.host, input.host.size(), shape);
+        FUZZ_CHECK(chain == 0 || chain >= 2);
+    }
     if (layout.accepted()) {
+        const bool variable = record_format(layout.format) != RecordFormat::F;
         const auto length = static_cast<std::size_t>(layout.format.record_length);
-        const std::span<const std::uint8_t> host = input.host.first(std::min(input.host.size(), MAX_RECORDS * length));
-        const std::size_t records = host.size() / length;
+        const std::span<const std::uint8_t> host =
+            variable ? input.host : input.host.first(std::min(input.host.size(), MAX_RECORDS * length));
         Converter converter;
         FUZZ_CHECK(converter.open(layout.format).result == Result::OK);
-        inspect::sample_records(converter, host, 1, report.records);
-        // The shown texts, joined as rekmo joins them, are rekmo's lines.
+        // The records as inspect shows them: cut by the record length, or
+        // found by the converter's walk over the descriptors.
+        std::optional<RecordFault> walk_fault;
+        if (variable) {
+            RecordWalk walk(record_format(layout.format), static_cast<std::size_t>(record_limit(layout.format)));
+            std::size_t pos = 0;
+            VariableRecord record;
+            RecordFault fault;
+            RecordWalk::Step step;
+            while ((step = walk.next(host, pos, true, record, fault)) == RecordWalk::Step::RECORD) {
+                FUZZ_CHECK(record.data.data() >= host.data() &&
+                           record.data.data() + record.data.size() <= host.data() + host.size());
+                FUZZ_CHECK(record.offset + 4 + record.data.size() <= host.size());
+                inspect::sample_record(converter, record.data, record.number, true, report.records.emplace_back());
+            }
+            if (step == RecordWalk::Step::FAULT) walk_fault = fault;
+        } else {
+            inspect::sample_records(converter, host, 1, report.records);
+        }
+        // The shown texts, joined as rekmo joins them, are rekmo's lines up
+        // to the first record of no kind, where rekmo stops as inspect says.
         std::vector<std::uint8_t> lines;
+        std::uint64_t no_kind = 0, first_no_kind = 0;
         for (const inspect::RecordSample& record : report.records) {
+            if (record.kind == inspect::NO_KIND) {
+                if (no_kind++ == 0) first_no_kind = record.number;
+                continue;
+            }
+            if (no_kind > 0) continue;
             for (std::size_t i = 0; i < record.items.size(); ++i) {
                 if (i > 0) lines.push_back(',');
                 lines.insert(lines.end(), record.items[i].text.begin(), record.items[i].text.end());
@@ -98,23 +132,47 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             lines.push_back('\n');
         }
         std::vector<std::uint8_t> rekmo_lines;
-        FUZZ_CHECK(converter.convert(host, rekmo_lines) == Result::OK);
+        const Result converted = converter.convert(host, rekmo_lines);
+        if (no_kind > 0) {
+            FUZZ_CHECK(converted == Result::RECORD_KIND);
+            FUZZ_CHECK(converter.record_fault().record == first_no_kind);
+        } else if (walk_fault) {
+            FUZZ_CHECK(converted == Result::RECORD_DESCRIPTOR);
+            FUZZ_CHECK(converter.record_fault().record == walk_fault->record);
+            FUZZ_CHECK(converter.record_fault().offset == walk_fault->offset);
+        } else {
+            FUZZ_CHECK(converted == Result::OK);
+        }
         FUZZ_CHECK(rekmo_lines == lines);
         // The scan counts what the records show, on any number of threads.
-        fuzz::Source scan_source(host);
-        report.scan.emplace();
-        FUZZ_CHECK(inspect::scan_records(layout.format, scan_source, 2, *report.scan) == Result::OK);
-        FUZZ_CHECK(report.scan->records == records);
-        for (std::size_t s = 0; s < report.scan->items.size(); ++s) {
+        if (variable) {
+            report.scan = inspect::empty_scan(converter);
+            ItemTexts texts;
+            RecordWalk walk(record_format(layout.format), static_cast<std::size_t>(record_limit(layout.format)));
+            std::size_t pos = 0;
+            VariableRecord record;
+            RecordFault fault;
+            while (walk.next(host, pos, true, record, fault) == RecordWalk::Step::RECORD)
+                inspect::count_record(converter, record.data, record.number, texts, *report.scan);
+        } else {
+            fuzz::Source scan_source(host);
+            report.scan.emplace();
+            FUZZ_CHECK(inspect::scan_records(layout.format, scan_source, 2, *report.scan) == Result::OK);
+        }
+        FUZZ_CHECK(report.scan->records == report.records.size());
+        FUZZ_CHECK(report.scan->no_kind == no_kind);
+        for (const inspect::ItemScan& item : report.scan->items) {
             for (int k = 0; k < FINDING_KINDS; ++k) {
                 std::vector<std::uint64_t> with;
                 for (const inspect::RecordSample& record : report.records) {
-                    if ((record.items[s].findings >> k) & 1u) with.push_back(record.number);
+                    for (const inspect::ItemSample& shown : record.items) {
+                        if (shown.item == item.item && ((shown.findings >> k) & 1u)) with.push_back(record.number);
+                    }
                 }
                 const auto kind = static_cast<std::size_t>(k);
-                FUZZ_CHECK(report.scan->items[s].records[kind] == with.size());
+                FUZZ_CHECK(item.records[kind] == with.size());
                 with.resize(std::min(with.size(), inspect::FIRST_RECORDS_KEPT));
-                FUZZ_CHECK(report.scan->items[s].first[kind] == with);
+                FUZZ_CHECK(item.first[kind] == with);
             }
         }
     }
