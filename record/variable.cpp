@@ -9,7 +9,13 @@ DescriptorCut cut_records(DescriptorState& state, std::span<const std::uint8_t> 
     DescriptorCut cut;
     std::size_t pos = 0;
     std::span<const std::uint8_t> record;
-    while (cut.records < max_records) {
+    while (true) {
+        if (cut.records == max_records) {
+            // Stopped by the count: where these are the input's last
+            // records, a block that promised more is still a fault.
+            if (end && pos == bytes.size()) cut.faulty = ends_faulty(state, pos, bytes.size(), cut.fault);
+            break;
+        }
         const DescriptorStep step = next_record(state, bytes, pos, record, cut.fault);
         if (step == DescriptorStep::MORE) {
             if (end) cut.faulty = ends_faulty(state, pos, bytes.size(), cut.fault);
