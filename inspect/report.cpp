@@ -192,14 +192,12 @@ void add_notes(const Options& options, const HostReader& reader, Report& report)
     const HostCheck& host = *report.host;
     // V and VB records are counted by the walk, which went past the range
     // asked for unless the file ended first (a fault is told on its own).
-    const std::optional<std::uint64_t> records = !report.descriptors ? std::optional(host.records)
-                                                 : report.descriptors->end && !report.descriptors->fault
-                                                     ? std::optional(report.descriptors->records)
-                                                     : std::nullopt;
-    if (options.records_given && report.layout.accepted() && options.record_count > 0 && records &&
-        options.first_record > *records) {
+    const bool counted = !report.descriptors || (report.descriptors->end && !report.descriptors->fault);
+    const std::uint64_t records = report.descriptors ? report.descriptors->records : host.records;
+    if (options.records_given && report.layout.accepted() && options.record_count > 0 && counted &&
+        options.first_record > records) {
         report.notes.push_back("record " + std::to_string(options.first_record) +
-                               " is past the end: " + shown_text(host.path) + " has " + records_text(*records));
+                               " is past the end: " + shown_text(host.path) + " has " + records_text(records));
     }
     if (!report.layout.accepted() && host.size <= HEAD_BYTES && is_format(reader.head) &&
         looks_like_host_data(regular_file_head(options.format_path), report.layout)) {
