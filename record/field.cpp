@@ -37,14 +37,6 @@ ZonedSign zoned_sign(SignForm form) noexcept {
     return ZonedSign::TRAILING;
 }
 
-// A Shift_JIS double-byte character: a lead byte 81-9F or E0-FC, then a
-// trail byte 40-7E or 80-FC.
-bool is_sjis_pair(std::uint8_t a, std::uint8_t b) noexcept {
-    const bool lead = (a >= 0x81 && a <= 0x9F) || (a >= 0xE0 && a <= 0xFC);
-    const bool trail = (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-    return lead && trail;
-}
-
 template <class Decode, class... Report>
 std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const std::uint8_t> item, std::uint8_t* out,
                         Report&... report) noexcept {
@@ -96,18 +88,27 @@ std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::sp
     return shaped_text(shape, decode, item, out, report);
 }
 
+// A byte that can lead a pair: 81-9F or E0-FC. Every one of them can also
+// be a pair's second byte.
+constexpr bool sjis_lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// From the back: a character always starts after a byte that cannot lead a
+// pair, so of the trailing pairs 81 40 every one after the first starts a
+// character (it follows a 40), and the first one does unless an odd run of
+// lead bytes stands before it: those pair up from the run's start, and the
+// last of them takes the 81 as its second byte, leaving the 40 as '@'.
 std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept {
-    std::size_t keep = 0;
-    for (std::size_t i = 0; i < n;) {
-        if (i + 1 < n && is_sjis_pair(text[i], text[i + 1])) {
-            if (text[i] != 0x81 || text[i + 1] != 0x40) keep = i + 2;
-            i += 2;
-        } else {
-            if (text[i] != ' ') keep = i + 1;
-            ++i;
-        }
+    constexpr std::uint64_t PAIRS = 0x4081408140814081u;  // 81 40 ... in a little-endian word
+    std::uint64_t word;
+    while (n >= 2 && text[n - 2] == 0x81 && text[n - 1] == 0x40) {
+        while (n >= 8 && (std::memcpy(&word, text + n - 8, 8), word == PAIRS)) n -= 8;
+        while (n >= 2 && text[n - 2] == 0x81 && text[n - 1] == 0x40) n -= 2;
+        std::size_t leads = 0;
+        while (leads < n && sjis_lead(text[n - 1 - leads])) ++leads;
+        if (leads % 2 == 1) return n + 2;
+        n = trim_spaces(text, n);
     }
-    return keep;
+    return n;
 }
 
 std::size_t quote_text(std::uint8_t* text, std::size_t n) noexcept {

@@ -4,6 +4,7 @@
 // decoder's text, and nothing here runs.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,18 +62,31 @@ std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::sp
 std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::span<const std::uint8_t> item,
                                std::uint8_t* out, DecodeReport& report) noexcept;
 
-// Trailing ideographic spaces removed from a text that ends in 81 40: only
-// the pairs from the start tell which 81 40 is a whole character (81 81 40
-// is the pair 81 81 and then '@'). Returns the new length.
+// Trailing spaces removed from a text that ends in 81 40, which is an
+// ideographic space only where it is a whole character (81 81 40 is the pair
+// 81 81 and then '@'). Returns the new length.
 std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept;
+
+// Trailing 20s removed, eight bytes at a time: in a little-endian word the
+// text's last byte is the highest, so its trailing spaces are the zero bytes
+// at the top of word ^ SPACES.
+[[gnu::always_inline]] inline std::size_t trim_spaces(const std::uint8_t* text, std::size_t n) noexcept {
+    constexpr std::uint64_t SPACES = 0x2020202020202020u;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (std::uint64_t word; n >= 8; n -= 8) {
+            std::memcpy(&word, text + n - 8, 8);
+            if (word != SPACES) return n - static_cast<std::size_t>(std::countl_zero(word ^ SPACES)) / 8;
+        }
+    }
+    while (n > 0 && text[n - 1] == ' ') --n;
+    return n;
+}
 
 // Trailing spaces removed: 20, and 81 40 where it is a whole Shift_JIS
 // character. 20 is never the second byte of a pair, so spaces go from the
-// back, eight at a time. Always inline: the record lines call it.
+// back. Always inline: the record lines call it.
 [[gnu::always_inline]] inline std::size_t trim_text(const std::uint8_t* text, std::size_t n) noexcept {
-    constexpr std::uint64_t SPACES = 0x2020202020202020u;
-    for (std::uint64_t word; n >= 8 && (std::memcpy(&word, text + n - 8, 8), word == SPACES);) n -= 8;
-    while (n > 0 && text[n - 1] == ' ') --n;
+    n = trim_spaces(text, n);
     return n >= 2 && text[n - 2] == 0x81 && text[n - 1] == 0x40 ? trim_pairs(text, n) : n;
 }
 
