@@ -30,10 +30,14 @@ namespace {
 
 // Every step writes no more than three bytes for each byte it has read, and
 // reads a code's bytes before it writes its text: the text may be read from
-// the end of the buffer it is written to (codec/cp932.hpp).
+// the end of the buffer it is written to (codec/cp932.hpp). The steps take
+// whole runs of ASCII; what they leave (a run shorter than a step, and every
+// code above 7F) goes a code at a time until a step's worth of ASCII may
+// follow, so that short fields and runs of half-width katakana do not ask
+// the steps again after every character.
 template <class S>
 std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
-    constexpr char32_t HALF_WIDTH_FIRST = 0xFF61;  // A1: the half-width ideographic full stop
+    constexpr std::size_t STEP = 16;
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < n) {
@@ -41,22 +45,30 @@ std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t*
         i += ascii;
         o += ascii;
         if (i == n) break;
-        const std::uint8_t b = in[i];
-        if (b < 0x80) {
-            out[o++] = b;
-            ++i;
-            continue;
-        }
-        char32_t c = GETA_MARK;
-        std::size_t used = 1;
-        if (b >= 0xA1 && b <= 0xDF) {
-            c = HALF_WIDTH_FIRST + (b - 0xA1u);
-        } else if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
-            used = 2;
-            if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
-        }
-        i += used;
-        o += put_utf8(c, out + o);
+        do {
+            const std::uint8_t b = in[i];
+            if (b < 0x80) {
+                out[o++] = b;
+                ++i;
+            } else if (b >= 0xA1 && b <= 0xDF) {
+                // Half-width katakana, U+FF61-FF9F: EF BD A1-BF, then EF BE 80-9F.
+                const bool second_row = b >= 0xC0;
+                out[o] = 0xEF;
+                out[o + 1] = static_cast<std::uint8_t>(second_row ? 0xBE : 0xBD);
+                out[o + 2] = static_cast<std::uint8_t>(second_row ? b - 0x40 : b);
+                o += 3;
+                ++i;
+            } else {
+                char32_t c = GETA_MARK;
+                std::size_t used = 1;
+                if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
+                    used = 2;
+                    if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
+                }
+                i += used;
+                o += put_utf8(c, out + o);
+            }
+        } while (i < n && (in[i] >= 0x80 || n - i < STEP));
     }
     return o;
 }
