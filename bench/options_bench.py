@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""What the option line CSV=QUOTE,TRIM,EXACT costs on the benchmark kit's four
-profiles: rekmo with the line added to each profile's format, rekmo on the
+"""What an option line (CSV=QUOTE,TRIM,EXACT unless --line says another, such
+as CSV=UTF8) costs on the benchmark kit's four profiles: rekmo with the line added to each profile's format, rekmo on the
 format as it is, and the kit's copy floor (cat HostFile > a file where the
 WinFiles go), each the median of --runs timed runs after one warm-up, run in
 turns so that a busy machine slows all three alike. Not a test: it prints
@@ -8,6 +8,7 @@ figures. (The kit's peers do not read the line, so they are not run.)
 
     bench/options_bench.py --bin build/release/rekmo
     bench/options_bench.py --bin build/release/rekmo --profiles mixed --records 100000 --runs 3
+    bench/options_bench.py --bin build/release/rekmo --line CSV=UTF8
 
 The data is the kit's (../shared/bench/gen_data.py, or --kit DIR), generated
 once into the kit's cache ($REKMO_BENCH_CACHE, else $TMPDIR/rekmo-bench) under
@@ -25,7 +26,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-LINE = b"CSV=QUOTE,TRIM,EXACT"
+DEFAULT_LINE = "CSV=QUOTE,TRIM,EXACT"
 RECORDS = {"ebcdic": 1000000, "numeric": 2000000, "mixed": 640000, "wide": 64000}  # about 256 MB each, as the kit
 
 
@@ -42,13 +43,13 @@ def kit_data(kit, cache, profile, records):
     return host, fmt
 
 
-def with_line(fmt, out):
+def with_line(fmt, line, out):
     """The format with the option line first, in the format's own line ends."""
     with open(fmt, "rb") as f:
         text = f.read()
     end = b"\r\n" if b"\r\n" in text else b"\n"
     with open(out, "wb") as f:
-        f.write(LINE + end + text)
+        f.write(line + end + text)
     return out
 
 
@@ -63,6 +64,7 @@ def main():
     ap.add_argument("--bin", required=True, help="the rekmo executable (a Release build)")
     ap.add_argument("--profiles", default="ebcdic,numeric,mixed,wide")
     ap.add_argument("--records", type=int, help="records per profile (default: about 256 MB each)")
+    ap.add_argument("--line", default=DEFAULT_LINE, help=f"the option line added (default {DEFAULT_LINE})")
     ap.add_argument("--runs", type=int, default=5, help="timed runs per tool, median reported (default 5)")
     ap.add_argument("--kit", default=os.path.join(ROOT, "..", "shared", "bench"), help="the benchmark kit's folder")
     ap.add_argument("--cache", default=os.environ.get("REKMO_BENCH_CACHE",
@@ -76,13 +78,13 @@ def main():
 
     work = tempfile.mkdtemp(prefix="rekmo-options-bench.", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     print(f"rekmo {binary}; {os.cpu_count()} cores; median of {args.runs} runs after 1 warm-up; WinFiles in {work}")
-    print(f"the line: {LINE.decode()}; 'x copy' = time / the copy floor's time")
+    print(f"the line: {args.line}; 'x copy' = time / the copy floor's time")
     summary = []
     try:
         for profile in profiles:
             records = args.records or RECORDS[profile]
             host, fmt = kit_data(args.kit, args.cache, profile, records)
-            options_fmt = with_line(fmt, os.path.join(work, "options.fmt"))
+            options_fmt = with_line(fmt, args.line.encode("ascii"), os.path.join(work, "options.fmt"))
             megabytes = os.path.getsize(host) / 1e6
             out = os.path.join(work, "out.csv")
             def copy():
