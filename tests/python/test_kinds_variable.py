@@ -297,4 +297,6 @@ def test_the_same_records_as_f_and_as_v_give_the_same_frame(write):
     host = write("v.bin", b"".join(rdw(record.tobytes()) for record in records))
     expected = rekmo.read_host(records.tobytes(), f)
     pd.testing.assert_frame_equal(rekmo.read_host(host, v), expected)
-    pd.testing.assert_frame_equal(pd.concat(rekmo.iter_batches(host, v, 70_000)), expected)
+    batches = list(rekmo.iter_batches(host, v, 70_000))
+    assert [len(batch) for batch in batches] == [70_000, 70_000, 70_000, 40_000]
+    pd.testing.assert_frame_equal(pd.concat(batches), expected)
