@@ -17,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -152,6 +153,17 @@ struct Format {
     std::vector<Column> columns;  // the output columns, as a converter opens them
     std::vector<ItemForm> forms;  // per item, what the option lines make of it
     std::uint8_t csv = 0;         // CsvWord bits
+    // Under KIND lines: each line's test, whether item lines come before
+    // the first (they convert the records of no kind), and each layout's
+    // output columns, as Converter numbers the layouts (the KIND lines',
+    // then those items'; without KIND lines the one layout is `columns`).
+    struct Kind {
+        KindTest test;
+        std::size_t first_item = 0, end_item = 0;  // its item lines
+    };
+    std::vector<Kind> kinds;
+    bool default_layout = true;
+    std::vector<std::vector<Column>> layouts;
 };
 
 py::list message_pieces(const std::vector<MessagePiece>& pieces) {
@@ -183,6 +195,13 @@ private:
 // arrays, texts gathered per column and turned into str (code page 932) or
 // bytes objects, and the exact numbers that fit neither into Python ints,
 // Decimals (SCALE, when a `decimal` type is given) or str (DIGITS).
+//
+// decode() reads F records of one layout, a block of whole records split
+// evenly over the threads. decode_records() reads any format: F records
+// under KIND lines, and V and VB files through the walk over their
+// descriptor words, each record by the layout of its kind, one set of
+// arrays per layout (layout k is the k-th KIND line, the last one the item
+// lines before the first KIND line, as Converter numbers them).
 class Decoder {
 public:
     Decoder(const Format& format, const std::vector<std::size_t>& items, bool raw_text, unsigned threads,
@@ -191,14 +210,6 @@ public:
         const std::string_view table = cp932;
         if (table.size() != sizeof(cp932_)) throw py::value_error("a code page 932 table has 256 + 65536 entries");
         std::memcpy(&cp932_, table.data(), sizeof(cp932_));
-        // Record kinds and V records need a frame per kind and a descriptor
-        // walk: until then they are refused rather than read as F records
-        // of one layout.
-        if (!kind_blocks(format.def).empty() || record_format(format.def) != RecordFormat::F) {
-            throw py::value_error(
-                "a format with KIND= lines or RECFM=V or VB is not read into frames yet: "
-                "rekmo.convert() converts such a file");
-        }
         // Only the selected items stay output items: the others are not decoded.
         FormatDef selected = format.def;
         for (ItemDef& item : selected.items) item.output = 0;
@@ -230,102 +241,158 @@ public:
         for (Converter& converter : converters_) {
             if (converter.open(selected).result != Result::OK) throw std::bad_alloc();
         }
-        for (const Column& column : converters_[0].columns()) {
-            ColumnKind kind = column_kind(selected.items[column.item], format.forms[column.item]);
-            if (kind == ColumnKind::SCALED && !decimal_.is_none()) kind = ColumnKind::DECIMAL;
-            kinds_.push_back(kind);
+        kinds_.resize(converters_[0].kinds() + 1);
+        for (std::size_t layout = 0; layout < kinds_.size(); ++layout) {
+            for (const Column& column : converters_[0].kind_columns(layout)) {
+                ColumnKind kind = column_kind(selected.items[column.item], format.forms[column.item]);
+                if (kind == ColumnKind::SCALED && !decimal_.is_none()) kind = ColumnKind::DECIMAL;
+                kinds_[layout].push_back(kind);
+            }
         }
         record_length_ = converters_[0].record_length();
+        record_format_ = record_format(format.def);
+        record_limit_ = static_cast<std::size_t>(record_limit(format.def));
+        start(0, 0);
     }
 
-    // One array per column, for every whole record of `data`; for an
-    // INTEGER column a pair (int64 values, bool mask of missing values).
+    // One array per column, for every whole record of `data` (F records of
+    // one layout); for an INTEGER column a pair (int64 values, bool mask of
+    // missing values).
     py::list decode(py::handle data) {
         // The converters serve one call at a time; the GIL is released below.
-        if (busy_) throw std::runtime_error("a Decoder decodes one buffer at a time");
-        busy_ = true;
-        struct Done {
-            bool& busy;
-            ~Done() { busy = false; }
-        } done{busy_};
+        if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
+            throw py::value_error("decode() reads F records of one layout: decode_records() reads the others");
+        }
+        const Busy busy(busy_);
         const HeldBuffer held(data);
         const std::span<const std::uint8_t> bytes = held.bytes();
         const std::size_t records = bytes.size() / record_length_;
-        const std::size_t columns = kinds_.size();
-
-        std::vector<py::array> arrays, masks(columns);
-        std::vector<Numbers> numbers(columns);
-        for (std::size_t c = 0; c < columns; ++c) {
-            const auto n = static_cast<py::ssize_t>(records);
-            if (holds_objects(kinds_[c])) {
-                arrays.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
-                continue;
-            }
-            if (kinds_[c] == ColumnKind::INTEGER) {
-                arrays.push_back(py::array_t<std::int64_t>(n));
-                masks[c] = py::array_t<bool>(n);
-                numbers[c].missing = static_cast<bool*>(masks[c].mutable_data());
-            } else {
-                arrays.push_back(py::array_t<double>(n));
-            }
-            numbers[c].values = arrays.back().mutable_data();
-        }
+        const std::vector<ColumnKind>& kinds = kinds_[0];
+        Arrays arrays = make_arrays(kinds, records);
 
         // Whole records split evenly over the threads, at least 1024 records each.
-        const std::size_t parts = std::max<std::size_t>(1, std::min(converters_.size(), records / 1024));
-        std::vector<Part> work(parts);
-        for (std::size_t p = 0; p < parts; ++p) {
-            work[p].first = records * p / parts;
-            work[p].end = records * (p + 1) / parts;
-            work[p].texts.resize(columns);
+        std::vector<Part> work(part_count(records));
+        for (std::size_t p = 0; p < work.size(); ++p) {
+            work[p].first = records * p / work.size();
+            work[p].end = records * (p + 1) / work.size();
+            work[p].slots = {work[p].first};
+            work[p].counts = {work[p].end - work[p].first};
+            work[p].texts.assign(1, std::vector<ColumnTexts>(kinds.size()));
         }
+        run_parts(work, [&](Converter& converter, Part& part) { decode_part(converter, bytes, part, arrays.numbers); });
+        fill_objects(kinds, work, 0, arrays);
+        return arrays.list(kinds);
+    }
+
+    // Where decode_records() begins: at record `number` (from 0), which
+    // starts at byte `offset` of the file, a record boundary (VB: a block's).
+    // The numbers and offsets it gives are the file's.
+    void start(std::uint64_t number, std::uint64_t offset) {
+        next_number_ = base_number_ = number;
+        base_offset_ = offset;
+        walk_.reset();
+        if (record_format_ != RecordFormat::F) walk_.emplace(record_format_, record_limit_);
+    }
+
+    // The records of `data`, from where the last call stopped: `skip` of
+    // them passed without decoding, then at most `limit` decoded, each by
+    // the layout of its kind. F: the whole records of `data`. V, VB: as far
+    // as the walk over the descriptors gets; the bytes from `used` on are
+    // to be given again with the next ones. `end`: no bytes follow `data`.
+    // Returns (used, skipped, ended, fault, runs, layouts):
+    //   ended  the file ended after a whole record (and block);
+    //   fault  None, or (kind, record number from 1, byte offset in the
+    //          file) where the command stops: a wrong descriptor
+    //          ("record_descriptor"), or a record of no kind ("record_kind",
+    //          offset 0); the records before it are decoded;
+    //   runs   (layouts, counts): the records decoded in order, consecutive
+    //          records of one layout as one run;
+    //   layouts  per layout, (record numbers from 0, column arrays as
+    //          decode() gives them) of its records.
+    py::tuple decode_records(py::handle data, bool end, std::uint64_t skip, std::uint64_t limit) {
+        const Busy busy(busy_);
+        const HeldBuffer held(data);
+        const std::span<const std::uint8_t> bytes = held.bytes();
+        std::vector<Taken> taken;
+        Walked walked;
         {
             py::gil_scoped_release released;
-            const auto started = std::chrono::steady_clock::now();
-            std::vector<std::thread> helpers;
-            std::size_t p = 1;
-            try {
-                helpers.reserve(parts - 1);
-                for (; p < parts; ++p) {
-                    helpers.emplace_back([&, p] { decode_part(converters_[p], bytes, work[p], numbers); });
-                }
-            } catch (...) {
-                // The system gives fewer threads: this one decodes the parts left.
-            }
-            for (; p < parts; ++p) decode_part(converters_[p], bytes, work[p], numbers);
-            decode_part(converters_[0], bytes, work[0], numbers);
-            for (std::thread& helper : helpers) helper.join();
-            core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        }
-        for (const Part& part : work) {
-            if (part.failed) throw std::bad_alloc();
+            walked = walk(bytes, end, skip, limit, taken);
         }
 
-        for (std::size_t c = 0; c < columns; ++c) {
-            if (!holds_objects(kinds_[c])) continue;
-            auto** slots = static_cast<PyObject**>(arrays[c].mutable_data());
-            for (const Part& part : work) {
-                if (kinds_[c] == ColumnKind::TEXT) {
-                    fill_texts(part.texts[c], part.end - part.first, slots + part.first);
-                } else {
-                    fill_numbers(kinds_[c], part.texts[c], part.end - part.first, slots + part.first);
-                }
+        const std::size_t layouts = kinds_.size();
+        std::vector<std::size_t> counts(layouts);
+        std::vector<std::uint32_t> run_layouts;
+        std::vector<std::int64_t> run_counts;
+        for (const Taken& record : taken) {
+            ++counts[record.layout];
+            if (run_layouts.empty() || run_layouts.back() != record.layout) {
+                run_layouts.push_back(record.layout);
+                run_counts.push_back(0);
             }
+            ++run_counts.back();
         }
+        std::vector<Arrays> arrays;
+        std::vector<py::array_t<std::int64_t>> numbers;
+        for (std::size_t k = 0; k < layouts; ++k) {
+            arrays.push_back(make_arrays(kinds_[k], counts[k]));
+            numbers.emplace_back(static_cast<py::ssize_t>(counts[k]));
+        }
+
+        // Records split evenly over the threads; each part knows where its
+        // records of each layout go.
+        std::vector<Part> work(part_count(taken.size()));
+        std::vector<std::size_t> slots(layouts, 0);
+        std::size_t at = 0;
+        for (std::size_t p = 0; p < work.size(); ++p) {
+            Part& part = work[p];
+            part.first = taken.size() * p / work.size();
+            part.end = taken.size() * (p + 1) / work.size();
+            part.slots = slots;
+            for (; at < part.end; ++at) ++slots[taken[at].layout];
+            part.counts.resize(layouts);
+            for (std::size_t k = 0; k < layouts; ++k) part.counts[k] = slots[k] - part.slots[k];
+            for (std::size_t k = 0; k < layouts; ++k) part.texts.emplace_back(kinds_[k].size());
+        }
+        std::vector<Target> targets(layouts);
+        for (std::size_t k = 0; k < layouts; ++k) {
+            targets[k].numbers = numbers[k].mutable_data();
+            targets[k].columns = &arrays[k].numbers;
+        }
+        run_parts(work, [&](Converter& converter, Part& part) {
+            decode_taken(converter, taken, walked.first, part, targets);
+        });
+
         py::list out;
-        for (std::size_t c = 0; c < columns; ++c) {
-            if (kinds_[c] == ColumnKind::INTEGER) {
-                out.append(py::make_tuple(std::move(arrays[c]), std::move(masks[c])));
-            } else {
-                out.append(std::move(arrays[c]));
-            }
+        for (std::size_t k = 0; k < layouts; ++k) {
+            fill_objects(kinds_[k], work, k, arrays[k]);
+            out.append(py::make_tuple(std::move(numbers[k]), arrays[k].list(kinds_[k])));
         }
-        return out;
+        py::object fault = py::none();
+        if (walked.fault != Result::OK)
+            fault = py::make_tuple(result_name(walked.fault), walked.at.record, walked.at.offset);
+        py::array_t<std::uint32_t> run_layout_array(static_cast<py::ssize_t>(run_layouts.size()));
+        py::array_t<std::int64_t> run_count_array(static_cast<py::ssize_t>(run_counts.size()));
+        std::copy(run_layouts.begin(), run_layouts.end(), run_layout_array.mutable_data());
+        std::copy(run_counts.begin(), run_counts.end(), run_count_array.mutable_data());
+        return py::make_tuple(walked.used, walked.skipped, walked.ended, fault,
+                              py::make_tuple(std::move(run_layout_array), std::move(run_count_array)), out);
     }
 
     double core_seconds = 0;  // wall time spent decoding with the GIL released
 
 private:
+    struct Busy {
+        bool& busy;
+        explicit Busy(bool& flag) : busy(flag) {
+            if (busy) throw std::runtime_error("a Decoder decodes one buffer at a time");
+            busy = true;
+        }
+        ~Busy() { busy = false; }
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+    };
+
     // One column's texts in a range of records, one after another: the bytes
     // themselves, or decoded from code page 932 as UTF-16 code units (every
     // character of the code page is in the Basic Multilingual Plane) with
@@ -342,16 +409,129 @@ private:
         void* values = nullptr;
         bool* missing = nullptr;
     };
-    struct Part {
-        std::size_t first = 0, end = 0;  // records
-        std::vector<ColumnTexts> texts;  // per column
-        bool failed = false;             // out of memory
+    // The arrays of one layout's columns.
+    struct Arrays {
+        std::vector<py::array> values, masks;
+        std::vector<Numbers> numbers;
+
+        py::list list(const std::vector<ColumnKind>& kinds) {
+            py::list out;
+            for (std::size_t c = 0; c < kinds.size(); ++c) {
+                if (kinds[c] == ColumnKind::INTEGER) {
+                    out.append(py::make_tuple(std::move(values[c]), std::move(masks[c])));
+                } else {
+                    out.append(std::move(values[c]));
+                }
+            }
+            return out;
+        }
     };
+    // A range of records decoded on one thread: per layout, the first slot
+    // of its arrays its records take, how many they are, and the texts of
+    // its object columns.
+    struct Part {
+        std::size_t first = 0, end = 0;  // records (decode_records: of those taken)
+        std::vector<std::size_t> slots, counts;
+        std::vector<std::vector<ColumnTexts>> texts;  // per layout, per column
+        bool failed = false;                          // out of memory
+    };
+    // Where decode_records() puts one layout's records.
+    struct Target {
+        std::int64_t* numbers = nullptr;
+        std::vector<Numbers>* columns = nullptr;
+    };
+    // A record decode_records() takes: its bytes (F: the record; V, VB: its
+    // data after the RDW) and its layout.
+    struct Taken {
+        const std::uint8_t* data;
+        std::uint32_t size;  // at most a record's 16 MiB
+        std::uint32_t layout;
+    };
+    struct Walked {
+        std::size_t used = 0;
+        std::uint64_t skipped = 0;
+        std::uint64_t first = 0;  // the number of the first record taken, from 0
+        bool ended = false;
+        Result fault = Result::OK;
+        RecordFault at;
+    };
+
+    Arrays make_arrays(const std::vector<ColumnKind>& kinds, std::size_t records) const {
+        Arrays arrays;
+        arrays.masks.resize(kinds.size());
+        arrays.numbers.resize(kinds.size());
+        const auto n = static_cast<py::ssize_t>(records);
+        for (std::size_t c = 0; c < kinds.size(); ++c) {
+            if (holds_objects(kinds[c])) {
+                arrays.values.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
+                continue;
+            }
+            if (kinds[c] == ColumnKind::INTEGER) {
+                arrays.values.push_back(py::array_t<std::int64_t>(n));
+                arrays.masks[c] = py::array_t<bool>(n);
+                arrays.numbers[c].missing = static_cast<bool*>(arrays.masks[c].mutable_data());
+            } else {
+                arrays.values.push_back(py::array_t<double>(n));
+            }
+            arrays.numbers[c].values = arrays.values.back().mutable_data();
+        }
+        return arrays;
+    }
+
+    // At least 1024 records per thread.
+    std::size_t part_count(std::size_t records) const noexcept {
+        return std::max<std::size_t>(1, std::min(converters_.size(), records / 1024));
+    }
+
+    // Runs `decode(converter, part)` for every part, part p on converter p,
+    // with the GIL released; the parts of threads that cannot be started
+    // run on this one.
+    template <typename Decode>
+    void run_parts(std::vector<Part>& work, Decode decode) {
+        {
+            py::gil_scoped_release released;
+            const auto started = std::chrono::steady_clock::now();
+            std::vector<std::thread> helpers;
+            std::size_t p = 1;
+            try {
+                helpers.reserve(work.size() - 1);
+                for (; p < work.size(); ++p) helpers.emplace_back([&, p] { decode(converters_[p], work[p]); });
+            } catch (...) {
+                // The system gives fewer threads: this one decodes the parts left.
+            }
+            for (; p < work.size(); ++p) decode(converters_[p], work[p]);
+            decode(converters_[0], work[0]);
+            for (std::thread& helper : helpers) helper.join();
+            core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        }
+        for (const Part& part : work) {
+            if (part.failed) throw std::bad_alloc();
+        }
+    }
+
+    // The object columns of layout `layout`, from the parts' texts.
+    void fill_objects(const std::vector<ColumnKind>& kinds, const std::vector<Part>& work, std::size_t layout,
+                      Arrays& arrays) const {
+        for (std::size_t c = 0; c < kinds.size(); ++c) {
+            if (!holds_objects(kinds[c])) continue;
+            auto** slots = static_cast<PyObject**>(arrays.values[c].mutable_data());
+            for (const Part& part : work) {
+                const ColumnTexts& texts = part.texts[layout][c];
+                PyObject** into = slots + part.slots[layout];
+                if (kinds[c] == ColumnKind::TEXT) {
+                    fill_texts(texts, part.counts[layout], into);
+                } else {
+                    fill_numbers(kinds[c], texts, part.counts[layout], into);
+                }
+            }
+        }
+    }
 
     void decode_part(Converter& converter, std::span<const std::uint8_t> bytes, Part& part,
                      const std::vector<Numbers>& numbers) noexcept {
         try {
-            const std::size_t columns = kinds_.size();
+            const std::vector<ColumnKind>& kinds = kinds_[0];
+            const std::size_t columns = kinds.size();
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
             ItemTexts texts;
             for (std::size_t first = part.first; first < part.end; first += step) {
@@ -364,8 +544,7 @@ private:
                 }
                 for (std::size_t r = 0; r < count; ++r) {
                     for (std::size_t c = 0; c < columns; ++c) {
-                        const std::span<const std::uint8_t> text = texts.text(r * columns + c);
-                        store(c, first + r, text, numbers[c], part);
+                        store(kinds[c], first + r, texts.text(r * columns + c), numbers[c], part.texts[0][c]);
                     }
                 }
             }
@@ -374,13 +553,90 @@ private:
         }
     }
 
+    // Finds the records of `bytes` that decode_records() passes and takes,
+    // and their layouts (no Python object is touched: the GIL is released).
+    Walked walk(std::span<const std::uint8_t> bytes, bool end, std::uint64_t skip, std::uint64_t limit,
+                std::vector<Taken>& taken) {
+        Walked walked;
+        Converter& converter = converters_[0];
+        const auto wanted = [&] { return walked.skipped < skip || taken.size() < limit; };
+        // False at a record of no kind.
+        const auto take = [&](std::span<const std::uint8_t> record, std::uint64_t number) {
+            if (walked.skipped < skip) {
+                ++walked.skipped;
+                return true;
+            }
+            const std::size_t layout = converter.kind_of(record);
+            if (layout == Converter::NO_KIND) {
+                walked.fault = Result::RECORD_KIND;
+                walked.at = {number + 1, 0};
+                return false;
+            }
+            if (taken.empty()) walked.first = number;
+            taken.push_back(
+                {record.data(), static_cast<std::uint32_t>(record.size()), static_cast<std::uint32_t>(layout)});
+            return true;
+        };
+        if (!walk_) {
+            std::size_t at = 0;
+            for (; wanted() && bytes.size() - at >= record_length_; at += record_length_, ++next_number_) {
+                if (!take(bytes.subspan(at, record_length_), next_number_)) break;
+            }
+            walked.used = at;
+            walked.ended = end && at == bytes.size();
+            return walked;
+        }
+        std::size_t pos = 0;
+        while (wanted()) {
+            VariableRecord record;
+            RecordFault fault;
+            const RecordWalk::Step step = walk_->next(bytes, pos, end, record, fault);
+            if (step == RecordWalk::Step::RECORD) {
+                if (!take(record.data, base_number_ + record.number - 1)) break;
+                continue;
+            }
+            if (step == RecordWalk::Step::END) walked.ended = true;
+            if (step == RecordWalk::Step::FAULT) {
+                walked.fault = Result::RECORD_DESCRIPTOR;
+                walked.at = {base_number_ + fault.record, base_offset_ + fault.offset};
+            }
+            break;
+        }
+        walked.used = pos;
+        return walked;
+    }
+
+    void decode_taken(Converter& converter, const std::vector<Taken>& taken, std::uint64_t first, Part& part,
+                      const std::vector<Target>& targets) noexcept {
+        try {
+            ItemTexts texts;
+            std::vector<std::size_t> slots = part.slots;
+            for (std::size_t i = part.first; i < part.end; ++i) {
+                const Taken& record = taken[i];
+                texts.clear();
+                if (converter.record_texts({record.data, record.size}, record.layout, texts) != Result::OK) {
+                    part.failed = true;
+                    return;
+                }
+                const std::size_t layout = record.layout, slot = slots[layout]++;
+                const std::vector<ColumnKind>& kinds = kinds_[layout];
+                targets[layout].numbers[slot] = static_cast<std::int64_t>(first + i);
+                for (std::size_t c = 0; c < kinds.size(); ++c) {
+                    store(kinds[c], slot, texts.text(c), (*targets[layout].columns)[c], part.texts[layout][c]);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            part.failed = true;
+        }
+    }
+
     // An empty number text is no number (an exact number whose digits are
-    // not all digits): a missing value.
-    void store(std::size_t c, std::size_t record, std::span<const std::uint8_t> text, const Numbers& numbers,
-               Part& part) {
+    // not all digits, or an item past the end of a V record): a missing value.
+    void store(ColumnKind kind, std::size_t record, std::span<const std::uint8_t> text, const Numbers& numbers,
+               ColumnTexts& column) {
         const char* begin = reinterpret_cast<const char*>(text.data());
         const char* end = begin + text.size();
-        switch (kinds_[c]) {
+        switch (kind) {
             case ColumnKind::INTEGER: {
                 std::int64_t& value = static_cast<std::int64_t*>(numbers.values)[record];
                 value = 0;
@@ -395,14 +651,11 @@ private:
                 return;
             case ColumnKind::BIG_INTEGER:
             case ColumnKind::DECIMAL:
-            case ColumnKind::DIGITS: {
-                ColumnTexts& column = part.texts[c];
+            case ColumnKind::DIGITS:
                 column.bytes.insert(column.bytes.end(), text.begin(), text.end());
                 column.ends.push_back(column.bytes.size());
                 return;
-            }
-            case ColumnKind::TEXT: {
-                ColumnTexts& column = part.texts[c];
+            case ColumnKind::TEXT:
                 if (raw_text_ || utf8_) {
                     column.bytes.insert(column.bytes.end(), text.begin(), text.end());
                     column.ends.push_back(column.bytes.size());
@@ -411,7 +664,6 @@ private:
                     column.ends.push_back(column.units.size());
                 }
                 return;
-            }
         }
     }
 
@@ -506,12 +758,76 @@ private:
     } cp932_;
 
     bool raw_text_;
-    bool utf8_ = false;                  // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)
-    py::object decimal_;                 // the type of SCALE items' values; None: float64
-    bool busy_ = false;                  // a decode() runs (changed with the GIL held)
-    std::vector<Converter> converters_;  // one per thread
-    std::vector<ColumnKind> kinds_;
+    bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)
+    py::object decimal_;                          // the type of SCALE items' values; None: float64
+    bool busy_ = false;                           // a decode runs (changed with the GIL held)
+    std::vector<Converter> converters_;           // one per thread
+    std::vector<std::vector<ColumnKind>> kinds_;  // per layout, per column
     std::size_t record_length_ = 0;
+    RecordFormat record_format_ = RecordFormat::F;
+    std::size_t record_limit_ = 0;
+    // decode_records(): where the walk stands.
+    std::uint64_t base_number_ = 0, base_offset_ = 0;  // the file's record and byte where it began
+    std::uint64_t next_number_ = 0;                    // F: the next record's number
+    std::optional<RecordWalk> walk_;                   // V, VB
+};
+
+// Where a V or VB file may be cut into pieces that are each read alone:
+// record boundaries (VB: block boundaries, where a walk can begin), the
+// first at the file's start, each further one the first at least `every`
+// bytes after the last. The file is given in pieces as for
+// Decoder::decode_records().
+class Splitter {
+public:
+    Splitter(const Format& format, std::uint64_t every)
+        : walk_(record_format(format.def), static_cast<std::size_t>(record_limit(format.def))),
+          blocked_(record_format(format.def) == RecordFormat::VB),
+          every_(std::max<std::uint64_t>(1, every)) {
+        if (record_format(format.def) == RecordFormat::F) throw py::value_error("F records are cut by their length");
+    }
+
+    // (used, cuts, ended, fault, records): the bytes passed (those after
+    // them are to be given again with the next ones); the new cuts as
+    // (byte offset, number from 0 of the record there); whether the file
+    // ended after a whole record (and block); None, or (record number from
+    // 1, byte offset) of a wrong descriptor; the records passed so far.
+    py::tuple feed(py::handle data, bool end) {
+        const HeldBuffer held(data);
+        const std::span<const std::uint8_t> bytes = held.bytes();
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> cuts;
+        std::size_t pos = 0;
+        bool ended = false;
+        std::optional<RecordFault> faulty;
+        {
+            py::gil_scoped_release released;
+            while (true) {
+                VariableRecord record;
+                RecordFault fault;
+                const RecordWalk::Step step = walk_.next(bytes, pos, end, record, fault);
+                if (step == RecordWalk::Step::RECORD) {
+                    // VB: only a block's first record, right after its BDW, begins a piece.
+                    const bool first_in_block = record.offset == record.block_offset + 4;
+                    const std::uint64_t boundary = blocked_ ? record.block_offset : record.offset;
+                    if ((!blocked_ || first_in_block) && boundary >= next_) {
+                        cuts.emplace_back(boundary, record.number - 1);
+                        next_ = boundary + every_;
+                    }
+                    continue;
+                }
+                ended = step == RecordWalk::Step::END;
+                if (step == RecordWalk::Step::FAULT) faulty = fault;
+                break;
+            }
+        }
+        py::object fault = faulty ? py::object(py::make_tuple(faulty->record, faulty->offset)) : py::none();
+        return py::make_tuple(pos, cuts, ended, fault, walk_.records());
+    }
+
+private:
+    RecordWalk walk_;
+    bool blocked_;
+    std::uint64_t every_;
+    std::uint64_t next_ = 0;  // the byte from which the next cut may be
 };
 
 py::tuple parse(py::bytes data) {
@@ -530,6 +846,14 @@ py::tuple parse(py::bytes data) {
     if (converter.open(format->def).result != Result::OK) throw std::bad_alloc();
     const std::span<const Column> columns = converter.columns();
     format->columns.assign(columns.begin(), columns.end());
+    for (std::size_t layout = 0; layout <= converter.kinds(); ++layout) {
+        const std::span<const Column> own = converter.kind_columns(layout);
+        format->layouts.emplace_back(own.begin(), own.end());
+    }
+    const std::vector<KindBlock> blocks = kind_blocks(format->def);
+    for (const KindBlock& block : blocks)
+        format->kinds.push_back({block.line->kind_test, block.first_item, block.end_item});
+    format->default_layout = blocks.empty() || blocks.front().first_item > 0;
     format->forms = item_forms(format->def);
     format->csv = csv_words(format->def);
     return py::make_tuple(py::cast(std::move(format)), fault);
@@ -583,7 +907,7 @@ py::tuple convert(const std::string& host, const std::string& win, const Format&
         if (driver.joinable()) driver.join();
     }
     if (interrupted) throw py::error_already_set();
-    return py::make_tuple(result_name(done.result), py::bytes(done.path));
+    return py::make_tuple(result_name(done.result), py::bytes(done.path), done.fault.record, done.fault.offset);
 }
 
 }  // namespace
@@ -645,6 +969,46 @@ PYBIND11_MODULE(_rekmo, m) {
                                    }
                                    return forms;
                                })
+        .def_property_readonly("record_format",
+                               [](const Format& f) {
+                                   switch (record_format(f.def)) {
+                                       case RecordFormat::V:
+                                           return "V";
+                                       case RecordFormat::VB:
+                                           return "VB";
+                                       case RecordFormat::F:
+                                           break;
+                                   }
+                                   return "F";
+                               })
+        .def_property_readonly("kinds",
+                               [](const Format& f) {
+                                   // per KIND line (value bytes, raw, position from 1, length,
+                                   // index of its first item, end of its items)
+                                   py::list kinds;
+                                   for (const Format::Kind& kind : f.kinds) {
+                                       const KindTest& test = kind.test;
+                                       kinds.append(py::make_tuple(py::bytes(test.value), test.raw, test.start + 1,
+                                                                   test.length, kind.first_item, kind.end_item));
+                                   }
+                                   return kinds;
+                               })
+        .def_readonly("default_layout", &Format::default_layout)
+        .def_property_readonly(
+            "layouts",
+            [](const Format& f) {
+                // per layout, (item index, kind) per output column
+                py::list layouts;
+                for (const std::vector<Column>& columns : f.layouts) {
+                    py::list own;
+                    for (const Column& column : columns) {
+                        own.append(py::make_tuple(
+                            column.item, kind_name(column_kind(f.def.items[column.item], f.forms[column.item]))));
+                    }
+                    layouts.append(own);
+                }
+                return layouts;
+            })
         .def_property_readonly("columns", [](const Format& f) {
             // (item index, kind) per output column: "text", "int", "float",
             // "bigint", "scaled" or "digits"
@@ -676,14 +1040,33 @@ PYBIND11_MODULE(_rekmo, m) {
         },
         "rekmo's message for a failed conversion, as (bytes, from_template) pieces.");
 
+    m.def(
+        "record_message",
+        [](const std::string& kind, std::uint64_t record, std::uint64_t offset) {
+            return message_pieces(format_message(
+                result_of(kind), {static_cast<std::int64_t>(record), static_cast<std::int64_t>(offset)}));
+        },
+        "rekmo's message for a record of no kind (the record's number) or a wrong descriptor (its number and "
+        "offset), as (bytes, from_template) pieces.");
     m.def("convert_file", &convert, py::arg("host"), py::arg("win"), py::arg("format"), py::arg("format_path"),
-          py::arg("threads"), "The rekmo command's conversion: (kind, path of the file a failure names).");
+          py::arg("threads"),
+          "The rekmo command's conversion: (kind, path of the file a failure names, record number and offset of "
+          "a record_kind or record_descriptor fault).");
 
     py::class_<Decoder>(m, "Decoder")
         .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&, py::object>(),
              py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"),
              py::arg("decimal") = py::none())
         .def("decode", &Decoder::decode, py::arg("data"),
-             "One array per selected column for every whole record of a buffer.")
+             "One array per selected column for every whole record of a buffer (F records of one layout).")
+        .def("start", &Decoder::start, py::arg("number"), py::arg("offset"),
+             "Where decode_records begins: record number (from 0) and its byte offset in the file.")
+        .def("decode_records", &Decoder::decode_records, py::arg("data"), py::arg("end"), py::arg("skip"),
+             py::arg("limit"), "Records of any format, each by its kind's layout, from where the last call stopped.")
         .def_readonly("core_seconds", &Decoder::core_seconds);
+
+    py::class_<Splitter>(m, "Splitter")
+        .def(py::init<const Format&, std::uint64_t>(), py::arg("format"), py::arg("every"))
+        .def("feed", &Splitter::feed, py::arg("data"), py::arg("end"),
+             "Cuts at record (VB: block) boundaries about `every` bytes apart.");
 }

@@ -9,7 +9,9 @@ The decoding is rekmo's own (the C++ core, on several threads, without the
 GIL); texts are str decoded from exactly the code page 932 bytes rekmo writes.
 The format's option lines (CSV=, SCALE=, SIGN=, DIGITS=) give exact numbers:
 Python ints beyond Int64, Decimal or float64 for implied places, str for codes.
-rekmo.dask reads files as Dask DataFrames.
+With KIND= lines read_host gives a dict of DataFrames, one per kind, and
+iter_batches (kind, DataFrame) pairs; RECFM=V and VB files are read through
+their descriptor words. rekmo.dask reads files as Dask DataFrames.
 """
 
 import array
@@ -25,7 +27,8 @@ import numpy as np
 
 from . import _rekmo
 
-__all__ = ["Layout", "Item", "Error", "FormatError", "ConversionError", "convert", "read_host", "iter_batches"]
+__all__ = ["Layout", "Item", "Error", "FormatError", "ConversionError", "RecordError", "convert", "read_host",
+           "iter_batches"]
 
 # Item type codes of the format file, by the letters written in it.
 _TYPE_LETTERS = {1: "E", 2: "P", 3: "Z", 4: "J", 5: "F", 6: "FN", 7: "K", 8: "KN"}
@@ -72,6 +75,16 @@ _BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
 _FIRST_STREAM_BYTES = 1 << 20  # a stream's first buffer, doubled as its bytes come
 
 
+def _unique(name, names):
+    """`name`, or NAME.1, NAME.2, ... when `names` has it, which it is then added to."""
+    base, suffix = name, 0
+    while name in names:
+        suffix += 1
+        name = f"{base}.{suffix}"
+    names.add(name)
+    return name
+
+
 def _english(kind):
     return _ENGLISH.get(kind, kind.replace("_", " "))
 
@@ -115,9 +128,28 @@ class ConversionError(Error):
     number of records), "read_error" (a read failed, or the input ended inside a
     record) or "write_error" (WinFile keeps what was written); `path` the file."""
 
-    def __init__(self, kind, message, path=None):
-        super().__init__(kind, message, _english(kind))
+    def __init__(self, kind, message, path=None, english=None):
+        super().__init__(kind, message, english or _english(kind))
         self.path = path
+
+
+class RecordError(ConversionError):
+    """A record the command stops at: `kind` "record_kind" (it matches no KIND= line and
+    no item line comes before the first) or "record_length" (a V or VB file's wrong
+    descriptor, or a record or block that runs past the end of the file); `record` is the
+    number of the record at fault from 1, as in the message (the DataFrame index counts
+    from 0); `offset` (record_length only, else None) the byte of the file, from 0, where
+    the descriptor at fault starts, as the message says it (for a block whose records
+    do not fill it, the block's BDW)."""
+
+    def __init__(self, kind, record, offset, message, path=None):
+        if kind == "record_kind":
+            english = f"record {record} is of no record kind"
+        else:
+            english = f"the record length of record {record} is invalid (byte offset {offset})"
+        super().__init__(kind, message, path, english)
+        self.record = record
+        self.offset = offset
 
 
 @dataclasses.dataclass(frozen=True)
@@ -142,6 +174,7 @@ class Item:
     scale: int = 0
     sign: object = None
     digits: bool = False
+    kind: object = None
 
 
 class Layout:
@@ -162,19 +195,33 @@ class Layout:
         items = [Item(_decode(name), position, length, _TYPE_LETTERS[code], output != 0,
                       exact=exact, scale=scale, sign=sign, digits=digits)
                  for (name, position, length, code, output), (exact, digits, scale, sign) in zip(fmt.items, fmt.forms)]
-        # column name -> (item index, "text" | "int" | "float" | "bigint" | "scaled" | "digits")
-        self._kinds = {}
-        names = set()
-        for index, kind in fmt.columns:
-            # Duplicate names become NAME.1, NAME.2, ... as pandas reads a CSV header.
-            base = name = items[index].name
-            suffix = 0
-            while name in names:
-                suffix += 1
-                name = f"{base}.{suffix}"
-            names.add(name)
-            self._kinds[name] = (index, kind)
-            items[index] = dataclasses.replace(items[index], column=name)
+        # Each layout, numbered as the decoder numbers them (each KIND line's, then that of
+        # the item lines before the first): its key, the value of its KIND line as
+        # written (X'..' in upper-case hex; a value repeated with another position gets
+        # .1, .2, ...), None for the last; and its columns, column name -> (item index,
+        # "text" | "int" | "float" | "bigint" | "scaled" | "digits").
+        seen = set()
+        self._keys = [_unique(f"X'{value.hex().upper()}'" if raw else _decode(value), seen)
+                      for value, raw, *_ in fmt.kinds] + [None]
+        for key, (*_, first_item, end_item) in zip(self._keys, fmt.kinds):
+            for index in range(first_item, end_item):
+                items[index] = dataclasses.replace(items[index], kind=key)
+        self._layouts = []
+        for key, columns in zip(self._keys, fmt.layouts):
+            named, names = {}, set()
+            for index, kind in columns:
+                # Duplicate names become NAME.1, NAME.2, ... as pandas reads a CSV header.
+                name = _unique(items[index].name, names)
+                named[name] = (index, kind)
+                items[index] = dataclasses.replace(items[index], column=name)
+            self._layouts.append(named)
+        self._kinds = self._layouts[-1]
+        # The layouts in the order of read_host's dict: the records of no kind first (their
+        # items come first in the file), then the KIND lines in file order.
+        self._order = list(range(len(fmt.kinds)))
+        if fmt.default_layout or not fmt.kinds:
+            self._order.insert(0, len(fmt.kinds))
+        self._default_layout = fmt.default_layout
         self.items = tuple(items)
 
     @classmethod
@@ -217,8 +264,24 @@ class Layout:
 
     @property
     def columns(self):
-        """The DataFrame's column names: the output items, in format order."""
+        """The DataFrame's column names: the output items, in format order (with KIND=
+        lines, those of the item lines before the first, which read the records of no kind)."""
         return list(self._kinds)
+
+    @property
+    def kinds(self):
+        """With KIND= lines, the keys of read_host's dict, each with its column names:
+        None for the item lines before the first KIND= line (when there are any), then
+        each KIND= line's value as written ("1", "X'F1'"; a value that an earlier line
+        has gets .1, .2, ...). Empty without KIND= lines."""
+        if len(self._layouts) == 1:
+            return {}
+        return {self._keys[k]: list(self._layouts[k]) for k in self._order}
+
+    @property
+    def record_format(self):
+        """The format's RECFM: "F" (also for FB and without the line), "V" or "VB"."""
+        return self._format.record_format
 
     @property
     def path(self):
@@ -253,6 +316,16 @@ def _open_error(path, mode):
     return OSError(errno.EIO, "the file cannot be opened", path)
 
 
+# The module's names of the record faults, as the exceptions name them.
+_RECORD_FAULTS = {"record_kind": "record_kind", "record_descriptor": "record_length"}
+
+
+def _raise_record(kind, record, offset, path):
+    """RecordError for the module's fault (kind, record number from 1, byte offset)."""
+    message = _message(_rekmo.record_message(kind, record, offset))
+    raise RecordError(_RECORD_FAULTS[kind], record, None if kind == "record_kind" else offset, message, path)
+
+
 def _raise(kind, path, layout):
     if kind == "out_of_memory":
         raise MemoryError(_message(_rekmo.message(kind, b"", 0)))
@@ -264,7 +337,9 @@ def convert(host, win, layout, threads=None):
     """Converts HostFile into WinFile exactly as `rekmo HostFile WinFile FormatFile` does:
     the same bytes, on `threads` threads (default: rekmo's own choice). Raises OSError
     when a file cannot be opened or created (WinFile may not name HostFile or the
-    format file: shutil.SameFileError, an OSError too), ConversionError otherwise.
+    format file: shutil.SameFileError, an OSError too), ConversionError otherwise:
+    RecordError where the command stops at a record of no kind or a wrong descriptor
+    of a V or VB file, WinFile holding the lines of the records before it.
 
     Only a normal return means that WinFile is complete. A conversion that fails
     once WinFile is created (ConversionError "read_error" or "write_error") or is
@@ -292,9 +367,12 @@ def convert(host, win, layout, threads=None):
     threads = 0 if threads is None else _threads(threads)
     host, win = os.fspath(host), os.fspath(win)
     format_path = os.fsencode(layout.path or "")
-    kind, path = _rekmo.convert_file(os.fsencode(host), os.fsencode(win), layout._format, format_path, threads)
+    kind, path, record, offset = _rekmo.convert_file(os.fsencode(host), os.fsencode(win), layout._format,
+                                                     format_path, threads)
     if kind == "ok":
         return
+    if kind in _RECORD_FAULTS:
+        _raise_record(kind, record, offset, host)
     if kind == "cannot_open":
         if path == os.fsencode(win):  # the paths as given, str or bytes
             inputs = [host] + ([layout.path] if layout.path else [])
@@ -308,10 +386,14 @@ def convert(host, win, layout, threads=None):
 
 class _Source:
     """Host records from a path (read with one seek to the first record wanted) or
-    from a buffer (bytes, bytearray, memoryview, mmap, ...)."""
+    from a buffer (bytes, bytearray, memoryview, mmap, ...). A V or VB file is walked
+    from its start, or from `span`: (first byte, end byte, number of the record at the
+    first byte), a piece that begins at a record (VB: block) boundary."""
 
-    def __init__(self, source, layout):
+    def __init__(self, source, layout, span=None):
         self.record_length = layout.record_length
+        self.variable = layout.record_format != "F"
+        self.span = span or (0, None, 0)
         self.file = None
         self.buffer = np.empty(0, np.uint8)  # a file's blocks, read by _read_block
         if isinstance(source, (str, os.PathLike)):
@@ -332,7 +414,7 @@ class _Source:
             self.memory = memoryview(source).cast("B")
             size = len(self.memory)
         self.records = None
-        if size is not None:
+        if size is not None and not self.variable:  # a V file's size need not be a multiple of anything
             if size % self.record_length:
                 self.close()
                 _raise("size_mismatch", self.name, layout)
@@ -355,7 +437,9 @@ class _Source:
         stop = self.records if stop is None else operator.index(stop)
         if self.records is None:
             if start < 0 or (stop is not None and stop < 0):
-                raise ValueError("negative record numbers need a file of known size, not a stream")
+                # A V file's records are counted only by walking it to its end.
+                raise ValueError("negative record numbers need F records, not V or VB ones" if self.variable else
+                                 "negative record numbers need a file of known size, not a stream")
         else:
             start = start + self.records if start < 0 else start
             stop = stop + self.records if stop < 0 else stop
@@ -390,6 +474,50 @@ class _Source:
                 return
             yield data
             at += got // length
+
+    def walk(self, layout, decoder, first, end, batch):
+        """Records first:end (end None: to the end of the file) decoded by the decoder's
+        decode_records, in batches of at most `batch` records: yields (pieces, fault) per
+        batch, pieces the results of decode_records with records, fault None or the
+        module's (kind, record, offset), after which nothing follows. F records are read
+        with one seek; V and VB records are walked to the first one wanted."""
+        if not self.variable:
+            decoder.start(first, first * self.record_length)
+            for data in self.blocks(layout, first, end, batch):
+                piece = decoder.decode_records(data, False, 0, batch)
+                yield [piece], piece[3]
+                if piece[3] is not None:
+                    return
+            return
+        decoder.start(self.span[2], self.span[0])
+        pending = _Pending(self, max(1 << 20, min(_BLOCK_BYTES, batch * self.record_length)))
+        skip, taken, pieces, count = first, 0, [], 0
+        while True:
+            want = batch - count if end is None else min(batch - count, end - first - taken)
+            piece = decoder.decode_records(pending.view(), pending.final, skip, want)
+            used, skipped, ended, fault, (_, counts), _ = piece
+            pending.passed(used)
+            skip -= skipped
+            got = int(counts.sum())
+            taken += got
+            count += got
+            if got:
+                pieces.append(piece)
+            if fault is not None:
+                yield pieces, fault
+                return
+            if count == batch:
+                yield pieces, None
+                pieces, count = [], 0
+            if ended or (skip == 0 and end is not None and taken == end - first):
+                break
+            if skip or got < want:  # the walk needs the bytes that follow
+                pending.read()
+        if pieces:
+            yield pieces, None
+        if skip or (end is not None and taken < end - first):
+            walked = first - skip + taken
+            raise IndexError(f"records {first}:{end} are out of range: {self.name} holds {walked} records")
 
     def _read_block(self, size):
         """Up to `size` bytes, fewer only where the input ends, in a buffer kept from
@@ -427,8 +555,54 @@ class _Source:
             count -= n
 
 
+class _Pending:
+    """The bytes of a V or VB file that the walk has not passed yet. From a file more
+    are read, `chunk` at a time, when the walk asks for them, into a buffer that keeps
+    the bytes not passed (at most a record and a descriptor) and grows beyond
+    `chunk` only for them."""
+
+    def __init__(self, src, chunk):
+        self.src = src
+        first, end, _ = src.span
+        if src.memory is not None:
+            self.buffer = src.memory[first:end]
+            self.lo, self.hi = 0, len(self.buffer)
+            self.final = True
+            return
+        if first:
+            src.file.seek(first)  # a piece of a file is of a regular file
+        self.chunk = chunk
+        self.left = None if end is None else end - first
+        self.buffer = np.empty(0, np.uint8)
+        self.lo = self.hi = 0
+        self.final = False
+
+    def view(self):
+        return memoryview(self.buffer)[self.lo:self.hi]
+
+    def passed(self, count):
+        self.lo += count
+
+    def read(self):
+        kept = self.hi - self.lo
+        want = self.chunk if self.left is None else min(self.chunk, self.left)
+        if kept + want > len(self.buffer):
+            grown = np.empty(kept + want, np.uint8)
+            grown[:kept] = self.buffer[self.lo:self.hi]
+            self.buffer = grown
+        else:
+            self.buffer[:kept] = self.buffer[self.lo:self.hi].copy()
+        got = self.src._read_into(memoryview(self.buffer)[kept:kept + want])
+        self.lo, self.hi = 0, kept + got
+        if self.left is not None:
+            self.left -= got
+        self.final = got < want or self.left == 0
+
+
 class _Reader:
-    """read_host and iter_batches: the columns chosen, the decoder, the frames."""
+    """read_host and iter_batches: the columns chosen, the decoder, the frames. `plain`
+    for F records without KIND= lines, read block by block with decode(); the others
+    with decode_records(), one frame per layout."""
 
     def __init__(self, layout, columns, text, threads, decimals="float"):
         import pandas
@@ -437,48 +611,79 @@ class _Reader:
             raise ValueError(f'text must be "str" or "bytes", not {text!r}')
         if decimals not in ("float", "decimal"):
             raise ValueError(f'decimals must be "float" or "decimal", not {decimals!r}')
+        layouts = layout._layouts
         if columns is None:
-            names = layout.columns
+            self.names = [list(named) for named in layouts]
         else:
             names = [columns] if isinstance(columns, str) else list(columns)
-            unknown = [name for name in names if name not in layout._kinds]
+            unknown = [name for name in names if not any(name in named for named in layouts)]
             if unknown:
-                raise KeyError(f"no output item named {unknown[0]!r}; the columns are {layout.columns}")
+                where = layout.kinds or layout.columns
+                raise KeyError(f"no output item named {unknown[0]!r}; the columns are {where}")
             if len(set(names)) != len(names):
                 raise ValueError(f"a column is named twice in {names}")
+            # Under KIND= lines each kind's frame has the names its items have.
+            self.names = [[name for name in names if name in named] for named in layouts]
         self.layout = layout
-        self.names = names
-        chosen = sorted(names, key=lambda name: layout._kinds[name][0])  # the decoder's order: the format's
-        self.order = [chosen.index(name) for name in names]
-        self.kinds = [layout._kinds[name][1] for name in names]
-        self.decoder = _rekmo.Decoder(layout._format, [layout._kinds[name][0] for name in chosen], text == "bytes",
-                                      _threads(threads), _CP932, decimal.Decimal if decimals == "decimal" else None)
+        self.plain = len(layouts) == 1 and layout.record_format == "F"
+        self.order, self.kinds, items = [], [], set()
+        for named, names in zip(layouts, self.names):
+            chosen = sorted(names, key=lambda name: named[name][0])  # the decoder's order: the format's
+            self.order.append([chosen.index(name) for name in names])
+            self.kinds.append([named[name][1] for name in names])
+            items.update(named[name][0] for name in names)
+        self.decoder = _rekmo.Decoder(layout._format, sorted(items), text == "bytes", _threads(threads), _CP932,
+                                      decimal.Decimal if decimals == "decimal" else None)
 
     def columns(self, data):
         arrays = self.decoder.decode(data)
-        return [arrays[i] for i in self.order]
+        return [arrays[i] for i in self.order[0]]
 
     def frame(self, pieces, first, count):
         """A DataFrame of `count` records from lists of column arrays (one list per
         block decoded), its index the record numbers from `first`."""
+        return self.frame_of(0, pieces, self.pandas.RangeIndex(first, first + count))
+
+    def frame_of(self, k, pieces, index):
+        """Layout k's DataFrame from lists of its column arrays in the user's order."""
         pd = self.pandas
-        index = pd.RangeIndex(first, first + count)
-        if not self.names:
+        names = self.names[k]
+        if not names:
             return pd.DataFrame(index=index)
         if not pieces:
-            pieces = [self.columns(b"")]
+            pieces = [self.columns(b"")] if self.plain else self.arrays(self.decoder.decode_records(b"", True, 0, 0), k)
         def joined(arrays):
             return arrays[0] if len(arrays) == 1 else np.concatenate(arrays)
 
         data = {}
-        for c, name in enumerate(self.names):
-            if self.kinds[c] == "int":  # (values, missing) per block
+        for c, name in enumerate(names):
+            if self.kinds[k][c] == "int":  # (values, missing) per block
                 values = pd.arrays.IntegerArray(joined([piece[c][0] for piece in pieces]),
                                                 joined([piece[c][1] for piece in pieces]))
             else:
                 values = joined([piece[c] for piece in pieces])
             data[name] = values
-        return pd.DataFrame(data, index=index, columns=self.names, copy=False)
+        return pd.DataFrame(data, index=index, columns=names, copy=False)
+
+    def arrays(self, piece, k):
+        """Layout k's column arrays of a decode_records result, in the user's order: [columns]."""
+        columns = piece[5][k][1]
+        return [[columns[i] for i in self.order[k]]]
+
+    def frames(self, pieces, first):
+        """From decode_records results: the DataFrame of every record without KIND=
+        lines (its index the record numbers from `first`), else a dict of one DataFrame
+        per kind, each indexed by its records' numbers."""
+        pd = self.pandas
+        if len(self.names) == 1:
+            count = sum(len(piece[5][0][0]) for piece in pieces)
+            return self.frame_of(0, [self.arrays(piece, 0)[0] for piece in pieces], pd.RangeIndex(first, first + count))
+        frames = {}
+        for k in self.layout._order:
+            numbers = [piece[5][k][0] for piece in pieces]
+            index = pd.Index(np.concatenate(numbers) if numbers else np.empty(0, np.int64))
+            frames[self.layout._keys[k]] = self.frame_of(k, [self.arrays(piece, k)[0] for piece in pieces], index)
+        return frames
 
 
 def read_host(source, layout, *, records=None, columns=None, text="str", threads=None, decimals="float"):
@@ -499,20 +704,35 @@ def read_host(source, layout, *, records=None, columns=None, text="str", threads
     An item that is no number (the CSV's empty field) is missing: <NA>, NaN or None.
     The column types depend on the layout only, never on the data.
 
+    With KIND= lines: a dict of one DataFrame per kind (layout.kinds: None for the
+    records of no kind, when item lines come before the first KIND= line, then each
+    KIND= line's value), each with its kind's columns and indexed by the numbers of its
+    records in the file, so that they can be put back in order. RECFM=V and VB files
+    are walked by their descriptor words; an item reaching past its record's end is
+    missing (texts: ''), as the command writes an empty field. A record of no kind or a
+    wrong descriptor raises RecordError, as the command stops there.
+
     source: a path, or bytes / any buffer of whole records. records: a slice of record
-    numbers (read with one seek). columns: names of the columns wanted. threads:
-    decoding threads (default one per core)."""
-    return _read(_Reader(layout, columns, text, threads, decimals), source, layout, records)
+    numbers (read with one seek; V and VB files are walked to it, and take no negative
+    numbers). columns: names of the columns wanted (under KIND= lines, each kind's frame
+    has those of them its items have). threads: decoding threads (default one per
+    core)."""
+    return _read(_Reader(layout, columns, text, threads, decimals), _Source(source, layout), layout, records)
 
 
-def _read(reader, source, layout, records):
-    src = _Source(source, layout)
+def _read(reader, src, layout, records):
     try:
         first, end = src.select(records)
         block = max(1, _BLOCK_BYTES // layout.record_length)
         pieces, count = [], 0
+        if not reader.plain:
+            for batch, fault in src.walk(layout, reader.decoder, first, end, block):
+                if fault is not None:
+                    _raise_record(*fault, src.name)
+                pieces += batch
+            return reader.frames(pieces, first + src.span[2])
         for data in src.blocks(layout, first, end, block):
-            if reader.names:
+            if reader.names[0]:
                 pieces.append(reader.columns(data))
             count += len(data) // layout.record_length
     finally:
@@ -524,7 +744,12 @@ def iter_batches(source, layout, batch_records=None, *, records=None, columns=No
                  decimals="float"):
     """read_host as a generator of DataFrames of at most batch_records records each
     (default: 32 MiB of host data), for files larger than memory: one block of the
-    file is read at a time, and memory stays bounded by the batch."""
+    file is read at a time, and memory stays bounded by the batch.
+
+    With KIND= lines it yields (kind, DataFrame) pairs, kind a key of layout.kinds:
+    one pair per run of consecutive records of one kind within a batch, in file order.
+    The records of a batch before a record of no kind or a wrong descriptor are
+    yielded before RecordError is raised."""
     if batch_records is None:
         batch_records = max(1, _DEFAULT_BATCH_BYTES // layout.record_length)
     batch_records = operator.index(batch_records)
@@ -534,9 +759,44 @@ def iter_batches(source, layout, batch_records=None, *, records=None, columns=No
     src = _Source(source, layout)
     try:
         first, end = src.select(records)
-        for data in src.blocks(layout, first, end, batch_records):
-            count = len(data) // layout.record_length
-            yield reader.frame([reader.columns(data)] if reader.names else [], first, count)
-            first += count
+        if reader.plain:
+            for data in src.blocks(layout, first, end, batch_records):
+                count = len(data) // layout.record_length
+                yield reader.frame([reader.columns(data)] if reader.names[0] else [], first, count)
+                first += count
+            return
+        for batch, fault in src.walk(layout, reader.decoder, first, end, batch_records):
+            frames = reader.frames(batch, first)
+            if len(reader.names) == 1:
+                if len(frames):
+                    yield frames
+                first += len(frames)
+            else:
+                yield from _runs(batch, frames, layout)
+            if fault is not None:
+                _raise_record(*fault, src.name)
     finally:
         src.close()
+
+
+def _runs(batch, frames, layout):
+    """(kind, DataFrame) per run of consecutive records of one kind in a batch."""
+    at = {}
+    key, length = None, 0
+    for piece in batch:
+        for k, count in zip(*(array.tolist() for array in piece[4])):
+            if length and k == key:
+                length += count
+                continue
+            if length:
+                yield _run(frames, layout, key, length, at)
+            key, length = k, count
+    if length:
+        yield _run(frames, layout, key, length, at)
+
+
+def _run(frames, layout, k, length, at):
+    start = at.get(k, 0)
+    at[k] = start + length
+    name = layout._keys[k]
+    return name, frames[name].iloc[start:start + length]

@@ -145,14 +145,3 @@ def test_layouts_read_from_any_bytes_like_object_but_never_from_a_file_descripto
         os.fstat(descriptor)  # still open
     finally:
         os.close(descriptor)
-
-
-@pytest.mark.parametrize("name", ["transfer", "orders"])
-def test_kinds_and_variable_records_convert_but_are_not_read_into_frames(name, tmp_path):
-    """convert() writes what rekmo writes; read_host refuses rather than read such
-    a file as F records of one layout."""
-    layout = rekmo.Layout.load(source(f"examples/{name}.fmt"))
-    rekmo.convert(source(f"examples/{name}.bin"), tmp_path / "out.csv", layout)
-    assert (tmp_path / "out.csv").read_bytes() == open(source(f"tests/data/{name}.csv"), "rb").read()
-    with pytest.raises(ValueError, match="KIND="):
-        rekmo.read_host(source(f"examples/{name}.bin"), layout)
