@@ -26,7 +26,9 @@ TEST(CopybookKinds, TextCodesAreWhatTheHostTableGives) {
     std::vector<bool> given(256, false);
     for (const std::uint8_t b : HOST_SB_TABLE) given[b] = true;
     for (int b = 0; b < 256; ++b)
-        EXPECT_EQ(copybook::kind_text_byte(static_cast<std::uint8_t>(b)), given[static_cast<std::size_t>(b)] && b != ',') << "byte " << b;
+        EXPECT_EQ(copybook::kind_text_byte(static_cast<std::uint8_t>(b)),
+                  given[static_cast<std::size_t>(b)] && b != ',')
+            << "byte " << b;
 }
 
 // One field of a test record: text (PIC X) or an unsigned number (PIC 9).
@@ -104,7 +106,8 @@ TEST(CopybookKinds, RandomRecordsConvertAsTheirLayouts) {
             Record& record = records[r];
             // Now and then a record whose code stands elsewhere: refused.
             make_prefix(record, pick(random, 12) == 0 ? prefix + 1 : prefix, random, static_cast<int>(r));
-            for (int f = pick(random, 4); f > 0; --f) record.fields.push_back(Field{pick(random, 2) == 0, 1 + pick(random, 6)});
+            for (int f = pick(random, 4); f > 0; --f)
+                record.fields.push_back(Field{pick(random, 2) == 0, 1 + pick(random, 6)});
             if (variable && pick(random, 2) == 0) record.table = 1 + pick(random, 3);
             record.raw = pick(random, 2) == 0;
             record.code = record.raw ? static_cast<std::uint8_t>(r * 37 + 1) : static_cast<std::uint8_t>(0xC1 + r);
@@ -116,18 +119,18 @@ TEST(CopybookKinds, RandomRecordsConvertAsTheirLayouts) {
         options.kind_at = "T";
         for (std::size_t r = 0; r < records.size(); ++r) {
             const Record& record = records[r];
-            options.kinds.push_back(copybook::KindOption{
-                "R" + std::to_string(r),
-                record.raw ? std::string(1, static_cast<char>(record.code))
-                           : std::string(1, static_cast<char>(HOST_SB_TABLE[record.code])),
-                record.raw});
+            options.kinds.push_back(
+                copybook::KindOption{"R" + std::to_string(r),
+                                     record.raw ? std::string(1, static_cast<char>(record.code))
+                                                : std::string(1, static_cast<char>(HOST_SB_TABLE[record.code])),
+                                     record.raw});
         }
         copybook::Layout layout;
         copybook::Error error;
         const bool read = copybook::read_copybook({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
                                                   options, layout, error);
-        const bool one_place = std::all_of(records.begin(), records.end(),
-                                           [&](const Record& r) { return r.prefix == records[0].prefix; });
+        const bool one_place =
+            std::all_of(records.begin(), records.end(), [&](const Record& r) { return r.prefix == records[0].prefix; });
         ASSERT_EQ(read, one_place) << text << error.message;
         if (!read) {
             EXPECT_EQ(error.fault, copybook::Fault::OPTION);
@@ -151,12 +154,14 @@ TEST(CopybookKinds, RandomRecordsConvertAsTheirLayouts) {
             Bytes data(static_cast<std::size_t>(record.prefix), 0x40);
             data.push_back(record.code);
             std::string line;
-            for (const int width : record.prefix_columns) line += std::string(static_cast<std::size_t>(width), ' ') + ",";
+            for (const int width : record.prefix_columns)
+                line += std::string(static_cast<std::size_t>(width), ' ') + ",";
             line += static_cast<char>(HOST_SB_TABLE[record.code]);
             for (const Field& f : record.fields) {
                 std::string digits;
                 for (int k = 0; k < f.length; ++k) {
-                    const auto b = static_cast<std::uint8_t>(f.number ? 0xF0 + pick(random, 10) : 0xC1 + pick(random, 9));
+                    const auto b =
+                        static_cast<std::uint8_t>(f.number ? 0xF0 + pick(random, 10) : 0xC1 + pick(random, 9));
                     data.push_back(b);
                     digits += static_cast<char>(HOST_SB_TABLE[b]);
                 }
