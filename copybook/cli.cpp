@@ -22,8 +22,9 @@ constexpr std::string_view HELP =
     "Writes the format file of a COBOL copybook's record: one item line per\n"
     "elementary item, at its position, with a comment giving its COBOL\n"
     "description, and the lines that print its numbers exactly: CSV=EXACT, and\n"
-    "SCALE= and SIGN= from the PICTURE and SIGN clauses. The file is loaded back\n"
-    "as rekmo loads it before it is written.\n"
+    "SCALE= and SIGN= from the PICTURE and SIGN clauses. Several 01 records can\n"
+    "be written as record kinds (KIND=). The file is loaded back as rekmo loads\n"
+    "it before it is written.\n"
     "\n"
     "Options:\n"
     "  -o FILE, --output FILE  write to FILE (replaced whole, never left half\n"
@@ -38,6 +39,15 @@ constexpr std::string_view HELP =
     "  --omit NAME             write the items of entry NAME with output 0\n"
     "  --digits NAME           the numbers of entry NAME are codes: every digit,\n"
     "                          leading zeros kept (DIGITS=)\n"
+    "  --kind RECORD=VALUE     write the 01 record RECORD as the record kind whose\n"
+    "                          --kind-at field holds VALUE (KIND=); X'F1F2' gives\n"
+    "                          the bytes of a binary code; repeated, one a kind\n"
+    "  --kind-at FIELD         the field that holds the kind's code, at one place\n"
+    "                          in every --kind record\n"
+    "  --kind-other RECORD     the 01 record that lays out records of no kind\n"
+    "  --recfm F|FB|V|VB       the host file's record format (RECFM=); with V or\n"
+    "                          VB a record may end in OCCURS DEPENDING ON, the\n"
+    "                          occurrences it lacks empty\n"
     "  --quote                 quote the CSV's fields as RFC 4180 does (CSV=QUOTE)\n"
     "  --header                a first CSV line with the names (CSV=HEADER)\n"
     "  --plain                 the format without CSV, SCALE, SIGN and DIGITS lines,\n"
@@ -108,6 +118,42 @@ bool type_of(std::string_view letters, ItemType& type) {
     return false;
 }
 
+// RECORD=VALUE: VALUE as text (Shift_JIS), or X'hex' for its bytes.
+bool kind_of(std::string_view arg, KindOption& kind) {
+    const std::size_t eq = arg.find('=');
+    if (eq == std::string_view::npos || eq == 0 || eq + 1 == arg.size()) return false;
+    kind.record = name_of(arg.substr(0, eq));
+    const std::string_view value = arg.substr(eq + 1);
+    if (value.size() >= 3 && (value[0] == 'X' || value[0] == 'x') && value[1] == '\'' && value.back() == '\'') {
+        const std::string_view hex = value.substr(2, value.size() - 3);
+        const auto digit = [](char c) {
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                          : -1;
+        };
+        if (hex.empty() || hex.size() % 2 != 0) return false;
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            const int high = digit(hex[i]), low = digit(hex[i + 1]);
+            if (high < 0 || low < 0) return false;
+            kind.value.push_back(static_cast<char>(high * 16 + low));
+        }
+        kind.raw = true;
+        return true;
+    }
+    kind.value = platform::to_shift_jis(std::string(value));
+    return true;
+}
+
+bool recfm_of(std::string_view value, RecordForm& form) {
+    static constexpr std::pair<std::string_view, RecordForm> FORMS[] = {
+        {"F", RecordForm::F}, {"FB", RecordForm::FB}, {"V", RecordForm::V}, {"VB", RecordForm::VB}};
+    const std::string upper = upper_name(value);
+    for (const auto& [text, each] : FORMS)
+        if (upper == text) return form = each, true;
+    return false;
+}
+
 // Parses argv; returns -1 to go on, or the exit status.
 int parse_options(int argc, char** argv, Command& command) {
     std::vector<std::string_view> operands;
@@ -131,7 +177,8 @@ int parse_options(int argc, char** argv, Command& command) {
         }
         if (name == "-o") name = "--output";
         const bool takes_value = name == "--output" || name == "--kanji" || name == "--mixed" ||
-                                 name == "--redefines" || name == "--type" || name == "--omit" || name == "--digits";
+                                 name == "--redefines" || name == "--type" || name == "--omit" || name == "--digits" ||
+                                 name == "--kind" || name == "--kind-at" || name == "--kind-other" || name == "--recfm";
         if (!takes_value && has_value) return usage_error("option " + std::string(name) + " takes no value");
         if (takes_value && !has_value) {
             if (i + 1 >= argc) return usage_error("option " + std::string(name) + " needs a value");
@@ -163,6 +210,23 @@ int parse_options(int argc, char** argv, Command& command) {
             command.options.plain = true;
             continue;  // the file is the one written before the option existed
 
+        } else if (name == "--kind") {
+            KindOption kind;
+            if (!kind_of(value, kind)) {
+                return usage_error("--kind wants RECORD=VALUE, VALUE the code as text or X'..' with its bytes: " +
+                                   std::string(value));
+            }
+            for (const KindOption& other : command.options.kinds) {
+                if (other.value == kind.value && other.raw == kind.raw)
+                    return usage_error("--kind " + std::string(value) + ": another --kind gives that code");
+            }
+            command.options.kinds.push_back(std::move(kind));
+        } else if (name == "--kind-at" || name == "--kind-other") {
+            if (value.empty()) return usage_error(std::string(name) + " needs a name");
+            (name == "--kind-at" ? command.options.kind_at : command.options.kind_other) = name_of(value);
+        } else if (name == "--recfm") {
+            if (!recfm_of(value, command.options.recfm))
+                return usage_error("--recfm wants F, FB, V or VB: " + std::string(value));
         } else if (name == "--type") {
             const std::size_t eq = value.rfind('=');
             ItemType type = ITEM_NONE;
@@ -176,8 +240,17 @@ int parse_options(int argc, char** argv, Command& command) {
         command.shown_options.push_back(std::string(name) +
                                         (takes_value ? " " + platform::to_shift_jis(std::string(value)) : ""));
     }
-    if (command.options.plain && (command.options.csv_words != 0 || !command.options.digits.empty()))
+    const Options& o = command.options;
+    if (o.plain && (o.csv_words != 0 || !o.digits.empty()))
         return usage_error("--plain writes no CSV or DIGITS lines: it takes no --quote, --header or --digits");
+    if (o.plain && (!o.kinds.empty() || o.recfm != RecordForm::NONE))
+        return usage_error("--plain writes no KIND or RECFM lines: it takes no --kind or --recfm");
+    if (o.kinds.empty() != o.kind_at.empty())
+        return usage_error("--kind and --kind-at go together: the records' codes, and the field that holds them");
+    if (!o.kind_other.empty() && o.kinds.empty())
+        return usage_error("--kind-other names the layout of the records of no --kind: it needs --kind");
+    if (!o.kinds.empty() && (o.csv_words & CSV_HEADER) != 0)
+        return usage_error("--header cannot go with --kind: one header line cannot name the items of every kind");
     if (operands.empty()) return usage_error("no COPYBOOK given");
     if (operands.size() > 1) return usage_error("too many operands");
     command.copybook = std::string(operands[0]);
@@ -245,9 +318,13 @@ int run(int argc, char** argv) {
         std::string options = "Options:";
         for (const std::string& option : command.shown_options) options += " " + option;
         if (!command.shown_options.empty()) header.push_back(options);
-        header.push_back(std::string(layout.form == SourceForm::FREE ? "Free" : "Fixed") + "-form copybook; record " +
-                         (layout.record.empty() ? "of its entries" : layout.record) + ", " +
-                         std::to_string(layout.record_length) + " bytes");
+        const bool variable = layout.recfm == RecordForm::V || layout.recfm == RecordForm::VB;
+        const std::string length = std::to_string(layout.record_length) + (variable ? " bytes at most" : " bytes");
+        header.push_back(
+            std::string(layout.form == SourceForm::FREE ? "Free" : "Fixed") + "-form copybook; " +
+            (!layout.kinds.empty()
+                 ? "records of " + length + ", " + layout.kinds
+                 : "record " + (layout.record.empty() ? "of its entries" : layout.record) + ", " + length));
         text = format_text(layout, header);
     }
     if (!read || !reads_back(text, layout, error)) {

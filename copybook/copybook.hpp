@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +25,18 @@ enum class SourceForm { DETECT, FIXED, FREE };
 // The host's double-byte code, for items of that kind.
 enum class Kanji { NONE, KEIS, JEF };
 
+// The RECFM line written (--recfm): none, or how the host file holds its
+// records. V and VB records may end in an OCCURS DEPENDING ON table.
+enum class RecordForm { NONE, F, FB, V, VB };
+
+// One --kind option: the 01 record whose layout converts the records that
+// hold `value` in the --kind-at field.
+struct KindOption {
+    std::string record;  // as names are kept
+    std::string value;   // Shift_JIS text, or the bytes of X'..'
+    bool raw = false;    // X'..': compared as bytes
+};
+
 struct Options {
     SourceForm form = SourceForm::DETECT;
     Kanji kanji = Kanji::NONE;                            // PIC N and G, NATIONAL, DISPLAY-1: KN or FN
@@ -33,6 +46,13 @@ struct Options {
     std::vector<std::string> omit;                        // an entry's items get output 0
     std::vector<std::string> digits;                      // an entry's P and Z items are codes: DIGITS=
     std::uint8_t csv_words = 0;                           // CsvWord bits to write besides EXACT
+    RecordForm recfm = RecordForm::NONE;
+    // Several 01 records as record kinds: one KIND= block per option, the
+    // code read from the field `kind_at`; `kind_other` the record whose
+    // items convert the records of no kind (empty: none).
+    std::vector<KindOption> kinds;
+    std::string kind_at;
+    std::string kind_other;
     // The format as it was written before the option lines: no CSV, SCALE,
     // SIGN or DIGITS lines, a sign byte out of place as an E item of its
     // own, edited pictures refused.
@@ -61,20 +81,24 @@ struct Warning {
 };
 
 // One line of the written format: an item with a comment above it, or a
-// comment alone (item.length 0). `form` is what the option lines make of the
+// comment alone (item.length 0), or with `kind` a KIND= line that starts the
+// items of one record kind. `form` is what the option lines make of the
 // item, as the format reader will give it back: the SCALE, SIGN and DIGITS
 // lines of a name are written after its first item.
 struct Line {
     std::string comment;
     ItemDef item;
     ItemForm form = {};
+    std::optional<KindTest> kind = {};
 };
 
 struct Layout {
     std::vector<Line> lines;
-    std::int32_t record_length = 0;
+    std::int32_t record_length = 0;        // of the longest record's data (V: without its RDW)
+    RecordForm recfm = RecordForm::NONE;   // the RECFM line's
     std::uint8_t csv_words = 0;            // the CSV line's words (CsvWord bits); 0: no such line
-    std::string record;                    // the record written (its name and level)
+    std::string record;                    // the record written (its name and level); with kinds, empty
+    std::string kinds;                     // with kinds: where the code is, as the header says it
     SourceForm form = SourceForm::DETECT;  // as read: FIXED or FREE
     std::vector<Warning> warnings;
 };
@@ -82,19 +106,30 @@ struct Layout {
 // Reads the copybook. On failure `error` says where and why, once.
 bool read_copybook(std::span<const std::uint8_t> text, const Options& options, Layout& layout, Error& error);
 
-// The format file text: `header` lines as comments, RECLEN, the CSV line,
-// then each line, the option lines of a name after its first item.
+// The format file text: `header` lines as comments, RECFM, RECLEN (with a
+// V record's RDW), the CSV line, then each line, the option lines of a name
+// after its first item.
 std::string format_text(const Layout& layout, const std::vector<std::string>& header);
 
 // Loads `text` back with the format reader: true when rekmo accepts it and
-// reads exactly the layout's items, their forms, the CSV words and the
-// record length.
+// reads exactly the layout's items, their forms, the CSV words, the record
+// format and length, and its KIND lines before the items they should.
 bool reads_back(std::string_view text, const Layout& layout, Error& error);
+
+// The value of a KIND line: the text, or X'..' with the bytes in hex.
+std::string kind_value(std::string_view value, bool raw);
 
 // Two items printed alike: the same options give them the same text.
 bool same_form(const ItemForm& a, const ItemForm& b);
 
 // Upper-cases ASCII letters outside Shift_JIS double-byte characters.
 std::string upper_name(std::string_view bytes);
+
+// A byte that an E item's text can hold and a KIND line can carry: one the
+// host single-byte table gives, other than the comma that splits the line.
+bool kind_text_byte(std::uint8_t byte);
+
+// The largest data of a V record: the limit without RECLEN, less its RDW.
+inline constexpr std::int32_t MAX_VARIABLE_DATA = MAX_VARIABLE_RECORD - 4;
 
 }  // namespace rekmo::copybook

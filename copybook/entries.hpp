@@ -38,7 +38,11 @@ struct Entry {
     Location picture_at;
     SignPlace sign = SignPlace::NONE;
     bool sign_separate = false;
-    std::int64_t occurs = 0;  // 0: no OCCURS
+    std::int64_t occurs = 0;  // 0: no OCCURS; with DEPENDING ON, the most
+    std::int64_t least = -1;  // OCCURS least TO most DEPENDING ON; -1: no TO
+    bool depending = false;   // OCCURS ... DEPENDING ON `depending_on`
+    std::string depending_on;
+    Location depending_at;  // of the word DEPENDING
     std::string redefines;
     Location redefines_at;
     bool sync = false;
@@ -49,8 +53,9 @@ struct Entry {
 // Reads the entries of the code text in order. `exact` (the format written
 // with its SCALE and SIGN lines, not --plain): edited pictures are read, and
 // P after V and digits, whose scale is unclear, is refused; otherwise edited
-// pictures are refused and the rest is read as it always was.
-bool parse_entries(const Source& source, bool exact, std::vector<Entry>& entries, Error& error);
+// pictures are refused and the rest is read as it always was. `variable`
+// (V or VB records): OCCURS DEPENDING ON is read, not refused.
+bool parse_entries(const Source& source, bool exact, bool variable, std::vector<Entry>& entries, Error& error);
 
 // Reads a PICTURE character-string; `at` is where it stands.
 bool parse_picture(const std::string& text, Location at, bool exact, Picture& picture, Error& error);

@@ -67,14 +67,32 @@ public:
     bool run() {
         if (!tree() || !size_all(root_, Inherited{})) return false;
         std::int64_t length = 0;
-        for (std::size_t k : root_) length = records_ ? std::max(length, total(k)) : add_cap(length, total(k));
+        std::size_t longest = root_[0];
+        for (std::size_t k : root_) {
+            if (!records_) {
+                length = add_cap(length, total(k));
+            } else if (total(k) > length) {
+                length = total(k);
+                longest = k;
+            }
+        }
         if (length > MAX_RECORD_LENGTH) {
             error_ = copybook_error(e_[root_[0]].at, "the record is longer than rekmo's limit of " +
                                                          std::to_string(MAX_RECORD_LENGTH) + " bytes");
             return false;
         }
+        if (variable() && length > MAX_VARIABLE_DATA) {
+            error_ = Error{Fault::OPTION, e_[longest].at,
+                           (records_ ? "record " + e_[longest].name : std::string("the record")) + " is " +
+                               std::to_string(length) + " bytes: a V or VB record holds at most " +
+                               std::to_string(MAX_VARIABLE_DATA) + " (" + std::to_string(MAX_VARIABLE_RECORD) +
+                               " with its RDW)"};
+            return false;
+        }
         out_.record_length = static_cast<std::int32_t>(length);
-        if (!area_list(root_, 0, Inherited{}, records_)) return false;
+        out_.recfm = o_.recfm;
+        record_end_ = length;
+        if (!(o_.kinds.empty() ? area_list(root_, 0, Inherited{}, records_) : kind_blocks())) return false;
         if (!options_used()) return false;
         if (o_.plain) return true;
         out_.csv_words = static_cast<std::uint8_t>(csv_words_ | o_.csv_words | CSV_EXACT);
@@ -248,6 +266,7 @@ private:
                                               : "it redefines " + e_[kids[first]].name);
                 out_.lines.push_back(Line{note, ItemDef{}});
             }
+            if (records) record_end_ = total(kids[chosen]);
             if (!entry(kids[chosen], pos, up)) return false;
             if (const std::int64_t rest = area - total(kids[chosen]); rest > 0) {
                 out_.lines.push_back(Line{
@@ -276,6 +295,7 @@ private:
             groups_.push_back(Group{entry.name, up.group});
             up.group = static_cast<std::ptrdiff_t>(groups_.size() - 1);
         }
+        if (entry.depending && !depending_table(i, offset)) return false;
         const std::int64_t times = std::max<std::int64_t>(entry.occurs, 1);
         for (std::int64_t k = 1; k <= times; ++k) {
             if (entry.occurs > 0) indexes_.push_back(k);
@@ -311,8 +331,10 @@ private:
         return text;
     }
 
+    // Once per entry: not for later occurrences, nor again for a record
+    // written as a second kind.
     void warn(const Entry& entry, std::string message) {
-        if (std::all_of(indexes_.begin(), indexes_.end(), [](std::int64_t i) { return i == 1; }))
+        if (!again_ && std::all_of(indexes_.begin(), indexes_.end(), [](std::int64_t i) { return i == 1; }))
             out_.warnings.push_back(Warning{entry.at, entry.name + ": " + std::move(message)});
     }
 
@@ -545,12 +567,221 @@ private:
         return true;
     }
 
+    bool variable() const { return o_.recfm == RecordForm::V || o_.recfm == RecordForm::VB; }
+
+    // A table of OCCURS DEPENDING ON: every occurrence is written, and in a V
+    // record those past its end come out empty. That holds only when nothing
+    // follows the table: whatever did would move with the count.
+    bool depending_table(std::size_t i, std::int64_t offset) {
+        const Entry& entry = e_[i];
+        if (!indexes_.empty()) {
+            error_ =
+                copybook_error(entry.depending_at, entry.name +
+                                                       ": OCCURS DEPENDING ON inside another table is refused: "
+                                                       "the places after its first occurrence move with its count");
+            return false;
+        }
+        if (offset + total(i) != record_end_) {
+            error_ = copybook_error(entry.depending_at,
+                                    entry.name +
+                                        ": OCCURS DEPENDING ON is read only for a table that ends its record: "
+                                        "the places of the entries after it move with its count");
+            return false;
+        }
+        std::string note = two_digits(entry.level) + " " + entry.name + " OCCURS " +
+                           (entry.least >= 0 ? std::to_string(entry.least) + " TO " : "") +
+                           std::to_string(entry.occurs) + " DEPENDING ON " + entry.depending_on +
+                           ": the record's length says how many it holds; those it lacks come out empty";
+        out_.lines.push_back(Line{std::move(note), ItemDef{}});
+        return true;
+    }
+
+    // --- Record kinds ----------------------------------------------------------
+
+    // An entry of one name in a record, where it stands.
+    struct Place {
+        std::size_t entry = 0;
+        std::int64_t start = 0;
+        bool table = false;  // in an OCCURS table: at no one place
+        Usage usage = Usage::NONE;
+        std::string usage_text;
+    };
+
+    // Every entry named `name` among `kids` and below them, at offsets as
+    // area_list gives them.
+    void locate(const std::vector<std::size_t>& kids, std::int64_t offset, bool table, Usage usage,
+                const std::string& usage_text, const std::string& name, std::vector<Place>& found) const {
+        std::int64_t area_start = offset, area = 0;
+        for (std::size_t m = 0; m < kids.size(); ++m) {
+            const Entry& kid = e_[kids[m]];
+            if (m == 0 || kid.redefines.empty()) {
+                area_start = add_cap(area_start, area);
+                area = 0;
+            }
+            area = std::max(area, total(kids[m]));
+            const bool own = kid.usage != Usage::NONE;
+            const Usage here = own ? kid.usage : usage;
+            const std::string& here_text = own ? kid.usage_text : usage_text;
+            const bool in_table = table || kid.occurs > 0;
+            if (kid.name == name) found.push_back(Place{kids[m], area_start, in_table, here, here_text});
+            locate(kid.kids, area_start, in_table, here, here_text, name, found);
+        }
+    }
+
+    bool option_error(Location at, std::string message) {
+        error_ = Error{Fault::OPTION, at, std::move(message)};
+        return false;
+    }
+
+    // The 01 record an option names, by index.
+    bool record_named(const std::string& option, const std::string& name, std::size_t& found) {
+        for (const std::size_t k : root_) {
+            if (e_[k].name != name) continue;
+            if (e_[k].level != 1)
+                return option_error(e_[k].at, option + " " + name + ": a level 77 item is no record to tell apart");
+            found = k;
+            return true;
+        }
+        return option_error(Location{}, option + " " + name + ": no 01 record of that name");
+    }
+
+    // The code of one --kind option in the field, as the KIND line tests it:
+    // the field's bytes read as an E item, or raw for X'..'.
+    bool kind_test(const KindOption& kind, const Place& field, KindTest& test) {
+        const Entry& f = e_[field.entry];
+        const std::string shown = "--kind " + kind.record + "=" + kind_value(kind.value, kind.raw);
+        const std::int64_t length = total(field.entry);
+        test = KindTest{field.start, static_cast<std::int32_t>(length), kind.value, kind.raw};
+        const auto bytes = [](std::int64_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); };
+        if (kind.raw) {
+            if (static_cast<std::int64_t>(kind.value.size()) == length) return true;
+            return option_error(f.at, shown + ": " + bytes(static_cast<std::int64_t>(kind.value.size())) + ", and " +
+                                          f.name + " is " + bytes(length));
+        }
+        if (static_cast<std::int64_t>(kind.value.size()) > length)
+            return option_error(f.at, shown + ": longer than " + f.name + " (" + bytes(length) + ")");
+        if (kind.value.front() == ' ' || kind.value.back() == ' ')
+            return option_error(f.at, shown + ": a KIND line keeps no space before or after its value: give X'..'");
+        for (const char c : kind.value) {
+            if (kind_text_byte(static_cast<std::uint8_t>(c))) continue;
+            return option_error(f.at, shown + ": an E item's text never holds '" + std::string(1, c) +
+                                          "' (no lower-case letters, no comma): give X'..'");
+        }
+        if (!f.kids.empty()) return true;  // a group: its bytes as text
+        const detail::Picture& pic = f.picture;
+        const bool text_usage = field.usage == Usage::NONE || field.usage == Usage::DISPLAY;
+        if (!text_usage || pic.category == Category::DOUBLE_BYTE) {
+            return option_error(f.at, shown + ": " + f.name + " is " +
+                                          (text_usage ? std::string("double-byte") : field.usage_text) +
+                                          ", not single-byte text: give its code as X'..'");
+        }
+        if (pic.category != Category::NUMERIC) return true;
+        if (pic.sign)
+            return option_error(f.at, shown + ": " + f.name + " is signed, its sign in a zone: give its code as X'..'");
+        const bool digits =
+            std::all_of(kind.value.begin(), kind.value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits || static_cast<std::int64_t>(kind.value.size()) != length) {
+            return option_error(f.at, shown + ": " + f.name + " is PIC " + pic.text.substr(0, 40) + ": its code is " +
+                                          bytes(length) + " of digits, leading zeros written");
+        }
+        return true;
+    }
+
+    // Each --kind record under a KIND line with its code, after the items of
+    // the --kind-other record (the records of no kind); records no option
+    // names are left out.
+    bool kind_blocks() {
+        if (!records_) {
+            return option_error(e_[root_[0]].at, "--kind tells 01 records apart, and the copybook starts at level " +
+                                                     two_digits(e_[root_[0]].level));
+        }
+        std::vector<std::size_t> kinded(o_.kinds.size());
+        for (std::size_t n = 0; n < o_.kinds.size(); ++n)
+            if (!record_named("--kind", o_.kinds[n].record, kinded[n])) return false;
+        std::size_t other = SIZE_MAX;
+        if (!o_.kind_other.empty() && !record_named("--kind-other", o_.kind_other, other)) return false;
+        for (const std::string& name : o_.redefines) {
+            for (const std::size_t k : root_) {
+                if (e_[k].name != name) continue;
+                return option_error(e_[k].at, "--redefines " + name +
+                                                  ": with --kind each 01 record is a kind of its own: name it with "
+                                                  "--kind or --kind-other");
+            }
+        }
+        // The code's field: one entry at one place in every record of a kind.
+        std::vector<KindTest> tests(o_.kinds.size());
+        std::vector<Place> found;
+        for (std::size_t n = 0; n < o_.kinds.size(); ++n) {
+            const Entry& record = e_[kinded[n]];
+            found.clear();
+            locate(record.kids, 0, record.occurs > 0, record.usage, record.usage_text, o_.kind_at, found);
+            const std::string option = "--kind-at " + o_.kind_at + ": ";
+            if (found.empty()) return option_error(record.at, option + "record " + record.name + " has no such entry");
+            if (found.size() > 1) {
+                return option_error(e_[found[1].entry].at,
+                                    option + "record " + record.name + " has more than one entry of that name");
+            }
+            if (found[0].table) {
+                return option_error(e_[found[0].entry].at,
+                                    option + "in record " + record.name + " it stands in an OCCURS table");
+            }
+            if (!kind_test(o_.kinds[n], found[0], tests[n])) return false;
+            if (tests[n].start != tests[0].start || tests[n].length != tests[0].length) {
+                const auto place = [](const KindTest& t) {
+                    return "position " + std::to_string(t.start + 1) + " (" + std::to_string(t.length) +
+                           (t.length == 1 ? " byte)" : " bytes)");
+                };
+                return option_error(e_[found[0].entry].at, option + "at " + place(tests[0]) + " in record " +
+                                                               e_[kinded[0]].name + " but at " + place(tests[n]) +
+                                                               " in record " + record.name +
+                                                               ": the code must stand at one place in every record");
+            }
+        }
+        out_.kinds = "kinds told apart by " + o_.kind_at + " (" + "position " + std::to_string(tests[0].start + 1) +
+                     ", " + std::to_string(tests[0].length) + (tests[0].length == 1 ? " byte)" : " bytes)");
+        const auto described = [&](std::size_t k) {
+            return e_[k].name + " (level 01), " + std::to_string(total(k)) + " bytes";
+        };
+        for (const std::size_t k : root_) {
+            if (k == other || std::find(kinded.begin(), kinded.end(), k) != kinded.end()) continue;
+            const std::string why = " left out: no --kind or --kind-other names it";
+            out_.lines.push_back(Line{"record " + e_[k].name + " (level " + two_digits(e_[k].level) + ", line " +
+                                          std::to_string(e_[k].at.line) + ")" + why,
+                                      ItemDef{}});
+            out_.warnings.push_back(Warning{e_[k].at, "record " + e_[k].name + why});
+        }
+        if (other == SIZE_MAX) {
+            out_.lines.push_back(
+                Line{"No layout for records of no kind (--kind-other): such a record stops the run", ItemDef{}});
+        } else {
+            out_.lines.push_back(Line{"Records of no kind: " + described(other), ItemDef{}});
+            record_end_ = total(other);
+            if (!entry(other, 0, Inherited{})) return false;
+        }
+        for (const std::size_t k : root_) {
+            again_ = k == other;
+            for (std::size_t n = 0; n < o_.kinds.size(); ++n) {
+                if (kinded[n] != k) continue;
+                const KindOption& kind = o_.kinds[n];
+                const std::string code = kind.raw ? kind_value(kind.value, kind.raw) : "'" + kind.value + "'";
+                out_.lines.push_back(Line{"Record " + described(k) + ", kind " + code, ItemDef{}, {}, tests[n]});
+                record_end_ = total(k);
+                if (!entry(k, 0, Inherited{})) return false;
+                again_ = true;
+            }
+        }
+        again_ = false;
+        return true;
+    }
+
     std::vector<Entry>& e_;
     const Options& o_;
     Layout& out_;
     Error& error_;
     std::vector<std::size_t> root_;
-    bool records_ = false;  // the top entries are records (01 or 77)
+    bool records_ = false;         // the top entries are records (01 or 77)
+    std::int64_t record_end_ = 0;  // where the record being written ends
+    bool again_ = false;           // the record is written a second time: no warnings
     std::vector<std::int64_t> indexes_;
     std::size_t items_ = 0;
     std::vector<char> used_redefines_, used_types_, used_omit_, used_digits_;
@@ -576,13 +807,23 @@ private:
 
 }  // namespace
 
+bool kind_text_byte(std::uint8_t byte) {
+    // The host single-byte table gives digits, upper-case letters, the space,
+    // these signs, the yen sign 5C and half-width katakana: ｢ ｣ and ｱ to ﾟ.
+    static constexpr std::string_view SIGNS = " .<(+|&!*);^-/%>?:#@'=\"\\";
+    return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+           SIGNS.find(static_cast<char>(byte)) != std::string_view::npos || byte == 0xA2 || byte == 0xA3 ||
+           (byte >= 0xB1 && byte <= 0xDF);
+}
+
 bool read_copybook(std::span<const std::uint8_t> text, const Options& options, Layout& layout, Error& error) {
     layout = Layout{};
     error = Error{};
     detail::Source source;
     std::vector<Entry> entries;
     if (!detail::read_source(text, options.form, source, error) ||
-        !detail::parse_entries(source, !options.plain, entries, error))
+        !detail::parse_entries(source, !options.plain,
+                               options.recfm == RecordForm::V || options.recfm == RecordForm::VB, entries, error))
         return false;
     layout.form = source.form;
     if (entries.empty()) {

@@ -51,9 +51,14 @@ std::int64_t number_of(std::string_view digits) {
     return n;
 }
 
+constexpr std::string_view REFUSED_DEPENDING =
+    "OCCURS DEPENDING ON is refused: the record is not of fixed length (--recfm V reads it from a file of "
+    "variable-length records)";
+
 class Parser {
 public:
-    Parser(const Source& source, bool exact, Error& error) : tz_(source), exact_(exact), error_(error) {}
+    Parser(const Source& source, bool exact, bool variable, Error& error)
+        : tz_(source), exact_(exact), variable_(variable), error_(error) {}
 
     bool entries(std::vector<Entry>& out) {
         if (!advance()) return false;
@@ -197,13 +202,50 @@ private:
         if (tok_.kind != TokenKind::WORD || !is_number(tok_.text))
             return fail("expected the number of times after OCCURS, found " + shown());
         e.occurs = number_of(tok_.text);
-        if (e.occurs < 1) return fail("OCCURS 0 TIMES leaves no item");
+        const Location count_at = tok_.at;
         if (!advance()) return false;
-        if (is_word("TO") || is_word("DEPENDING")) {
-            return fail("OCCURS DEPENDING ON is refused: the record is not of fixed length");
+        const bool range = is_word("TO");
+        if (range || is_word("DEPENDING")) {
+            if (!variable_) return fail(std::string(REFUSED_DEPENDING));
+            if (range) {
+                if (!advance()) return false;
+                if (tok_.kind != TokenKind::WORD || !is_number(tok_.text))
+                    return fail("expected the most times after OCCURS " + std::to_string(e.occurs) + " TO, found " +
+                                shown());
+                e.least = e.occurs;
+                e.occurs = number_of(tok_.text);
+                if (e.occurs < e.least)
+                    return fail("OCCURS " + std::to_string(e.least) + " TO " + tok_.text +
+                                ": the most is below the least");
+                if (!advance()) return false;
+            }
+        }
+        if (e.occurs < 1) {
+            error_ = Error{Fault::COPYBOOK, count_at, "OCCURS 0 TIMES leaves no item"};
+            return false;
         }
         if (!optional("TIMES")) return false;
-        if (is_word("DEPENDING")) return fail("OCCURS DEPENDING ON is refused: the record is not of fixed length");
+        if (is_word("DEPENDING")) {
+            if (!variable_) return fail(std::string(REFUSED_DEPENDING));
+            e.depending = true;
+            e.depending_at = tok_.at;
+            if (!advance() || !optional("ON")) return false;
+            if (tok_.kind != TokenKind::WORD || is_keyword(tok_.text) || is_number(tok_.text))
+                return fail("expected the name of the count after DEPENDING ON, found " + shown());
+            e.depending_on = tok_.text;
+            if (!advance()) return false;
+            while (is_word("OF") || is_word("IN")) {  // a qualified name: COUNT OF HEADER
+                e.depending_on += " " + tok_.text;
+                if (!advance()) return false;
+                if (tok_.kind != TokenKind::WORD || is_keyword(tok_.text))
+                    return fail("expected a name, found " + shown());
+                e.depending_on += " " + tok_.text;
+                if (!advance()) return false;
+            }
+        } else if (range) {
+            return fail("OCCURS " + std::to_string(e.least) + " TO " + std::to_string(e.occurs) +
+                        " needs DEPENDING ON: the name of the count");
+        }
         // Keys and indexes name other items; they add no storage.
         while (is_word("ASCENDING") || is_word("DESCENDING") || is_word("INDEXED")) {
             if (!advance() || !optional("KEY") || !optional("IS") || !optional("BY")) return false;
@@ -217,14 +259,15 @@ private:
 
     Tokenizer tz_;
     bool exact_;
+    bool variable_;
     Error& error_;
     Token tok_;
 };
 
 }  // namespace
 
-bool parse_entries(const Source& source, bool exact, std::vector<Entry>& entries, Error& error) {
-    return Parser(source, exact, error).entries(entries);
+bool parse_entries(const Source& source, bool exact, bool variable, std::vector<Entry>& entries, Error& error) {
+    return Parser(source, exact, variable, error).entries(entries);
 }
 
 bool parse_picture(const std::string& text, Location at, bool exact, Picture& pic, Error& error) {

@@ -75,7 +75,43 @@ std::string option_lines(const std::string& name, const ItemForm& form) {
     return out;
 }
 
+const char* recfm_word(RecordForm form) {
+    switch (form) {
+        case RecordForm::F:
+            return "F";
+        case RecordForm::FB:
+            return "FB";
+        case RecordForm::V:
+            return "V";
+        case RecordForm::VB:
+            return "VB";
+        case RecordForm::NONE:
+            break;
+    }
+    return "";
+}
+
+bool is_variable(RecordForm form) { return form == RecordForm::V || form == RecordForm::VB; }
+
+// The RECLEN a V record's RDW adds its 4 bytes to.
+std::int32_t reclen(const Layout& layout) { return layout.record_length + (is_variable(layout.recfm) ? 4 : 0); }
+
+RecordFormat record_format_of(RecordForm form) {
+    return form == RecordForm::V ? RecordFormat::V : form == RecordForm::VB ? RecordFormat::VB : RecordFormat::F;
+}
+
 }  // namespace
+
+std::string kind_value(std::string_view value, bool raw) {
+    if (!raw) return std::string(value);
+    static constexpr char DIGITS[] = "0123456789ABCDEF";
+    std::string text = "X'";
+    for (const char c : value) {
+        text += DIGITS[static_cast<std::uint8_t>(c) >> 4];
+        text += DIGITS[static_cast<std::uint8_t>(c) & 0x0F];
+    }
+    return text + "'";
+}
 
 bool same_form(const ItemForm& a, const ItemForm& b) {
     return a.exact == b.exact && a.digits == b.digits && a.scale == b.scale && a.sign == b.sign;
@@ -84,11 +120,16 @@ bool same_form(const ItemForm& a, const ItemForm& b) {
 std::string format_text(const Layout& layout, const std::vector<std::string>& header) {
     std::string out;
     for (const std::string& line : header) append_comment(out, line);
-    out += "RECLEN=" + std::to_string(layout.record_length) + "\n";
+    if (layout.recfm != RecordForm::NONE) out += "RECFM=" + std::string(recfm_word(layout.recfm)) + "\n";
+    out += "RECLEN=" + std::to_string(reclen(layout)) + "\n";
     if (layout.csv_words != 0) out += csv_line(layout.csv_words);
     std::unordered_set<std::string_view> named;  // names whose option lines are written
     for (const Line& line : layout.lines) {
         append_comment(out, line.comment);
+        if (const auto& kind = line.kind) {
+            out += "KIND=" + std::to_string(kind->start + 1) + "," + std::to_string(kind->length) + "," +
+                   kind_value(kind->value, kind->raw) + "\n";
+        }
         if (line.item.length == 0) continue;
         const ItemDef& item = line.item;
         out += item.name + "," + std::to_string(item.start + 1) + "," + std::to_string(item.length) + "," +
@@ -104,10 +145,19 @@ bool reads_back(std::string_view text, const Layout& layout, Error& error) {
     FormatDef def;
     const FormatError loaded = parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, def);
     std::size_t n = 0;
-    bool same =
-        loaded.result == Result::OK && def.record_length == layout.record_length && csv_words(def) == layout.csv_words;
+    bool same = loaded.result == Result::OK && def.record_length == reclen(layout) &&
+                csv_words(def) == layout.csv_words && record_format(def) == record_format_of(layout.recfm);
     const std::vector<ItemForm> forms = same ? item_forms(def) : std::vector<ItemForm>{};
+    const std::vector<KindBlock> blocks = same ? kind_blocks(def) : std::vector<KindBlock>{};
+    std::size_t b = 0;
     for (const Line& line : layout.lines) {
+        if (line.kind) {
+            const KindTest& want = *line.kind;
+            same = same && b < blocks.size() && blocks[b].first_item == n &&
+                   blocks[b].line->kind_test.start == want.start && blocks[b].line->kind_test.length == want.length &&
+                   blocks[b].line->kind_test.value == want.value && blocks[b].line->kind_test.raw == want.raw;
+            ++b;
+        }
         if (line.item.length == 0) continue;
         const ItemDef& want = line.item;
         same = same && n < def.items.size() && def.items[n].name == want.name && def.items[n].start == want.start &&
@@ -115,7 +165,7 @@ bool reads_back(std::string_view text, const Layout& layout, Error& error) {
                def.items[n].output == want.output && same_form(forms[n], line.form);
         ++n;
     }
-    if (same && n == def.items.size()) return true;
+    if (same && n == def.items.size() && b == blocks.size()) return true;
     error = Error{Fault::COPYBOOK, Location{},
                   "the format file written does not read back as the layout (format reader result " +
                       std::to_string(static_cast<int>(loaded.result)) + ", item " + std::to_string(loaded.item_number) +

@@ -66,7 +66,7 @@ def read_cases(path):
             if line.startswith("["):
                 case = {"name": line.strip("[]"), "file": path, "line": number, "inputs": [], "outputs": [],
                         "run": [], "status": 0, "message": "", "env": {}, "only": None, "locale": "C",
-                        "program": "rekmo", "lines": None, "program_in": None, "then": None,
+                        "program": "rekmo", "lines": None, "program_in": None, "then": [],
                         "stdout_to": None}
                 cases.append(case)
             elif line.strip() and not line.startswith("#"):
@@ -76,7 +76,11 @@ def read_cases(path):
                     name = eval(name) if name.startswith('"') else name  # a name that is no UTF-8
                     case["inputs" if key == "<" else "outputs"].append((name, expression, number))
                 elif key in ("run", "then"):
-                    case[key] = eval(value[2:]) if value.startswith("= ") else shlex.split(value)
+                    operands = eval(value[2:]) if value.startswith("= ") else shlex.split(value)
+                    if key == "then":
+                        case[key].append(operands)
+                    else:
+                        case[key] = operands
                 elif key in ("status", "message", "program_in"):
                     case[key] = eval(value)
                 elif key == "env":
@@ -142,12 +146,14 @@ def check(case, values, updates):
             run(case, ARGS.rekmo, [case["run"][1], "rekmo.csv", case["run"][0]], folder)
             if lines != open(os.path.join(folder, "rekmo.csv"), "rb").read():
                 problems.append("the texts are not rekmo's lines")
-        if case["then"]:  # rekmo, after the program, on what it wrote
-            then = run(case, ARGS.rekmo, case["then"], folder)
+        for operands in case["then"]:  # rekmo, after the program, on what it wrote
+            then = run(case, ARGS.rekmo, operands, folder)
             if then.returncode != 0:
                 problems.append("then: rekmo status %d %r" % (then.returncode, then.stderr[:200]))
+        # made(FILE): a file of the folder as the runs left it, to compare two of them
+        made = lambda name: open(os.path.join(folder, name), "rb").read()
         for name, expression, number in case["outputs"]:
-            expected = eval(expression, dict(values, __builtins__={}))
+            expected = eval(expression, dict(values, made=made, __builtins__={}))
             path = os.path.join(folder, name)
             if name == "stdout":
                 got = r.stdout
