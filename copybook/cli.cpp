@@ -124,22 +124,9 @@ bool kind_of(std::string_view arg, KindOption& kind) {
     if (eq == std::string_view::npos || eq == 0 || eq + 1 == arg.size()) return false;
     kind.record = name_of(arg.substr(0, eq));
     const std::string_view value = arg.substr(eq + 1);
-    if (value.size() >= 3 && (value[0] == 'X' || value[0] == 'x') && value[1] == '\'' && value.back() == '\'') {
-        const std::string_view hex = value.substr(2, value.size() - 3);
-        const auto digit = [](char c) {
-            return c >= '0' && c <= '9'   ? c - '0'
-                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                          : -1;
-        };
-        if (hex.empty() || hex.size() % 2 != 0) return false;
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int high = digit(hex[i]), low = digit(hex[i + 1]);
-            if (high < 0 || low < 0) return false;
-            kind.value.push_back(static_cast<char>(high * 16 + low));
-        }
+    if (hex_value(value, kind.value)) {
         kind.raw = true;
-        return true;
+        return !kind.value.empty();
     }
     kind.value = platform::to_shift_jis(std::string(value));
     return true;

@@ -274,13 +274,6 @@ bool count_of(std::string_view field, std::int64_t& count) noexcept {
     return count >= 1 && count <= MAX_RECORD_LENGTH;
 }
 
-constexpr int hex_digit(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Reads the value of a KIND line as written (the value keeps its case: an
 // E item can hold lower-case letters under some host code pages):
 // start,length,value, or X'hex' as the value for the raw bytes. False when
@@ -303,16 +296,9 @@ bool read_kind(std::string_view written, OptionLine& option) {
     test.start = start - 1;
     test.length = static_cast<std::int32_t>(length);
     std::string_view value = fields[2];
-    if (value.size() >= 3 && (value[0] == 'X' || value[0] == 'x') && value[1] == '\'' && value.back() == '\'') {
-        const std::string_view hex = value.substr(2, value.size() - 3);
-        if (hex.empty() || hex.size() % 2 != 0) return false;
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int high = hex_digit(hex[i]), low = hex_digit(hex[i + 1]);
-            if (high < 0 || low < 0) return false;
-            test.value.push_back(static_cast<char>(high * 16 + low));
-        }
+    if (hex_value(value, test.value)) {
         test.raw = true;
-        return test.value.size() == static_cast<std::size_t>(test.length);
+        return !test.value.empty() && test.value.size() == static_cast<std::size_t>(test.length);
     }
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
     test.value.assign(value);
@@ -320,6 +306,29 @@ bool read_kind(std::string_view written, OptionLine& option) {
 }
 
 }  // namespace
+
+bool hex_value(std::string_view value, std::string& bytes) {
+    if (value.size() < 3 || (value[0] != 'X' && value[0] != 'x') || value[1] != '\'' || value.back() != '\'')
+        return false;
+    const auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    const std::string_view hex = value.substr(2, value.size() - 3);
+    bytes.clear();
+    if (hex.size() % 2 != 0) return true;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]), low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            bytes.clear();
+            return true;
+        }
+        bytes.push_back(static_cast<char>(high * 16 + low));
+    }
+    return true;
+}
 
 Result item_fault(const ItemDef& item) noexcept {
     if (item.length == 0 || item.length > MAX_RECORD_LENGTH) return Result::ITEM_SIZE;

@@ -206,4 +206,10 @@ struct KindBlock {
 };
 std::vector<KindBlock> kind_blocks(const FormatDef& def);  // may throw std::bad_alloc
 
+// A kind's code written X'hex' (X and the digits in either case), as KIND
+// lines and rekmo-copybook's --kind take it: true when `value` has that
+// form; then `bytes` holds its bytes, or is empty when the digits make no
+// whole bytes (none, an odd count, a letter past F).
+bool hex_value(std::string_view value, std::string& bytes);
+
 }  // namespace rekmo
