@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "codec/decimal.hpp"
+#include "codec/number.hpp"
 
 namespace rekmo {
 
@@ -35,6 +37,27 @@ template <class S>
         return mode == DECIMAL_PACKED ? S::packed_text(item.data(), item.size(), out)
                                       : S::zoned_text(item.data(), item.size(), out);
     } else {
+        return decimal_text_scalar(mode, item, out);
+    }
+}
+
+// The text of a short item printed exactly in the plain form
+// (codec/number.hpp): its default text when it is a number, else none (an
+// empty field). The vector steps test the digits they already hold; the
+// scalar code reads the item as two words.
+template <class S>
+[[gnu::always_inline]] inline std::size_t short_exact_text(DecimalMode mode, std::span<const std::uint8_t> item,
+                                                           std::uint8_t* out) noexcept {
+    if constexpr (S::SHORT_NUMBERS) {
+        return mode == DECIMAL_PACKED ? S::template packed_text<true>(item.data(), item.size(), out)
+                                      : S::template zoned_text<true>(item.data(), item.size(), out);
+    } else {
+        const std::size_t n = item.size();
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        std::memcpy(&low, item.data(), n < 8 ? n : 8);
+        if (n > 8) std::memcpy(&high, item.data() + 8, n - 8);
+        if (!plain_number(mode, n, low, high)) return 0;
         return decimal_text_scalar(mode, item, out);
     }
 }

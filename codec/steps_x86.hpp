@@ -281,26 +281,35 @@ inline void store_upto16(std::uint8_t* out, __m128i text, std::size_t count) noe
 
 // The text of `count` digit half-bytes (one per lane, count <= 16): leading
 // zeros skipped, ended by the first half-byte above 9, '-' before a negative
-// number, and 0 for a number without a significant digit. With room for 16
-// bytes the text is one store.
-inline std::size_t number_step(__m128i digits, unsigned count, bool negative, std::uint8_t* out,
+// number (a `sign` half-byte other than C and F), and 0 for a number without
+// a significant digit. EXACT prints numbers only: an item with a digit above
+// 9, or a sign half-byte of 0-9, gives no text. With room for 16 bytes the
+// text is one store.
+template <bool EXACT>
+inline std::size_t number_step(__m128i digits, unsigned count, unsigned sign, std::uint8_t* out,
                                std::size_t room) noexcept {
     const unsigned lanes = (1u << count) - 1;
     const auto above9 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(digits, W128::bytes(9))));
-    const auto stop = static_cast<unsigned>(__builtin_ctz((above9 & lanes) | (1u << count)));
+    unsigned stop = count;
+    if constexpr (EXACT) {
+        if ((above9 & lanes) != 0 || sign <= 9) return 0;
+    } else {
+        stop = static_cast<unsigned>(__builtin_ctz((above9 & lanes) | (1u << count)));
+    }
     const unsigned significant = ~zero_lanes<W128>(digits) & ((1u << stop) - 1);
     if (significant == 0) {
         out[0] = '0';
         return 1;
     }
+    const bool negative = sign != 0xC && sign != 0xF;
     const auto first = static_cast<unsigned>(__builtin_ctz(significant));
-    const unsigned sign = negative ? 1 : 0;
+    const unsigned minus = negative ? 1 : 0;
     const __m128i lanes16 = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m128i text =
         _mm_shuffle_epi8(_mm_add_epi8(digits, W128::bytes('0')),
-                         _mm_add_epi8(lanes16, W128::bytes(static_cast<int>(first) - static_cast<int>(sign))));
+                         _mm_add_epi8(lanes16, W128::bytes(static_cast<int>(first) - static_cast<int>(minus))));
     if (negative) text = _mm_insert_epi8(text, '-', 0);
-    const std::size_t len = sign + stop - first;
+    const std::size_t len = minus + stop - first;
     if (room >= 16) {
         W128::store(out, text);
     } else {
@@ -309,23 +318,23 @@ inline std::size_t number_step(__m128i digits, unsigned count, bool negative, st
     return len;
 }
 
-inline bool negative_sign(unsigned sign) noexcept { return sign != 0xC && sign != 0xF; }
-
 // Packed: two digits a byte, high half first; the low half of the last byte
 // is the sign. `x` holds the item's bytes in its low lanes.
+template <bool EXACT>
 inline std::size_t packed_step(__m128i x, const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                                std::size_t room) noexcept {
     const __m128i digits =
         _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(x, 4), W128::bytes(0x0F)), _mm_and_si128(x, W128::bytes(0x0F)));
-    return number_step(digits, static_cast<unsigned>(2 * n - 1), negative_sign(in[n - 1] & 0x0Fu), out, room);
+    return number_step<EXACT>(digits, static_cast<unsigned>(2 * n - 1), in[n - 1] & 0x0Fu, out, room);
 }
 
 // Zoned: the low half of each byte a digit; the high half of the last byte
 // is the sign.
+template <bool EXACT>
 inline std::size_t zoned_step(__m128i x, const std::uint8_t* in, std::size_t n, std::uint8_t* out,
                               std::size_t room) noexcept {
-    return number_step(_mm_and_si128(x, W128::bytes(0x0F)), static_cast<unsigned>(n), negative_sign(in[n - 1] >> 4u),
-                       out, room);
+    return number_step<EXACT>(_mm_and_si128(x, W128::bytes(0x0F)), static_cast<unsigned>(n), in[n - 1] >> 4u, out,
+                              room);
 }
 
 // --- The steps ---
@@ -558,15 +567,18 @@ struct X86Steps {
 
     // A packed item of 1 to 8 bytes, a zoned item of 1 to 15 (at most 15
     // digits: exact). The text lies within the item's bound; with SLACK the
-    // item is read as 8 or 16 bytes and the text is one 16-byte store.
+    // item is read as 8 or 16 bytes and the text is one 16-byte store. With
+    // EXACT, an item that is no number gives no text.
     static constexpr bool SHORT_NUMBERS = true;
+    template <bool EXACT = false>
     static std::size_t packed_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
-        if constexpr (SLACK) return packed_step(load8(in), in, n, out, 16);
-        return packed_step(load_upto16(in, n), in, n, out, 2 * n + 1);
+        if constexpr (SLACK) return packed_step<EXACT>(load8(in), in, n, out, 16);
+        return packed_step<EXACT>(load_upto16(in, n), in, n, out, 2 * n + 1);
     }
+    template <bool EXACT = false>
     static std::size_t zoned_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
-        if constexpr (SLACK) return zoned_step(W128::load(in), in, n, out, 16);
-        return zoned_step(load_upto16(in, n), in, n, out, n + 2);
+        if constexpr (SLACK) return zoned_step<EXACT>(W128::load(in), in, n, out, 16);
+        return zoned_step<EXACT>(load_upto16(in, n), in, n, out, n + 2);
     }
 };
 

@@ -76,24 +76,6 @@ template <class S>
 template <class S>
 std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept;
 
-// A short P or Z item printed exactly in the plain form (codec/number.hpp):
-// its default text when it is a number, else an empty field. Within the
-// lines' slack the item is read as eight or sixteen bytes.
-template <class S>
-[[gnu::always_inline]] inline std::size_t exact_number(DecimalMode mode, const PlanStep& step, const std::uint8_t* in,
-                                                       std::uint8_t* out) noexcept {
-    const std::size_t n = step.length;
-    const auto bytes = [](const std::uint8_t* p, std::size_t count) {  // the bytes past the item cleared
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        return count >= 8 ? word : word & ((std::uint64_t{1} << (8 * count)) - 1);
-    };
-    const std::uint64_t low = bytes(in, n);
-    const std::uint64_t high = n > 8 ? bytes(in + 8, n - 8) : 0;
-    if (!plain_number(mode, n, low, high)) return 0;
-    return short_decimal_text<S>(mode, {in, n}, out);
-}
-
 // One field's text at `out` from its item at `in`, converted as `op` says.
 template <class S>
 [[gnu::always_inline]] inline std::size_t field_text(ItemOp op, const PlanStep& step, const std::uint8_t* in,
@@ -128,9 +110,9 @@ template <class S>
         case ItemOp::SHAPED:
             return shaped_field<S>(step, in, out);
         case ItemOp::EXACT_PACKED:
-            return exact_number<S>(DECIMAL_PACKED, step, in, out);
+            return short_exact_text<S>(DECIMAL_PACKED, item, out);
         case ItemOp::EXACT_ZONED:
-            return exact_number<S>(DECIMAL_ZONED, step, in, out);
+            return short_exact_text<S>(DECIMAL_ZONED, item, out);
         case ItemOp::SHAPED_EBCDIC: {
             std::size_t len = ebcdic_text<S>(in, step.length, out);
             if (step.shape.trim) len = trim_text(out, len);
