@@ -41,10 +41,11 @@ namespace {
 // beside them: out of the line's loop, so that the short items inline in it
 // keep their registers.
 template <class S>
-[[gnu::noinline]] std::size_t shifted_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
+[[gnu::noinline]] std::size_t shifted_field(ItemOp op, const PlanStep& step, const std::uint8_t* in,
+                                            std::uint8_t* out) noexcept {
     const std::span<const std::uint8_t> item(in, step.length);
     NoReport quiet;
-    switch (step.op) {
+    switch (op) {
         case ItemOp::JIS:
             return decode_jis<S>(item, out, quiet);
         case ItemOp::KEIS:
@@ -106,7 +107,7 @@ template <class S>
         case ItemOp::JEF:
         case ItemOp::PAGE_KEIS:
         case ItemOp::PAGE_JEF:
-            return shifted_field<S>(step, in, out);
+            return shifted_field<S>(op, step, in, out);
         case ItemOp::SHAPED:
             return shaped_field<S>(step, in, out);
         case ItemOp::EXACT_PACKED:
