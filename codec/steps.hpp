@@ -7,7 +7,7 @@
 //
 //   find_byte(p, end, byte)    the first `byte` in [p, end), or end
 //   find_jef_shift(p, end)     the first 28 or 29 in [p, end), or end
-//   find_any(p, end, bytes)    the first of four bytes in [p, end), or end
+//   find_any(p, end, set)      the first byte of a ByteSet in [p, end), or end
 //   copy(in, n, out)           n bytes as they are
 //   ascii_prefix(in, n, out)   copies the bytes of in[0, n) below 80 up to
 //                              the first that is not (a prefix of it: the
@@ -64,6 +64,27 @@ struct HostTable {
     const std::uint8_t* rows;
 };
 
+// Up to sixteen bytes whose low halves differ, looked for with one shuffle
+// by low half: lane k holds the set's byte whose low half is k, or else one
+// whose low half is not k, which no byte equals. Twice over, for the 256-bit
+// steps, whose shuffles look up each 128-bit lane on its own.
+struct ByteSet {
+    alignas(32) std::uint8_t lanes[32];
+    constexpr bool has(std::uint8_t b) const noexcept { return lanes[b & 0x0F] == b; }
+};
+
+// The set of `bytes`; a byte whose low half another took is left out, which
+// has() tells at compile time.
+template <std::size_t N>
+constexpr ByteSet byte_set(const std::uint8_t (&bytes)[N]) noexcept {
+    ByteSet set{};
+    for (unsigned k = 0; k < 16; ++k) set.lanes[k] = set.lanes[k + 16] = static_cast<std::uint8_t>(k ^ 1);
+    for (const std::uint8_t b : bytes) {
+        if (set.lanes[b & 0x0F] == ((b & 0x0F) ^ 1)) set.lanes[b & 0x0F] = set.lanes[(b & 0x0F) + 16] = b;
+    }
+    return set;
+}
+
 // The JEF shift codes: 28 into double-byte text, 29 back.
 inline constexpr std::uint8_t JEF_SHIFT_IN = 0x28;
 inline constexpr std::uint8_t JEF_SHIFT_OUT = 0x29;
@@ -99,10 +120,9 @@ struct ScalarSteps {
         while (p < end && !is_jef_shift(*p)) ++p;
         return p;
     }
-    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end,
-                                        const std::uint8_t (&bytes)[4]) noexcept {
-        for (const std::uint8_t byte : bytes) end = find_byte(p, end, byte);
-        return end;
+    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end, const ByteSet& set) noexcept {
+        while (p < end && !set.has(*p)) ++p;
+        return p;
     }
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
         if (n > 0) std::memcpy(out, in, n);

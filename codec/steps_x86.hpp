@@ -182,15 +182,12 @@ struct ByteMatch {
     }
 };
 
-struct AnyOfMatch {
-    const std::uint8_t (&bytes)[4];
-    bool operator()(std::uint8_t b) const noexcept {
-        return b == bytes[0] || b == bytes[1] || b == bytes[2] || b == bytes[3];
-    }
+struct SetMatch {
+    const ByteSet& set;
+    bool operator()(std::uint8_t b) const noexcept { return set.has(b); }
     template <class W>
     unsigned hits(typename W::V x) const noexcept {
-        return W::mask(W::or_(W::or_(W::eq8(x, W::bytes(bytes[0])), W::eq8(x, W::bytes(bytes[1]))),
-                              W::or_(W::eq8(x, W::bytes(bytes[2])), W::eq8(x, W::bytes(bytes[3])))));
+        return W::mask(W::eq8(W::shuffle(W::load(set.lanes), W::and_(x, W::bytes(0x0F))), x));
     }
 };
 
@@ -209,8 +206,8 @@ struct JefShiftMatch {
 template <class Long, bool SLACK, class Match>
 inline const std::uint8_t* find_step(const std::uint8_t* p, const std::uint8_t* end, Match match) noexcept {
     if constexpr (SLACK) {
-        for (; p < end; p += 16) {
-            if (const unsigned hits = match.template hits<W128>(W128::load(p)))
+        for (; p < end; p += Long::BYTES) {
+            if (const unsigned hits = match.template hits<Long>(Long::load(p)))
                 return std::min(end, p + __builtin_ctz(hits));
         }
         return end;
@@ -347,9 +344,8 @@ struct X86Steps {
     static const std::uint8_t* find_jef_shift(const std::uint8_t* p, const std::uint8_t* end) noexcept {
         return find_step<Long, SLACK>(p, end, JefShiftMatch{});
     }
-    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end,
-                                        const std::uint8_t (&bytes)[4]) noexcept {
-        return find_step<Long, SLACK>(p, end, AnyOfMatch{bytes});
+    static const std::uint8_t* find_any(const std::uint8_t* p, const std::uint8_t* end, const ByteSet& set) noexcept {
+        return find_step<Long, SLACK>(p, end, SetMatch{set});
     }
 
     // Whole 16-byte steps only (the output may lie just before the input):

@@ -26,7 +26,10 @@ inline constexpr std::uint8_t SEPARATOR = ',';
 inline constexpr std::uint8_t LINE_END = '\n';
 inline constexpr std::uint8_t QUOTE = '"';
 // What makes a text need quotes under CSV=QUOTE.
-inline constexpr std::uint8_t QUOTE_NEEDED[4] = {QUOTE, SEPARATOR, '\r', LINE_END};
+inline constexpr std::uint8_t QUOTE_BYTES[] = {QUOTE, SEPARATOR, '\r', LINE_END};
+inline constexpr ByteSet QUOTE_NEEDED = byte_set(QUOTE_BYTES);
+static_assert(QUOTE_NEEDED.has(QUOTE) && QUOTE_NEEDED.has(SEPARATOR) && QUOTE_NEEDED.has('\r') &&
+              QUOTE_NEEDED.has(LINE_END));
 
 struct FieldShape {
     bool number = false;  // a P or Z item printed by `form`
