@@ -29,6 +29,11 @@
 //                              bytes or a zoned item of 1 to 15 (at most 15
 //                              digits: exact), where SHORT_NUMBERS says the
 //                              steps have them
+//   scan_short(p, n, pad, set) of a text of up to 16 bytes the steps have
+//                              just written, with the slack: its length
+//                              without the `pad`s it ends in, and where it
+//                              holds bytes of a ByteSet, where SHORT_SCAN
+//                              says the steps have it
 //
 // ScalarSteps below does none of the bulk work (every prefix is empty), so
 // the scalar code that follows each step in a machine does it all: the
@@ -85,6 +90,13 @@ constexpr ByteSet byte_set(const std::uint8_t (&bytes)[N]) noexcept {
     return set;
 }
 
+// What scan_short finds in a short text: its length without the pad bytes
+// it ends in, and a bit for each of its first 16 bytes that is in the set.
+struct ShortScan {
+    std::size_t unpadded;
+    unsigned hits;
+};
+
 // The JEF shift codes: 28 into double-byte text, 29 back.
 inline constexpr std::uint8_t JEF_SHIFT_IN = 0x28;
 inline constexpr std::uint8_t JEF_SHIFT_OUT = 0x29;
@@ -111,6 +123,7 @@ inline void host_text_from(const std::uint8_t* in, std::size_t n, std::uint8_t* 
 
 struct ScalarSteps {
     static constexpr bool SHORT_NUMBERS = false;
+    static constexpr bool SHORT_SCAN = false;
     static const std::uint8_t* find_byte(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) noexcept {
         if (p == end) return end;
         const void* hit = std::memchr(p, byte, static_cast<std::size_t>(end - p));

@@ -561,6 +561,17 @@ struct X86Steps {
         return 0;
     }
 
+    // With SLACK: a text of up to 16 bytes read as the steps wrote it, 8
+    // bytes or 16, so that the load takes the store's bytes whole.
+    static constexpr bool SHORT_SCAN = SLACK;
+    static ShortScan scan_short(const std::uint8_t* p, std::size_t n, std::uint8_t pad, const ByteSet& set) noexcept {
+        const __m128i x = n <= 8 ? load8(p) : W128::load(p);
+        const unsigned lanes = lanes_below(n);
+        const unsigned kept = ~W128::mask(W128::eq8(x, W128::bytes(pad))) & lanes;
+        return {kept != 0 ? static_cast<std::size_t>(32 - __builtin_clz(kept)) : 0,
+                SetMatch{set}.template hits<W128>(x) & lanes};
+    }
+
     // A packed item of 1 to 8 bytes, a zoned item of 1 to 15 (at most 15
     // digits: exact). The text lies within the item's bound; with SLACK the
     // item is read as 8 or 16 bytes and the text is one 16-byte store. With

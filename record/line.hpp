@@ -116,6 +116,15 @@ template <class S>
             return short_exact_text<S>(DECIMAL_ZONED, item, out);
         case ItemOp::SHAPED_EBCDIC: {
             std::size_t len = ebcdic_text<S>(in, step.length, out);
+            if constexpr (S::SHORT_SCAN) {
+                // EBCDIC text is single bytes: its trailing spaces are 20s.
+                if (len <= 16) {
+                    const ShortScan scan = S::scan_short(out, len, ' ', QUOTE_NEEDED);
+                    if (step.shape.trim) len = scan.unpadded;
+                    const bool quoted = step.shape.quote && (len == 0 || (scan.hits & ((1u << len) - 1)) != 0);
+                    return quoted ? quote_text(out, len) : len;
+                }
+            }
             if (step.shape.trim) len = trim_text(out, len);
             return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
         }
