@@ -1,9 +1,13 @@
-// Short P and Z items under CSV=EXACT through each level's line kernel
-// (the scalar one included), against their digits read here: every packed
-// length of 1 to 8 bytes and zoned of 1 to 15, as numbers, with a bad digit
-// at each position in turn, and with a sign half-byte of each value.
+// Fields the format's options shape, through each level's line kernel (the
+// scalar one included) against their texts made here:
+// - short P and Z items under CSV=EXACT: every packed length of 1 to 8
+//   bytes and zoned of 1 to 15, as numbers, with a bad digit at each
+//   position in turn, and with a sign half-byte of each value;
+// - E items under CSV=QUOTE,TRIM: every length up to 70, with a '"' or ','
+//   at each position in turn, before trailing spaces or none.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -56,9 +60,9 @@ void add_item(const Item& item, std::mt19937& rng, std::size_t bad, unsigned sig
     line += exact_text(digits, sign) + ",";
 }
 
-class ExactOnLevel : public test::LevelTest {};
+class ShapedOnLevel : public test::LevelTest {};
 
-TEST_P(ExactOnLevel, ShortNumbersPrintTheirDigitsOrNothing) {
+TEST_P(ShapedOnLevel, ShortNumbersPrintTheirDigitsOrNothing) {
     std::vector<Item> items;
     for (std::size_t n = 1; n <= 8; ++n) items.push_back({true, n});
     for (std::size_t n = 1; n <= 15; ++n) items.push_back({false, n});
@@ -92,7 +96,48 @@ TEST_P(ExactOnLevel, ShortNumbersPrintTheirDigitsOrNothing) {
     EXPECT_EQ(test::level_lines(test::format_of(format), host, kernels()), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ExactOnLevel, testing::ValuesIn(test::EVERY_LEVEL), test::level_param_name);
+// An E item's text and field: letters, one `mark` (host 7F '"' or 6B ',')
+// at `at` when below `length`, then `spaces` trailing host spaces.
+void add_text(std::size_t length, std::size_t at, std::uint8_t mark, std::size_t spaces,
+              std::vector<std::uint8_t>& record, std::string& line) {
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (i >= length - spaces) {
+            record.push_back(0x40);
+        } else if (i == at) {
+            record.push_back(mark);
+            text += mark == 0x7F ? "\"\"" : ",";
+        } else {
+            record.push_back(static_cast<std::uint8_t>(0xC1 + i % 9));  // A to I
+            text += static_cast<char>('A' + i % 9);
+        }
+    }
+    const bool quoted = text.empty() || text.find_first_of("\",") != std::string::npos;
+    line += (quoted ? "\"" + text + "\"" : text) + ",";
+}
+
+TEST_P(ShapedOnLevel, TextsAreTrimmedAndQuotedWhereverTheMarkIs) {
+    constexpr std::size_t LONGEST = 70;
+    std::string format = "CSV=QUOTE,TRIM\nRECLEN=" + std::to_string(LONGEST * (LONGEST + 1) / 2) + "\n";
+    for (std::size_t n = 1, at = 1; n <= LONGEST; at += n, ++n) {
+        format += "T," + std::to_string(at) + "," + std::to_string(n) + ",E,1\n";
+    }
+    std::vector<std::uint8_t> host;
+    std::string expected;
+    for (const std::uint8_t mark : {std::uint8_t{0x7F}, std::uint8_t{0x6B}}) {
+        for (std::size_t at = 0; at <= LONGEST; ++at) {
+            for (const std::size_t spaces : {std::size_t{0}, std::size_t{3}, std::size_t{40}}) {
+                std::string line;
+                for (std::size_t n = 1; n <= LONGEST; ++n) add_text(n, at, mark, std::min(spaces, n), host, line);
+                line.back() = '\n';
+                expected += line;
+            }
+        }
+    }
+    EXPECT_EQ(test::level_lines(test::format_of(format), host, kernels()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ShapedOnLevel, testing::ValuesIn(test::EVERY_LEVEL), test::level_param_name);
 
 }  // namespace
 }  // namespace rekmo
