@@ -28,23 +28,30 @@ namespace {
     return 3;
 }
 
-// Every step writes no more than three bytes for each byte it has read, and
-// reads a code's bytes before it writes its text: the text may be read from
-// the end of the buffer it is written to (codec/cp932.hpp). The steps take
-// whole runs of ASCII; what they leave (a run shorter than a step, and every
-// code above 7F) goes a code at a time until a step's worth of ASCII may
-// follow, so that short fields and runs of half-width katakana do not ask
-// the steps again after every character.
+// A byte that is a whole code by itself and has a character: ASCII, or
+// half-width katakana.
+constexpr bool is_cp932_single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
+
+// The scalar code writes no more than three bytes for each byte it has read,
+// and reads a code's bytes before it writes its text: the text may be read
+// from the end of the buffer it is written to (codec/cp932.hpp; the record
+// lines' steps, which may write past their text, need their reach more). The
+// steps take whole stretches of ASCII and half-width katakana; what they
+// leave (a stretch shorter than a step, and every pair or lone byte) goes a
+// code at a time until a step's worth of single-byte codes may follow, so
+// that short fields and kanji do not ask the steps again after every
+// character.
 template <class S>
 std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
-    constexpr std::size_t STEP = 16;
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < n) {
-        const std::size_t ascii = S::ascii_prefix(in + i, n - i, out + o);
-        i += ascii;
-        o += ascii;
-        if (i == n) break;
+        if (n - i >= S::SINGLE_UTF8_MIN) {
+            const Utf8Done done = S::single_utf8(in + i, n - i, out + o);
+            i += done.read;
+            o += done.written;
+            if (i == n) break;
+        }
         do {
             const std::uint8_t b = in[i];
             if (b < 0x80) {
@@ -68,7 +75,7 @@ std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t*
                 i += used;
                 o += put_utf8(c, out + o);
             }
-        } while (i < n && (in[i] >= 0x80 || n - i < STEP));
+        } while (i < n && (!is_cp932_single(in[i]) || n - i < S::SINGLE_UTF8_MIN));
     }
     return o;
 }
