@@ -14,6 +14,9 @@
 //                              to the first other byte: a prefix of in[0, n)
 //                              when n >= SINGLE_UTF8_MIN; the bytes read and
 //                              written (Utf8Done)
+//   pairs_utf8(in, n, out)     the same for code page 932's pairs whose
+//                              characters take three bytes, when
+//                              n >= PAIRS_UTF8_MIN
 //   host_text<ZERO>(in, n, out, table)
 //                              host single-byte text through a table: a
 //                              prefix of in[0, n), its length returned; with
@@ -121,6 +124,8 @@ struct ScalarSteps {
     // No stretch is long enough: the scalar code converts every code.
     static constexpr std::size_t SINGLE_UTF8_MIN = SIZE_MAX;
     static Utf8Done single_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
+    static constexpr std::size_t PAIRS_UTF8_MIN = SIZE_MAX;
+    static Utf8Done pairs_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
     template <PairKind KIND>
     static std::size_t pairs(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
         return 0;

@@ -76,14 +76,6 @@ template <class S>
 template <class S>
 std::size_t shaped_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept;
 
-// A field's Shift_JIS text at `text` in UTF-8 at `out`. Out of line: inline
-// in shaped_field it would leave the compiler less room for the items the
-// lines' loop takes inline.
-template <class S>
-[[gnu::noinline]] std::size_t utf8_field(const std::uint8_t* text, std::size_t n, std::uint8_t* out) noexcept {
-    return cp932_utf8_text<S>(text, n, out);
-}
-
 // A short P or Z item printed exactly in the plain form (codec/number.hpp):
 // its default text when it is a number, else an empty field. Within the
 // lines' slack the item is read as eight or sixteen bytes.
@@ -162,7 +154,7 @@ template <class S>
     std::size_t len = field_text<S>(step.text_op, step, in, text);
     if (!shape.text) return len;
     if (shape.trim) len = shape.utf8_text ? trim_utf8(text, len) : trim_text(text, len);
-    if (shape.converts()) len = utf8_field<S>(text, len, out);
+    if (shape.converts()) len = cp932_utf8_text<S>(text, len, out);
     if (shape.quote && needs_quotes<S>(out, len)) len = quote_text(out, len);
     return len;
 }

@@ -208,17 +208,26 @@ std::string utf8_in_place(const std::string& sjis, const VectorKernels& kernels)
     return buffer.substr(0, std::min(len, utf8_bound(n)));
 }
 
-// Every level's steps give the scalar text, on runs of ASCII and half-width
-// katakana of every length around kanji and bytes that are no code (the
-// 16-byte steps, where they stop, and the katakana of both rows at every
-// place in a step), into a buffer of the bound alone and in place.
+// Every level's steps give the scalar text, on runs of ASCII, half-width
+// katakana and pairs of every length around single pairs and bytes that are
+// no code (the 16-byte steps, where they stop, the katakana of both rows and
+// pairs of every kind at every place in a step), into a buffer of the bound
+// alone and in place.
 TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
     std::mt19937 rng(9);
     const std::string pieces[] = {"a",    ",",    "\xB1",     "\x88\x9F", "\x81\x40", "\xF0\x40", "\x80",
                                   "\x88", "\xA0", "\xA1",     "\xBF",     "\xC0",     "\xDF",     "\xE0",
                                   "\xFF", "\x7F", "\x83\x9F", "\x81\x7F", "\xDF\xA1"};
-    auto run = [&](int kind) {  // ASCII, katakana of both rows, or both
+    auto run = [&](int kind) {  // ASCII, katakana of both rows, both, or pairs
         std::string codes(rng() % 40, 'x');
+        if (kind == 3) {  // any lead (81-9F, E0-FC) and trail (40-FC): kanji, other pairs, no character
+            for (std::size_t k = 0; k + 1 < codes.size(); k += 2) {
+                const auto lead = static_cast<unsigned>(0x81 + rng() % 0x3C);
+                codes[k] = static_cast<char>(lead < 0xA0 ? lead : lead + 0x40);
+                codes[k + 1] = static_cast<char>(0x40 + rng() % 0xBD);
+            }
+            return codes;
+        }
         for (char& c : codes) {
             const auto kana = static_cast<char>(0xA1 + rng() % 0x3F);
             c = kind == 0 ? static_cast<char>(0x20 + rng() % 0x60) : kind == 1 || rng() % 2 == 0 ? kana : c;
@@ -231,7 +240,7 @@ TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
         for (int trial = 0; trial < 6000; ++trial) {
             std::string text;
             while (text.size() < static_cast<std::size_t>(trial % 90)) {
-                text += rng() % 3 != 0 ? run(static_cast<int>(rng() % 3)) : pieces[rng() % std::size(pieces)];
+                text += rng() % 3 != 0 ? run(static_cast<int>(rng() % 4)) : pieces[rng() % std::size(pieces)];
             }
             const std::string expected = utf8_of(text);
             ASSERT_EQ(utf8_of(text, *kernels), expected) << trial;
