@@ -39,12 +39,14 @@ namespace {
 
 // Fields of text with shift codes are long enough that a call costs little
 // beside them: out of the line's loop, so that the short items inline in it
-// keep their registers.
+// keep their registers. `op` is the step's op, or its text_op when the field
+// is shaped.
 template <class S>
-[[gnu::noinline]] std::size_t shifted_field(const PlanStep& step, const std::uint8_t* in, std::uint8_t* out) noexcept {
+[[gnu::noinline]] std::size_t shifted_field(ItemOp op, const PlanStep& step, const std::uint8_t* in,
+                                            std::uint8_t* out) noexcept {
     const std::span<const std::uint8_t> item(in, step.length);
     NoReport quiet;
-    switch (step.op) {
+    switch (op) {
         case ItemOp::JIS:
             return decode_jis<S>(item, out, quiet);
         case ItemOp::KEIS:
@@ -124,7 +126,7 @@ template <class S>
         case ItemOp::JEF:
         case ItemOp::PAGE_KEIS:
         case ItemOp::PAGE_JEF:
-            return shifted_field<S>(step, in, out);
+            return shifted_field<S>(op, step, in, out);
         case ItemOp::SHAPED:
             return shaped_field<S>(step, in, out);
         case ItemOp::EXACT_PACKED:
