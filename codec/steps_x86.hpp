@@ -346,34 +346,18 @@ inline std::size_t single_utf8_step(__m128i x, unsigned kana, std::uint8_t* out)
 #if defined(__AVX2__)
 // Eight code page 932 pairs in UTF-8 (the lanes of `codes`, lead byte low,
 // trail byte above it): their texts, 24 bytes, in the low 12 bytes of each
-// 128-bit half, and the lanes whose pair is a lead and a trail with a
-// character of three bytes (U+0800 on) as a mask. The character is gathered
-// from CP932_TABLE at row * 189 + trail - 40, as four bytes at twice that,
-// of which the low two are it (trail FC, the last of the table, is left to
-// the scalar code so that no gather reads past the table; as is every lane
-// that is not a pair, its index 0).
+// 128-bit half, and the lanes whose pair has a character of three bytes
+// (U+0800 on) as a mask. Each character is gathered from CP932_BY_CODE as
+// four bytes at twice the code, of which the low two are it; a code that is
+// no pair gives 0 there.
 //
 //   U+wxyz  ->  E0|w   80|(xyz >> 6 & 3F)   80|(yz & 3F)
 inline __m256i pairs_utf8_step(__m256i codes, unsigned& good) noexcept {
-    auto gt = [](__m256i a, int b) { return _mm256_cmpgt_epi32(a, _mm256_set1_epi32(b)); };
-    auto lt = [](__m256i a, int b) { return _mm256_cmpgt_epi32(_mm256_set1_epi32(b), a); };
-    const __m256i lead = _mm256_and_si256(codes, _mm256_set1_epi32(0xFF));
-    const __m256i trail = _mm256_srli_epi32(codes, 8);
-    const __m256i is_lead = _mm256_or_si256(_mm256_and_si256(gt(lead, 0x80), lt(lead, 0xA0)),
-                                            _mm256_and_si256(gt(lead, 0xDF), lt(lead, 0xFD)));
-    const __m256i is_trail = _mm256_andnot_si256(_mm256_cmpeq_epi32(trail, _mm256_set1_epi32(0x7F)),
-                                                 _mm256_and_si256(gt(trail, 0x3F), lt(trail, 0xFC)));
-    const __m256i pair = _mm256_and_si256(is_lead, is_trail);
-    // Rows: leads 81-9F, then E0-FC.
-    const __m256i row = _mm256_sub_epi32(_mm256_sub_epi32(lead, _mm256_set1_epi32(0x81)),
-                                         _mm256_and_si256(gt(lead, 0x9F), _mm256_set1_epi32(0x40)));
-    const __m256i index = _mm256_and_si256(
-        pair, _mm256_add_epi32(_mm256_mullo_epi32(row, _mm256_set1_epi32(static_cast<int>(CP932_TRAILS))),
-                               _mm256_sub_epi32(trail, _mm256_set1_epi32(0x40))));
-    const __m256i c = _mm256_and_si256(
-        _mm256_i32gather_epi32(reinterpret_cast<const int*>(&CP932_TABLE[0][0]), index, 2), _mm256_set1_epi32(0xFFFF));
-    const __m256i ok = _mm256_and_si256(pair, gt(c, 0x7FF));
-    good = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(ok)));
+    const __m256i c =
+        _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(CP932_BY_CODE.data()), codes, 2),
+                         _mm256_set1_epi32(0xFFFF));
+    good =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF)))));
     const __m256i text =
         _mm256_or_si256(_mm256_or_si256(_mm256_set1_epi32(0x8080E0), _mm256_srli_epi32(c, 12)),
                         _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi32(c, 2), _mm256_set1_epi32(0x3F00)),
