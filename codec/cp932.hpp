@@ -13,6 +13,7 @@
 // byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,6 +34,23 @@ inline constexpr char32_t GETA_MARK = 0x3013;  // 〓, for a code without a char
 
 constexpr bool is_cp932_lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 constexpr bool is_cp932_trail(std::uint8_t b) noexcept { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+
+// The same characters by code, for the vector steps, which gather them:
+// at trail << 8 | lead (a pair's two bytes read as a little-endian word),
+// 0 for every code that is no pair or has no character; one entry more, so
+// that the four bytes a gather reads at the last code lie inside it too.
+using Cp932ByCode = std::array<std::uint16_t, 0x10000 + 1>;
+extern const Cp932ByCode CP932_BY_CODE;
+
+constexpr Cp932ByCode cp932_by_code(const std::uint16_t (&table)[CP932_LEADS][CP932_TRAILS]) {
+    Cp932ByCode by_code{};
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead < 0xE0) continue;
+        const unsigned row = lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 0x1F;
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) by_code[trail << 8 | lead] = table[row][trail - 0x40];
+    }
+    return by_code;
+}
 
 // The character of a pair, 0 for none.
 inline char32_t cp932_pair(std::uint8_t lead, std::uint8_t trail) noexcept {

@@ -28,47 +28,54 @@ namespace {
     return 3;
 }
 
-// Every step writes no more than three bytes for each byte it has read, and
-// reads a code's bytes before it writes its text: the text may be read from
-// the end of the buffer it is written to (codec/cp932.hpp). The steps take
-// whole runs of ASCII; what they leave (a run shorter than a step, and every
-// code above 7F) goes a code at a time until a step's worth of ASCII may
-// follow, so that short fields and runs of half-width katakana do not ask
-// the steps again after every character.
+// A byte that is a whole code by itself and has a character: ASCII, or
+// half-width katakana.
+constexpr bool is_cp932_single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
+
+// The scalar code writes no more than three bytes for each byte it has read,
+// and reads a code's bytes before it writes its text: the text may be read
+// from the end of the buffer it is written to (codec/cp932.hpp; the record
+// lines' steps, which may write past their text, need their reach more).
+// Where a step applies it takes a stretch of single-byte codes (ASCII and
+// half-width katakana) or of pairs with three-byte characters; where it takes
+// nothing (a stretch too short for it, a pair of another kind, a byte that
+// is no code), the scalar code converts one code.
 template <class S>
 std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
-    constexpr std::size_t STEP = 16;
     std::size_t i = 0;
     std::size_t o = 0;
     while (i < n) {
-        const std::size_t ascii = S::ascii_prefix(in + i, n - i, out + o);
-        i += ascii;
-        o += ascii;
-        if (i == n) break;
-        do {
-            const std::uint8_t b = in[i];
-            if (b < 0x80) {
-                out[o++] = b;
-                ++i;
-            } else if (b >= 0xA1 && b <= 0xDF) {
-                // Half-width katakana, U+FF61-FF9F: EF BD A1-BF, then EF BE 80-9F.
-                const bool second_row = b >= 0xC0;
-                out[o] = 0xEF;
-                out[o + 1] = static_cast<std::uint8_t>(second_row ? 0xBE : 0xBD);
-                out[o + 2] = static_cast<std::uint8_t>(second_row ? b - 0x40 : b);
-                o += 3;
-                ++i;
-            } else {
-                char32_t c = GETA_MARK;
-                std::size_t used = 1;
-                if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
-                    used = 2;
-                    if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
-                }
-                i += used;
-                o += put_utf8(c, out + o);
+        const std::uint8_t b = in[i];
+        Utf8Done done{0, 0};
+        if (is_cp932_single(b)) {
+            if (n - i >= S::SINGLE_UTF8_MIN) done = S::single_utf8(in + i, n - i, out + o);
+        } else if (n - i >= S::PAIRS_UTF8_MIN) {
+            done = S::pairs_utf8(in + i, n - i, out + o);
+        }
+        if (done.read > 0) {
+            i += done.read;
+            o += done.written;
+        } else if (b < 0x80) {
+            out[o++] = b;
+            ++i;
+        } else if (b >= 0xA1 && b <= 0xDF) {
+            // Half-width katakana, U+FF61-FF9F: EF BD A1-BF, then EF BE 80-9F.
+            const bool second_row = b >= 0xC0;
+            out[o] = 0xEF;
+            out[o + 1] = static_cast<std::uint8_t>(second_row ? 0xBE : 0xBD);
+            out[o + 2] = static_cast<std::uint8_t>(second_row ? b - 0x40 : b);
+            o += 3;
+            ++i;
+        } else {
+            char32_t c = GETA_MARK;
+            std::size_t used = 1;
+            if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
+                used = 2;
+                if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
             }
-        } while (i < n && (in[i] >= 0x80 || n - i < STEP));
+            i += used;
+            o += put_utf8(c, out + o);
+        }
     }
     return o;
 }

@@ -9,7 +9,7 @@
 namespace rekmo {
 
 // clang-format off
-const std::uint16_t CP932_TABLE[CP932_LEADS][CP932_TRAILS] = {
+constexpr std::uint16_t CP932_TABLE[CP932_LEADS][CP932_TRAILS] = {
     {  // 81
         /* 40 */ 0x3000, 0x3001, 0x3002, 0xFF0C, 0xFF0E, 0x30FB, 0xFF1A, 0xFF1B, 0xFF1F, 0xFF01, 0x309B, 0x309C, 0x00B4, 0xFF40, 0x00A8, 0xFF3E,
         /* 50 */ 0xFFE3, 0xFF3F, 0x30FD, 0x30FE, 0x309D, 0x309E, 0x3003, 0x4EDD, 0x3005, 0x3006, 0x3007, 0x30FC, 0x2015, 0x2010, 0xFF0F, 0xFF3C,
@@ -852,5 +852,7 @@ const std::uint16_t CP932_TABLE[CP932_LEADS][CP932_TRAILS] = {
     },
 };
 // clang-format on
+
+constinit const Cp932ByCode CP932_BY_CODE = cp932_by_code(CP932_TABLE);
 
 }  // namespace rekmo

@@ -59,9 +59,13 @@ private:
 };
 
 // Double-byte-only text (KN, FN): pairs from the start while both bytes lie
-// within the item; an odd last byte is ignored.
+// within the item; an odd last byte is ignored. Always inline, with the KN
+// and FN forms over it: the record lines take those items in their loop,
+// and the compiler's own choice there changes with the size of the rest of
+// the program.
 template <class Pair>
-std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out, Pair pair) noexcept {
+[[gnu::always_inline]] inline std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                       Pair pair) noexcept {
     std::size_t j = 2 * pair.bulk(item.data(), item.size() / 2, out);
     std::size_t o = j;
     for (; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);

@@ -108,7 +108,8 @@ std::size_t jef_text(std::span<const std::uint8_t> item, std::uint8_t* out, Repo
 }
 
 template <class S, class Report>
-std::size_t jef_n_text(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+[[gnu::always_inline]] inline std::size_t jef_n_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                     Report& report) noexcept {
     return decode_pairs(item, out, JefPair<S, Report>{report});
 }
 
@@ -119,8 +120,8 @@ std::size_t jef_page_text(std::span<const std::uint8_t> item, std::uint8_t* out,
 }
 
 template <class S, class Report>
-std::size_t jef_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                            Report& report) noexcept {
+[[gnu::always_inline]] inline std::size_t jef_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                          const HostCodePage& page, Report& report) noexcept {
     return decode_pairs(item, out, HostPair<S, Report>{report, page});
 }
 

@@ -109,7 +109,8 @@ std::size_t keis_text(std::span<const std::uint8_t> item, std::uint8_t* out, Rep
 }
 
 template <class S, class Report>
-std::size_t keis_n_text(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+[[gnu::always_inline]] inline std::size_t keis_n_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                      Report& report) noexcept {
     return decode_pairs(item, out, KeisPair<S, Report>{report});
 }
 
@@ -120,8 +121,8 @@ std::size_t keis_page_text(std::span<const std::uint8_t> item, std::uint8_t* out
 }
 
 template <class S, class Report>
-std::size_t keis_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostCodePage& page,
-                             Report& report) noexcept {
+[[gnu::always_inline]] inline std::size_t keis_n_page_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                           const HostCodePage& page, Report& report) noexcept {
     return decode_pairs(item, out, HostPair<S, Report>{report, page});
 }
 

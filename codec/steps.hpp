@@ -9,10 +9,14 @@
 //   find_jef_shift(p, end)     the first 28 or 29 in [p, end), or end
 //   find_any(p, end, set)      the first byte of a ByteSet in [p, end), or end
 //   copy(in, n, out)           n bytes as they are
-//   ascii_prefix(in, n, out)   copies the bytes of in[0, n) below 80 up to
-//                              the first that is not (a prefix of it: the
-//                              number of bytes copied); may write past them
-//                              within out[0, n), which lies before in
+//   single_utf8(in, n, out)    code page 932's single-byte codes (ASCII,
+//                              and half-width katakana A1-DF) in UTF-8, up
+//                              to the first other byte: a prefix of in[0, n)
+//                              when n >= SINGLE_UTF8_MIN; the bytes read and
+//                              written (Utf8Done)
+//   pairs_utf8(in, n, out)     the same for code page 932's pairs whose
+//                              characters take three bytes, when
+//                              n >= PAIRS_UTF8_MIN
 //   host_text<ZERO>(in, n, out, table)
 //                              host single-byte text through a table: a
 //                              prefix of in[0, n), its length returned; with
@@ -97,6 +101,12 @@ struct ShortScan {
     unsigned hits;
 };
 
+// What a step to UTF-8 did: the bytes it read and the bytes it wrote.
+struct Utf8Done {
+    std::size_t read;
+    std::size_t written;
+};
+
 // The JEF shift codes: 28 into double-byte text, 29 back.
 inline constexpr std::uint8_t JEF_SHIFT_IN = 0x28;
 inline constexpr std::uint8_t JEF_SHIFT_OUT = 0x29;
@@ -144,7 +154,11 @@ struct ScalarSteps {
     static std::size_t host_text(const std::uint8_t*, std::size_t, std::uint8_t*, const HostTable&) noexcept {
         return 0;
     }
-    static std::size_t ascii_prefix(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return 0; }
+    // No stretch is long enough: the scalar code converts every code.
+    static constexpr std::size_t SINGLE_UTF8_MIN = SIZE_MAX;
+    static Utf8Done single_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
+    static constexpr std::size_t PAIRS_UTF8_MIN = SIZE_MAX;
+    static Utf8Done pairs_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
     template <PairKind KIND>
     static std::size_t pairs(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
         return 0;

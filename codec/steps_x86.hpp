@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/cp932.hpp"
 #include "codec/steps.hpp"
 #include "codec/vector.hpp"
 
@@ -274,6 +275,96 @@ inline void store_upto16(std::uint8_t* out, __m128i text, std::size_t count) noe
     }
 }
 
+// --- Code page 932's single-byte codes to UTF-8 ---
+//
+// ASCII stays one byte; the half-width katakana A1-DF (U+FF61-FF9F) take
+// three, EF BD A1-BF for A1-BF and EF BE 80-9F for C0-DF:
+//
+//   byte b:   A1-BF   ->  EF  BD  b
+//             C0-DF   ->  EF  BE  b - 40     (bit 6 of b picks the row)
+//
+// Each group of four codes is widened to four 32-bit lanes, lane k holding
+// code k's text [b] or [EF, BD|BE, trail] (and a fourth byte never written),
+// and one shuffle chosen by which of the four are katakana packs the texts
+// together: 4 to 12 bytes.
+struct Utf8Packs {
+    alignas(16) std::uint8_t shuffle[16][16];  // by the katakana among the four codes, bit k for code k
+    std::uint8_t length[16];
+};
+
+constexpr Utf8Packs make_utf8_packs() {
+    Utf8Packs packs{};
+    for (unsigned kana = 0; kana < 16; ++kana) {
+        unsigned at = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            const unsigned bytes = (kana >> k & 1u) != 0 ? 3 : 1;
+            for (unsigned j = 0; j < bytes; ++j) packs.shuffle[kana][at++] = static_cast<std::uint8_t>(4 * k + j);
+        }
+        packs.length[kana] = static_cast<std::uint8_t>(at);
+        for (; at < 16; ++at) packs.shuffle[kana][at] = 0x80;  // a zero byte
+    }
+    return packs;
+}
+
+alignas(16) constexpr Utf8Packs UTF8_PACKS = make_utf8_packs();
+
+// The lanes of x that hold half-width katakana, A1-DF: b - 21 (mod 256) is
+// 80-BE for them, the lowest signed bytes, below -41 (BF) for nothing else.
+inline __m128i katakana_lanes(__m128i x) noexcept {
+    return _mm_cmpgt_epi8(W128::bytes(-0x41), _mm_sub_epi8(x, W128::bytes(0x21)));
+}
+
+// The UTF-8 of 16 codes, each ASCII or, where `kana` has its bit, half-width
+// katakana, in whole 16-byte stores: returns the length of the texts, whose
+// last store may reach 16 bytes past the last text's start. A code whose
+// bit is clear is written as its own byte, whatever it is.
+inline std::size_t single_utf8_step(__m128i x, unsigned kana, std::uint8_t* out) noexcept {
+    const __m128i is_kana = katakana_lanes(x);
+    const __m128i row2 = _mm_and_si128(x, W128::bytes(0x40));
+    const __m128i first = _mm_blendv_epi8(x, W128::bytes(0xEF), is_kana);
+    const __m128i second = _mm_sub_epi8(W128::bytes(0xBD), _mm_cmpeq_epi8(row2, W128::bytes(0x40)));  // BD or BE
+    const __m128i third = _mm_sub_epi8(x, row2);
+    const __m128i pairs_low = _mm_unpacklo_epi8(first, second);
+    const __m128i pairs_high = _mm_unpackhi_epi8(first, second);
+    const __m128i third_low = _mm_unpacklo_epi8(third, _mm_setzero_si128());
+    const __m128i third_high = _mm_unpackhi_epi8(third, _mm_setzero_si128());
+    const __m128i groups[4] = {_mm_unpacklo_epi16(pairs_low, third_low), _mm_unpackhi_epi16(pairs_low, third_low),
+                               _mm_unpacklo_epi16(pairs_high, third_high), _mm_unpackhi_epi16(pairs_high, third_high)};
+    std::size_t o = 0;
+    for (unsigned g = 0; g < 4; ++g) {
+        const unsigned k = kana >> (4 * g) & 0xFu;
+        const __m128i pack = _mm_load_si128(reinterpret_cast<const __m128i*>(UTF8_PACKS.shuffle[k]));
+        W128::store(out + o, _mm_shuffle_epi8(groups[g], pack));
+        o += UTF8_PACKS.length[k];
+    }
+    return o;
+}
+
+#if defined(__AVX2__)
+// Eight code page 932 pairs in UTF-8 (the lanes of `codes`, lead byte low,
+// trail byte above it): their texts, 24 bytes, in the low 12 bytes of each
+// 128-bit half, and the lanes whose pair has a character of three bytes
+// (U+0800 on) as a mask. Each character is gathered from CP932_BY_CODE as
+// four bytes at twice the code, of which the low two are it; a code that is
+// no pair gives 0 there.
+//
+//   U+wxyz  ->  E0|w   80|(xyz >> 6 & 3F)   80|(yz & 3F)
+inline __m256i pairs_utf8_step(__m256i codes, unsigned& good) noexcept {
+    const __m256i c =
+        _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(CP932_BY_CODE.data()), codes, 2),
+                         _mm256_set1_epi32(0xFFFF));
+    good =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(c, _mm256_set1_epi32(0x7FF)))));
+    const __m256i text =
+        _mm256_or_si256(_mm256_or_si256(_mm256_set1_epi32(0x8080E0), _mm256_srli_epi32(c, 12)),
+                        _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi32(c, 2), _mm256_set1_epi32(0x3F00)),
+                                        _mm256_and_si256(_mm256_slli_epi32(c, 16), _mm256_set1_epi32(0x3F0000))));
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                          0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    return _mm256_shuffle_epi8(text, pack);
+}
+#endif
+
 // --- Zoned and packed decimal, up to 15 digits ---
 
 // The text of `count` digit half-bytes (one per lane, count <= 16): leading
@@ -348,17 +439,69 @@ struct X86Steps {
         return find_step<Long, SLACK>(p, end, SetMatch{set});
     }
 
-    // Whole 16-byte steps only (the output may lie just before the input):
-    // a step is stored whole, so that a run of ASCII is one load and one
-    // store a step; what follows its first byte above 7F is written again.
-    static std::size_t ascii_prefix(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+    // 16 codes a step, up to the first byte that is not a single-byte code.
+    // A step's stores reach 52 bytes past the text written before it, and
+    // less than 28 past three for each byte it has read (single_utf8_step;
+    // the codes past the stop count one byte each). So without SLACK, whole
+    // steps while 20 bytes are left: the stores stay within the text's bound
+    // and behind the bytes not yet read when the input lies 2n + 2 bytes
+    // after the output (codec/cp932.hpp). With SLACK, any stretch, the last
+    // step reading past it, for an input that lies STEP_REACH bytes further
+    // (the record lines' fields, record/field.hpp).
+    static constexpr std::size_t SINGLE_UTF8_MIN = SLACK ? 1 : 20;
+    static Utf8Done single_utf8(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
         std::size_t i = 0;
-        for (; i + 16 <= n; i += 16) {
+        std::size_t o = 0;
+        while (SLACK ? i < n : n - i >= SINGLE_UTF8_MIN) {
             const __m128i x = W128::load(in + i);
-            W128::store(out + i, x);
-            if (const unsigned high = W128::mask(x)) return i + static_cast<std::size_t>(__builtin_ctz(high));
+            const std::size_t left = std::min<std::size_t>(n - i, 16);
+            const unsigned lanes = (1u << left) - 1;
+            const unsigned high = W128::mask(x) & lanes;
+            if (high == 0) {  // ASCII
+                W128::store(out + o, x);
+                i += left;
+                o += left;
+                continue;
+            }
+            const unsigned kana = W128::mask(katakana_lanes(x)) & lanes;
+            const auto stop = static_cast<unsigned>(__builtin_ctz((high & ~kana) | (1u << left)));
+            o += single_utf8_step(x, kana & ((1u << stop) - 1), out + o) - (16 - stop);  // without the codes past stop
+            i += stop;
+            if (stop < 16) break;  // a byte that is no single-byte code, or the end
         }
-        return i;
+        return {i, o};
+    }
+
+    // Runs of pairs whose characters take three bytes in UTF-8 (kanji, kana,
+    // full-width forms), eight a step, up to the first that is not one (AVX2
+    // only: the 128-bit level has no gather). A step's stores reach 28 bytes
+    // past the text written before it: without SLACK, whole steps while 16
+    // bytes are left, which keeps them within the text's bound and behind
+    // the bytes not yet read (as single_utf8); with SLACK, any stretch, the
+    // last step reading past it.
+    static constexpr std::size_t PAIRS_UTF8_MIN = Long::BYTES == 32 ? (SLACK ? 2 : 16) : SIZE_MAX;
+    [[gnu::noinline]] static Utf8Done pairs_utf8(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
+        std::size_t i = 0;
+        std::size_t o = 0;
+#if defined(__AVX2__)
+        if constexpr (Long::BYTES == 32) {
+            while (n - i >= PAIRS_UTF8_MIN) {
+                const auto pairs = static_cast<unsigned>(std::min<std::size_t>((n - i) / 2, 8));
+                unsigned good = 0;
+                const __m256i text = pairs_utf8_step(_mm256_cvtepu16_epi32(W128::load(in + i)), good);
+                const auto done = static_cast<unsigned>(__builtin_ctz(~good | (1u << pairs)));
+                W128::store(out + o, _mm256_castsi256_si128(text));
+                W128::store(out + o + 12, _mm256_extracti128_si256(text, 1));
+                i += 2 * done;
+                o += 3 * done;
+                if (done < 8) break;
+            }
+        }
+#endif
+        (void)in;
+        (void)n;
+        (void)out;
+        return {i, o};
     }
 
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {

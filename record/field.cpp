@@ -45,7 +45,9 @@ std::size_t shaped_text(const FieldShape& shape, Decode decode, std::span<const 
     std::size_t n = decode(item, text, report...);
     if (!shape.text) return n;
     if (shape.trim) n = shape.utf8_text ? trim_utf8(text, n) : trim_text(text, n);
-    if (shape.converts()) n = cp932_to_utf8({text, n}, out);
+    // A report takes the reference decoder, the machine over the scalar steps.
+    if (shape.converts())
+        n = cp932_to_utf8({text, n}, out, sizeof...(report) > 0 ? scalar_kernels() : active_kernels());
     if (shape.quote && needs_quotes<ScalarSteps>(out, n)) n = quote_text(out, n);
     return n;
 }
@@ -71,10 +73,10 @@ FieldShape field_shape(const ItemDef& item, const ItemForm& form, std::uint8_t c
 std::size_t field_bound(const FieldShape& shape, std::size_t length, std::size_t decoded) noexcept {
     if (shape.number) return number_bound(length, shape.form);
     if (!shape.text) return decoded;
-    // UTF8: the Shift_JIS text at 2 * decoded + 2, its UTF-8 (three bytes
-    // at most for one) from the start.
+    // UTF8: the Shift_JIS text at utf8_text_at, its UTF-8 (three bytes at
+    // most for one) from the start.
     const std::size_t text = shape.converts() ? utf8_bound(decoded) : decoded;
-    const std::size_t room = shape.converts() ? 2 * decoded + 2 + decoded : decoded;
+    const std::size_t room = shape.converts() ? utf8_text_at(decoded) + decoded : decoded;
     return std::max(room, shape.quote ? 2 * text + 2 : text);
 }
 

@@ -40,8 +40,8 @@ struct FieldShape {
     bool utf8 = false;       // CSV=UTF8: a text in UTF-8
     bool utf8_text = false;  // UTF8, and the decoder writes UTF-8 itself (a host code page's characters)
     // UTF8: where in the field's bytes the decoder's Shift_JIS text goes
-    // (2 * its bound + 2), so that its UTF-8 can be written from the field's
-    // start (codec/cp932.hpp). Set with the plan.
+    // (utf8_text_at), so that its UTF-8 can be written from the field's
+    // start. Set with the plan.
     std::size_t utf8_at = 0;
 
     // False when the field is its decoder's text, byte for byte.
@@ -49,6 +49,12 @@ struct FieldShape {
     // UTF8: the decoder's Shift_JIS text is turned into UTF-8.
     bool converts() const noexcept { return utf8 && !utf8_text; }
 };
+
+// Where a field's Shift_JIS text of at most `decoded` bytes lies when it is
+// turned into UTF-8 in place: 2 * decoded + 2 bytes on, as code page 932's
+// decoder needs (codec/cp932.hpp), and STEP_REACH more, as far as the
+// record lines' steps may write past three bytes for each byte read.
+constexpr std::size_t utf8_text_at(std::size_t decoded) noexcept { return 2 * decoded + 2 + STEP_REACH; }
 
 // The shape of an item under the CsvWord bits `csv` and its ItemForm.
 FieldShape field_shape(const ItemDef& item, const ItemForm& form, std::uint8_t csv) noexcept;

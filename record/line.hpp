@@ -39,7 +39,8 @@ namespace {
 
 // Fields of text with shift codes are long enough that a call costs little
 // beside them: out of the line's loop, so that the short items inline in it
-// keep their registers.
+// keep their registers. `op` is the step's op, or its text_op when the field
+// is shaped.
 template <class S>
 [[gnu::noinline]] std::size_t shifted_field(ItemOp op, const PlanStep& step, const std::uint8_t* in,
                                             std::uint8_t* out) noexcept {

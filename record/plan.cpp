@@ -27,7 +27,7 @@ ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end
         step.in_record = step.start >= plan.record_length ? 0 : std::min(step.length, plan.record_length - step.start);
         step.shape = field_shape(item, forms[index], csv);
         step.shape.utf8_text = step.shape.utf8 && codec.utf8;
-        step.shape.utf8_at = 2 * codec.bound(step.length) + 2;
+        step.shape.utf8_at = utf8_text_at(codec.bound(step.length));
         step.shaped = step.shape.changes_text();
         step.bound = field_bound(step.shape, step.length, codec.bound(step.length));
         step.decode = codec.decode;

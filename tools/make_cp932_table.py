@@ -44,7 +44,7 @@ def main(check):
         "namespace rekmo {",
         "",
         "// clang-format off",
-        "const std::uint16_t CP932_TABLE[CP932_LEADS][CP932_TRAILS] = {",
+        "constexpr std::uint16_t CP932_TABLE[CP932_LEADS][CP932_TRAILS] = {",
     ]
     characters = 0
     for lead in LEADS:
@@ -56,7 +56,9 @@ def main(check):
             cells = ", ".join(f"0x{cp:04X}" if cp else "0" for cp in chunk)
             lines.append(f"        /* {TRAILS[start]:02X} */ {cells},")
         lines.append("    },")
-    lines += ["};", "// clang-format on", "", "}  // namespace rekmo", ""]
+    lines += ["};", "// clang-format on", "",
+              "constinit const Cp932ByCode CP932_BY_CODE = cp932_by_code(CP932_TABLE);", "",
+              "}  // namespace rekmo", ""]
     text = "\n".join(lines)
     if check:
         if OUT.read_text(encoding="ascii") != text:

@@ -4,6 +4,7 @@
 // with both bytes | 0x80, which is what KEIS and JEF double-byte text is).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -140,9 +141,12 @@ TEST(Glibc, KeisAndJefTextRoundTrips) {
 }
 
 std::string utf8_of(const std::string& sjis, const VectorKernels& kernels = scalar_kernels()) {
-    std::string out(utf8_bound(sjis.size()), '\0');
-    out.resize(cp932_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()},
-                             reinterpret_cast<std::uint8_t*>(out.data()), kernels));
+    const std::size_t bound = utf8_bound(sjis.size());
+    std::string out(bound + 16, '\xEE');
+    const std::size_t n = cp932_to_utf8({reinterpret_cast<const std::uint8_t*>(sjis.data()), sjis.size()},
+                                        reinterpret_cast<std::uint8_t*>(out.data()), kernels);
+    EXPECT_EQ(out.substr(bound), std::string(16, '\xEE')) << "written past the bound";
+    out.resize(std::min(n, bound));
     return out;
 }
 
@@ -190,20 +194,57 @@ TEST(Glibc, Cp932ToUtf8IsGlibcsCp932) {
     EXPECT_GT(pairs, 9000);
 }
 
-// Every level's steps give the scalar text, on runs of ASCII of every length
-// around katakana and kanji (the 16-byte steps and where they stop).
+// The UTF-8 of `sjis` converted in place, from the end of the buffer it is
+// written to (2n + 2 bytes on, as the fields of the per-item path do), with
+// guard bytes after the bound that no store may touch.
+std::string utf8_in_place(const std::string& sjis, const VectorKernels& kernels) {
+    const std::size_t n = sjis.size();
+    std::string buffer(2 * n + 2 + n + 16, '\xEE');
+    buffer.replace(2 * n + 2, n, sjis);
+    auto* const bytes = reinterpret_cast<std::uint8_t*>(buffer.data());
+    const std::size_t len = cp932_to_utf8({bytes + 2 * n + 2, n}, bytes, kernels);
+    EXPECT_EQ(buffer.substr(3 * n + 2), std::string(16, '\xEE')) << "written past the buffer";
+    EXPECT_LE(len, utf8_bound(n));
+    return buffer.substr(0, std::min(len, utf8_bound(n)));
+}
+
+// Every level's steps give the scalar text, on runs of ASCII, half-width
+// katakana and pairs of every length around single pairs and bytes that are
+// no code (the 16-byte steps, where they stop, the katakana of both rows and
+// pairs of every kind at every place in a step), into a buffer of the bound
+// alone and in place.
 TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
     std::mt19937 rng(9);
-    const std::string pieces[] = {"a", ",", "\xB1", "\x88\x9F", "\x81\x40", "\xF0\x40", "\x80", "\x88"};
+    const std::string pieces[] = {"a",    ",",    "\xB1",     "\x88\x9F", "\x81\x40", "\xF0\x40", "\x80",
+                                  "\x88", "\xA0", "\xA1",     "\xBF",     "\xC0",     "\xDF",     "\xE0",
+                                  "\xFF", "\x7F", "\x83\x9F", "\x81\x7F", "\xDF\xA1"};
+    auto run = [&](int kind) {  // ASCII, katakana of both rows, both, or pairs
+        std::string codes(rng() % 40, 'x');
+        if (kind == 3) {  // any lead (81-9F, E0-FC) and trail (40-FC): kanji, other pairs, no character
+            for (std::size_t k = 0; k + 1 < codes.size(); k += 2) {
+                const auto lead = static_cast<unsigned>(0x81 + rng() % 0x3C);
+                codes[k] = static_cast<char>(lead < 0xA0 ? lead : lead + 0x40);
+                codes[k + 1] = static_cast<char>(0x40 + rng() % 0xBD);
+            }
+            return codes;
+        }
+        for (char& c : codes) {
+            const auto kana = static_cast<char>(0xA1 + rng() % 0x3F);
+            c = kind == 0 ? static_cast<char>(0x20 + rng() % 0x60) : kind == 1 || rng() % 2 == 0 ? kana : c;
+        }
+        return codes;
+    };
     for (const VectorLevel level : {VectorLevel::SSE41, VectorLevel::AVX2}) {
         const VectorKernels* kernels = vector_kernels(level);
         if (kernels == nullptr) continue;
-        for (int trial = 0; trial < 3000; ++trial) {
+        for (int trial = 0; trial < 6000; ++trial) {
             std::string text;
             while (text.size() < static_cast<std::size_t>(trial % 90)) {
-                text += rng() % 3 != 0 ? std::string(rng() % 40, 'x') : pieces[rng() % std::size(pieces)];
+                text += rng() % 3 != 0 ? run(static_cast<int>(rng() % 4)) : pieces[rng() % std::size(pieces)];
             }
-            ASSERT_EQ(utf8_of(text, *kernels), utf8_of(text)) << trial;
+            const std::string expected = utf8_of(text);
+            ASSERT_EQ(utf8_of(text, *kernels), expected) << trial;
+            ASSERT_EQ(utf8_in_place(text, *kernels), expected) << trial;
         }
     }
 }

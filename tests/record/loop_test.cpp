@@ -82,9 +82,17 @@ const std::vector<Trial>& trials() {
         // fields take the line kernels' inline forms as well as their fallbacks.
         const std::uint8_t shaped[] = {0x0A, 0x42, 0x41, 0x28, 0x29, 0x1B, 0x24, 0x4A, 0x48, 0xB0, 0xC9,
                                        0xA4, 0x40, 0x7B, 0xD4, 0x30, 0x21, 0xC1, 0xF1, 0x0C, 0x00, 0x02};
-        for (int trial = 0; trial < 32; ++trial) {
+        // CSV=UTF8 turns the Shift_JIS texts into UTF-8 after the decoders:
+        // runs of host katakana (81-8A, 8C-90 give A1-BF; 91-99, 9D-9F,
+        // A2-A9, AC-AF, BA-BF give C0-DF) among letters, digits and kanji.
+        const char* utf8_options[] = {"CSV=UTF8\n", "CSV=UTF8,TRIM,QUOTE,HEADER\n"};
+        const std::uint8_t kana[] = {0x81, 0x8A, 0x8C, 0x90, 0x91, 0x99, 0x9D, 0xA2, 0xAF, 0xBA,
+                                     0xBF, 0x40, 0xC1, 0xF1, 0x0A, 0x42, 0x41, 0x28, 0x29, 0xB0};
+        for (int trial = 0; trial < 48; ++trial) {
             const int record_length = trial % 4 == 0 ? 4096 : pick(1, 700);
-            std::string text = host_codes[trial % 3] + std::string(csv_options[trial % 4]) +
+            const bool utf8 = trial >= 32;
+            std::string text = host_codes[trial % 3] +
+                               std::string(utf8 ? utf8_options[trial / 2 % 2] : csv_options[trial % 4]) +
                                "RECLEN=" + std::to_string(record_length) + "\nN,1,3,Z,1\n";
             for (int i = pick(0, 12); i > 0; --i) {
                 const int length = pick(0, 9) == 0 ? -pick(1, 5) : pick(1, 150);
@@ -96,7 +104,9 @@ const std::vector<Trial>& trials() {
             const std::size_t counts[] = {0, 1, per_chunk - 1, per_chunk, per_chunk + 1, 5 * per_chunk + 3};
             Bytes host(counts[trial % 6] * length);
             for (std::uint8_t& b : host) {
-                b = trial % 2 == 0 ? static_cast<std::uint8_t>(pick(0, 255)) : shaped[pick(0, sizeof shaped - 1)];
+                b = trial % 2 == 0 ? static_cast<std::uint8_t>(pick(0, 255))
+                    : utf8         ? kana[pick(0, sizeof kana - 1)]
+                                   : shaped[pick(0, sizeof shaped - 1)];
             }
             out.push_back({text, format_of(text), std::move(host), length});
         }
