@@ -47,7 +47,7 @@ def read_host_figures(rekmo, profile_dir, runs, binary):
         def read():
             reader = rekmo._Reader(layout, None, text, None)
             readers.append(reader)
-            return rekmo._read(reader, host, layout, None)
+            return rekmo._read(reader, rekmo._Source(host, layout), layout, None)
 
         total, frame = best(runs, read)
         decode = min(reader.decoder.core_seconds for reader in readers)
