@@ -252,13 +252,26 @@ public:
         record_length_ = converters_[0].record_length();
         record_format_ = record_format(format.def);
         record_limit_ = static_cast<std::size_t>(record_limit(format.def));
+        if (kinds_.size() == 1 && record_format_ == RecordFormat::F) plan_plain(selected, format.forms);
+        ascii_same_ = true;
+        for (unsigned b = 0; b < 0x80; ++b) ascii_same_ = ascii_same_ && cp932_.single[b] == b;
         start(0, 0);
+    }
+
+    // The arrays decode() fills for `records` records, to be given back to
+    // it with the slot of each block's first record.
+    py::list allocate(std::size_t records) const {
+        if (kinds_.size() != 1) throw py::value_error("allocate() is for F records of one layout");
+        Arrays arrays = make_arrays(kinds_[0], records);
+        return arrays.list(kinds_[0]);
     }
 
     // One array per column, for every whole record of `data` (F records of
     // one layout); for an INTEGER column a pair (int64 values, bool mask of
-    // missing values).
-    py::list decode(py::handle data) {
+    // missing values). With `out` (from allocate()) the records fill its
+    // arrays from slot `at` on, and `out` is returned: a file read in blocks
+    // goes straight into the frame's arrays.
+    py::list decode(py::handle data, py::object out, std::size_t at) {
         // The converters serve one call at a time; the GIL is released below.
         if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
             throw py::value_error("decode() reads F records of one layout: decode_records() reads the others");
@@ -268,19 +281,31 @@ public:
         const std::span<const std::uint8_t> bytes = held.bytes();
         const std::size_t records = bytes.size() / record_length_;
         const std::vector<ColumnKind>& kinds = kinds_[0];
-        Arrays arrays = make_arrays(kinds, records);
+        Arrays arrays;
+        if (out.is_none()) {
+            arrays = make_arrays(kinds, records);
+            at = 0;
+        } else {
+            arrays = given_arrays(kinds, out.cast<py::list>(), at + records);
+        }
 
-        // Whole records split evenly over the threads, at least 1024 records each.
+        // Whole records split evenly over the threads, at least 1024 records
+        // each; their texts gathered in buffers kept from call to call.
         std::vector<Part> work(part_count(records));
+        spare_texts_.resize(std::max(spare_texts_.size(), work.size()));
         for (std::size_t p = 0; p < work.size(); ++p) {
             work[p].first = records * p / work.size();
             work[p].end = records * (p + 1) / work.size();
-            work[p].slots = {work[p].first};
+            work[p].slots = {at + work[p].first};
             work[p].counts = {work[p].end - work[p].first};
-            work[p].texts.assign(1, std::vector<ColumnTexts>(kinds.size()));
+            work[p].texts.push_back(std::move(spare_texts_[p]));
+            work[p].texts[0].resize(kinds.size());
+            for (ColumnTexts& texts : work[p].texts[0]) texts.clear();
         }
-        run_parts(work, [&](Converter& converter, Part& part) { decode_part(converter, bytes, part, arrays.numbers); });
+        run_parts(work, [&](std::size_t p, Part& part) { decode_part(p, bytes, part, arrays.numbers); });
         fill_objects(kinds, work, 0, arrays);
+        for (std::size_t p = 0; p < work.size(); ++p) spare_texts_[p] = std::move(work[p].texts[0]);
+        if (!out.is_none()) return out.cast<py::list>();
         return arrays.list(kinds);
     }
 
@@ -359,9 +384,8 @@ public:
             targets[k].numbers = numbers[k].mutable_data();
             targets[k].columns = &arrays[k].numbers;
         }
-        run_parts(work, [&](Converter& converter, Part& part) {
-            decode_taken(converter, taken, walked.first, part, targets);
-        });
+        run_parts(work,
+                  [&](std::size_t p, Part& part) { decode_taken(converters_[p], taken, walked.first, part, targets); });
 
         py::list out;
         for (std::size_t k = 0; k < layouts; ++k) {
@@ -402,6 +426,13 @@ private:
         std::vector<std::uint16_t> units;
         std::vector<std::uint16_t> largest;
         std::vector<std::size_t> ends;
+
+        void clear() noexcept {
+            bytes.clear();
+            units.clear();
+            largest.clear();
+            ends.clear();
+        }
     };
     // Where a number column's values go: int64 or double, and for int64
     // whether each is missing.
@@ -478,12 +509,71 @@ private:
         return arrays;
     }
 
+    // The arrays of allocate(), checked: each holds `records` slots at least.
+    Arrays given_arrays(const std::vector<ColumnKind>& kinds, const py::list& out, std::size_t records) const {
+        if (out.size() != kinds.size()) throw py::value_error("not the arrays of allocate()");
+        Arrays arrays;
+        arrays.masks.resize(kinds.size());
+        arrays.numbers.resize(kinds.size());
+        const auto fits = [&](const py::array& array, const py::dtype& type) {
+            if (!array.dtype().is(type) || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) < records ||
+                !array.writeable() || (array.flags() & py::array::c_style) == 0) {
+                throw py::value_error("not the arrays of allocate()");
+            }
+            return array;
+        };
+        for (std::size_t c = 0; c < kinds.size(); ++c) {
+            if (holds_objects(kinds[c])) {
+                arrays.values.push_back(fits(out[c].cast<py::array>(), py::dtype("O")));
+                continue;
+            }
+            if (kinds[c] == ColumnKind::INTEGER) {
+                const auto pair = out[c].cast<py::tuple>();
+                arrays.values.push_back(fits(pair[0].cast<py::array>(), py::dtype::of<std::int64_t>()));
+                arrays.masks[c] = fits(pair[1].cast<py::array>(), py::dtype::of<bool>());
+                arrays.numbers[c].missing = static_cast<bool*>(arrays.masks[c].mutable_data());
+            } else {
+                arrays.values.push_back(fits(out[c].cast<py::array>(), py::dtype::of<double>()));
+            }
+            arrays.numbers[c].values = arrays.values.back().mutable_data();
+        }
+        return arrays;
+    }
+
+    // decode(): the columns of short P and Z items are read from the records
+    // as integers, without texts; a second set of converters makes the
+    // texts of the others.
+    void plan_plain(const FormatDef& selected, const std::vector<ItemForm>& forms) {
+        const std::span<const Column> columns = converters_[0].columns();
+        FormatDef texts = selected;
+        bool any = false;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const ItemDef& item = selected.items[columns[c].item];
+            const ItemForm& form = forms[columns[c].item];
+            if (kinds_[0][c] != ColumnKind::INTEGER || !short_number_item(item, form, record_length_)) continue;
+            direct_.push_back({c, columns[c].item, form.exact});
+            texts.items[columns[c].item].output = 0;
+            any = true;
+        }
+        if (!any) return;
+        items_ = selected.items;
+        plain_converters_.resize(converters_.size());
+        for (Converter& converter : plain_converters_) {
+            if (converter.open(texts).result != Result::OK) throw std::bad_alloc();
+        }
+        for (const Column& column : plain_converters_[0].columns()) {
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                if (columns[c].item == column.item) text_columns_.push_back(c);
+            }
+        }
+    }
+
     // At least 1024 records per thread.
     std::size_t part_count(std::size_t records) const noexcept {
         return std::max<std::size_t>(1, std::min(converters_.size(), records / 1024));
     }
 
-    // Runs `decode(converter, part)` for every part, part p on converter p,
+    // Runs `decode(p, part)` for every part p, on converter p,
     // with the GIL released; the parts of threads that cannot be started
     // run on this one.
     template <typename Decode>
@@ -495,12 +585,12 @@ private:
             std::size_t p = 1;
             try {
                 helpers.reserve(work.size() - 1);
-                for (; p < work.size(); ++p) helpers.emplace_back([&, p] { decode(converters_[p], work[p]); });
+                for (; p < work.size(); ++p) helpers.emplace_back([&, p] { decode(p, work[p]); });
             } catch (...) {
                 // The system gives fewer threads: this one decodes the parts left.
             }
-            for (; p < work.size(); ++p) decode(converters_[p], work[p]);
-            decode(converters_[0], work[0]);
+            for (; p < work.size(); ++p) decode(p, work[p]);
+            decode(0, work[0]);
             for (std::thread& helper : helpers) helper.join();
             core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         }
@@ -527,24 +617,53 @@ private:
         }
     }
 
-    void decode_part(Converter& converter, std::span<const std::uint8_t> bytes, Part& part,
+    void decode_part(std::size_t p, std::span<const std::uint8_t> bytes, Part& part,
                      const std::vector<Numbers>& numbers) noexcept {
         try {
             const std::vector<ColumnKind>& kinds = kinds_[0];
-            const std::size_t columns = kinds.size();
+            const bool split = !plain_converters_.empty();
+            Converter& converter = split ? plain_converters_[p] : converters_[p];
+            const std::span<const Column> columns = converter.columns();
+            const std::size_t text_count = columns.size();
+            const auto column_of = [&](std::size_t t) { return split ? text_columns_[t] : t; };
+            const std::size_t count = part.end - part.first;
+            // Room for every text at once, so that no buffer grows by copies;
+            // pages are only touched where texts land.
+            for (std::size_t t = 0; t < text_count; ++t) {
+                ColumnTexts& texts = part.texts[0][column_of(t)];
+                texts.ends.reserve(count);
+                if (kinds[column_of(t)] == ColumnKind::TEXT && !raw_text_ && !utf8_) {
+                    texts.units.reserve(count * columns[t].bound);
+                    texts.largest.reserve(count);
+                } else {
+                    texts.bytes.reserve(count * columns[t].bound);
+                }
+            }
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
+            const std::size_t slot = part.slots[0] - part.first;  // of record 0 of `bytes`
             ItemTexts texts;
             for (std::size_t first = part.first; first < part.end; first += step) {
-                const std::size_t count = std::min(step, part.end - first);
-                texts.clear();
-                if (converter.item_texts(bytes.subspan(first * record_length_, count * record_length_), texts) !=
-                    Result::OK) {
-                    part.failed = true;
-                    return;
+                const std::size_t n = std::min(step, part.end - first);
+                const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
+                if (text_count != 0) {
+                    texts.clear();
+                    if (converter.item_texts(records, texts) != Result::OK) {
+                        part.failed = true;
+                        return;
+                    }
                 }
-                for (std::size_t r = 0; r < count; ++r) {
-                    for (std::size_t c = 0; c < columns; ++c) {
-                        store(kinds[c], first + r, texts.text(r * columns + c), numbers[c], part.texts[0][c]);
+                for (std::size_t r = 0; r < n; ++r) {
+                    const std::size_t at = slot + first + r;
+                    const std::uint8_t* record = records.data() + r * record_length_;
+                    for (const Direct& direct : direct_) {
+                        bool number = true;
+                        const std::int64_t value = short_number(items_[direct.item], {record, record_length_}, number);
+                        static_cast<std::int64_t*>(numbers[direct.column].values)[at] = value;
+                        numbers[direct.column].missing[at] = direct.exact && !number;
+                    }
+                    for (std::size_t t = 0; t < text_count; ++t) {
+                        const std::size_t c = column_of(t);
+                        store(kinds[c], at, texts.text(r * text_count + t), numbers[c], part.texts[0][c]);
                     }
                 }
             }
@@ -667,29 +786,90 @@ private:
         }
     }
 
-    // Python objects for `count` texts, into empty slots of an object array.
+    // Python objects for `count` texts, into empty slots of an object array,
+    // made in one pass over the column's buffer. Equal texts share one
+    // object (host columns repeat their codes, branches and names): a cache
+    // of the last object per hash of the text's bytes, given up for a column
+    // whose first texts seldom repeat.
     void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots) const {
+        const bool units = !raw_text_ && !utf8_;
+        const std::size_t width = units ? sizeof(std::uint16_t) : 1;
+        const auto* base = units ? reinterpret_cast<const std::uint8_t*>(texts.units.data()) : texts.bytes.data();
+        std::vector<CachedText> cache(TEXT_CACHE_SLOTS);
+        bool caching = count >= TEXT_CACHE_SAMPLE;
+        std::size_t hits = 0;
         std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t size = texts.ends[i] - begin;
-            const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
-            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
-                             : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
-                                       : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
-            if (item == nullptr) throw py::error_already_set();
-            if (!raw_text_ && !utf8_) {
-                const std::uint16_t* units = texts.units.data() + begin;
-                if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
-                    Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
-                    for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
-                } else {
-                    std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
+            const std::uint8_t* const data = base + begin * width;
+            PyObject* item = nullptr;
+            CachedText* slot = nullptr;
+            if (caching) {
+                slot = &cache[text_hash(data, size * width) & (TEXT_CACHE_SLOTS - 1)];
+                if (slot->object != nullptr && slot->size == size &&
+                    std::memcmp(base + slot->begin * width, data, size * width) == 0) {
+                    item = slot->object;
+                    Py_INCREF(item);
+                    ++hits;
                 }
+                if (i + 1 == TEXT_CACHE_SAMPLE && hits < TEXT_CACHE_SAMPLE / 8) caching = false;
+            }
+            if (item == nullptr) {
+                item = make_text(texts, i, begin, size);
+                if (slot != nullptr) *slot = {item, begin, size};
             }
             Py_XDECREF(slots[i]);
             slots[i] = item;
             begin = texts.ends[i];
         }
+    }
+
+    // Text i of a column, `size` bytes or units from `begin`: a new object.
+    PyObject* make_text(const ColumnTexts& texts, std::size_t i, std::size_t begin, std::size_t size) const {
+        const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
+        PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
+                         : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
+                                   : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+        if (item == nullptr) throw py::error_already_set();
+        if (!raw_text_ && !utf8_) {
+            const std::uint16_t* units = texts.units.data() + begin;
+            if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
+                Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
+                for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
+            } else {
+                std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
+            }
+        }
+        return item;
+    }
+
+    // A text's object in fill_texts()'s cache, and where its bytes are.
+    struct CachedText {
+        PyObject* object = nullptr;  // borrowed: the column's array holds it
+        std::size_t begin = 0, size = 0;
+    };
+    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 14;
+    static constexpr std::size_t TEXT_CACHE_SAMPLE = 4096;  // texts after which a cache of few hits is dropped
+
+    // A hash of a text's bytes, eight at a time.
+    static std::uint64_t text_hash(const std::uint8_t* data, std::size_t size) noexcept {
+        std::uint64_t hash = size * 0x9E3779B97F4A7C15u;
+        const auto mix = [&](std::uint64_t word) {
+            hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
+            hash ^= hash >> 31;
+        };
+        std::size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            mix(word);
+        }
+        if (i < size) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, data + i, size - i);
+            mix(word);
+        }
+        return hash ^ (hash >> 29);
     }
 
     // Python objects for `count` exact numbers' texts: int, Decimal or str;
@@ -732,7 +912,20 @@ private:
         const std::size_t at = units.size();
         units.resize(at + text.size());  // at most one unit per byte
         std::uint16_t* out = units.data() + at;
-        for (std::size_t i = 0; i < text.size();) {
+        std::size_t i = 0;
+        if (ascii_same_) {
+            // Eight ASCII bytes at a time are their own units.
+            std::uint64_t seen = 0;
+            for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+                std::memcpy(&word, text.data() + i, 8);
+                if ((word & 0x8080808080808080u) != 0) break;
+                seen |= word;
+                for (std::size_t k = 0; k < 8; ++k) *out++ = text[i + k];
+            }
+            // The largest unit is below 80 like every byte seen: only its kind matters.
+            for (; seen != 0; seen >>= 8) largest = std::max<std::uint16_t>(largest, seen & 0x7F);
+        }
+        while (i < text.size()) {
             std::uint16_t unit = cp932_.single[text[i]];
             if (unit != CP932_LEAD) {
                 ++i;
@@ -756,6 +949,18 @@ private:
         std::uint16_t single[256];
         std::uint16_t pair[65536];
     } cp932_;
+
+    // decode(): a column read as an integer without its text.
+    struct Direct {
+        std::size_t column, item;
+        bool exact;  // no number is a missing value
+    };
+    std::vector<Direct> direct_;
+    std::vector<ItemDef> items_;                         // the items, for short_number()
+    std::vector<Converter> plain_converters_;            // decode(): the texts of the other columns, one per thread
+    std::vector<std::size_t> text_columns_;              // their columns, as plain_converters_ give their texts
+    std::vector<std::vector<ColumnTexts>> spare_texts_;  // decode(): each part's text buffers, kept
+    bool ascii_same_ = false;                            // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
     bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)
@@ -1057,8 +1262,10 @@ PYBIND11_MODULE(_rekmo, m) {
         .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&, py::object>(),
              py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"),
              py::arg("decimal") = py::none())
-        .def("decode", &Decoder::decode, py::arg("data"),
-             "One array per selected column for every whole record of a buffer (F records of one layout).")
+        .def("decode", &Decoder::decode, py::arg("data"), py::arg("out") = py::none(), py::arg("at") = 0,
+             "One array per selected column for every whole record of a buffer (F records of one layout); "
+             "with `out` (from allocate()) its arrays filled from slot `at`.")
+        .def("allocate", &Decoder::allocate, py::arg("records"), "The arrays decode() fills for `records` records.")
         .def("start", &Decoder::start, py::arg("number"), py::arg("offset"),
              "Where decode_records begins: record number (from 0) and its byte offset in the file.")
         .def("decode_records", &Decoder::decode_records, py::arg("data"), py::arg("end"), py::arg("skip"),
