@@ -190,6 +190,66 @@ private:
     Py_buffer view_{};
 };
 
+// The chunks of one decode() call between the threads that decode them and
+// the thread that makes their objects, in order: a chunk is taken once the
+// chunk `ahead` places before it has its objects (its buffers are then
+// free for it).
+class Pipeline {
+public:
+    Pipeline(std::size_t chunks, std::size_t ahead) : done_(chunks, 0), chunks_(chunks), ahead_(ahead) {}
+
+    // The next chunk to decode, or false when none is left or the call stops.
+    bool take(std::size_t& i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return stopped_ || next_ >= chunks_ || next_ < filled_ + ahead_; });
+        if (stopped_ || next_ >= chunks_) return false;
+        i = next_++;
+        return true;
+    }
+    void done(std::size_t i, bool failed) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            done_[i] = 1;
+            failed_ = failed_ || failed;
+        }
+        changed_.notify_all();
+    }
+    bool ready(std::size_t i) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return done_[i] != 0;
+    }
+    void wait(std::size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_[i] != 0; });
+    }
+    bool failed() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return failed_;
+    }
+    // Chunk i has its objects.
+    void filled(std::size_t i) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            filled_ = i + 1;
+        }
+        room_.notify_all();
+    }
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            stopped_ = true;
+        }
+        room_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_, room_;
+    std::vector<char> done_;
+    std::size_t chunks_, ahead_, next_ = 0, filled_ = 0;
+    bool stopped_ = false, failed_ = false;
+};
+
 // Records decoded into one array per selected column: numbers parsed from
 // rekmo's own texts into int64 (with a mask of missing values) or float64
 // arrays, texts gathered per column and turned into str (code page 932) or
@@ -289,22 +349,78 @@ public:
             arrays = given_arrays(kinds, out.cast<py::list>(), at + records);
         }
 
-        // Whole records split evenly over the threads, at least 1024 records
-        // each; their texts gathered in buffers kept from call to call.
-        std::vector<Part> work(part_count(records));
-        spare_texts_.resize(std::max(spare_texts_.size(), work.size()));
-        for (std::size_t p = 0; p < work.size(); ++p) {
-            work[p].first = records * p / work.size();
-            work[p].end = records * (p + 1) / work.size();
-            work[p].slots = {at + work[p].first};
-            work[p].counts = {work[p].end - work[p].first};
-            work[p].texts.push_back(std::move(spare_texts_[p]));
-            work[p].texts[0].resize(kinds.size());
-            for (ColumnTexts& texts : work[p].texts[0]) texts.clear();
+        // Chunks of records, decoded by the threads in order while this
+        // thread makes the objects of each chunk done (the GIL is held only
+        // for that): the texts of a few chunks at a time, in buffers kept
+        // from call to call.
+        const auto started = std::chrono::steady_clock::now();
+        const std::size_t chunk = std::max<std::size_t>(1024, (CHUNK_BYTES + record_length_ - 1) / record_length_);
+        const std::size_t chunks = (records + chunk - 1) / chunk;
+        const std::size_t ahead = std::min(chunks, CHUNKS_AHEAD * converters_.size());
+        ring_.resize(std::max(ring_.size(), ahead));
+        scratch_.resize(converters_.size());
+        const auto prepare = [&](std::size_t i) -> Part& {
+            Part& part = ring_[i % ahead];
+            part.first = i * chunk;
+            part.end = std::min(records, part.first + chunk);
+            part.slots.assign(1, at + part.first);
+            part.counts.assign(1, part.end - part.first);
+            part.texts.resize(1);
+            part.texts[0].resize(kinds.size());
+            for (ColumnTexts& texts : part.texts[0]) texts.clear();
+            part.failed = false;
+            return part;
+        };
+        Pipeline line(chunks, ahead);
+        std::vector<std::thread> helpers;
+        if (chunks > 0) {
+            py::gil_scoped_release released;
+            try {
+                for (std::size_t w = 0; w < converters_.size() && w < chunks; ++w) {
+                    helpers.emplace_back([&, w] {
+                        for (std::size_t i; line.take(i);) {
+                            bool failed = true;
+                            try {
+                                Part& part = prepare(i);
+                                decode_part(w, bytes, part, arrays.numbers, scratch_[w]);
+                                failed = part.failed;
+                            } catch (const std::bad_alloc&) {
+                            }
+                            line.done(i, failed);
+                        }
+                    });
+                }
+            } catch (const std::system_error&) {
+                // Fewer threads than asked for: those started do the work;
+                // with none, this thread decodes each chunk itself below.
+            }
         }
-        run_parts(work, [&](std::size_t p, Part& part) { decode_part(p, bytes, part, arrays.numbers); });
-        fill_objects(kinds, work, 0, arrays);
-        for (std::size_t p = 0; p < work.size(); ++p) spare_texts_[p] = std::move(work[p].texts[0]);
+        const auto finish = [&] {
+            line.stop();
+            py::gil_scoped_release released;
+            for (std::thread& helper : helpers) helper.join();
+        };
+        try {
+            for (std::size_t i = 0; i < chunks; ++i) {
+                Part* part = &ring_[i % ahead];
+                if (helpers.empty()) {
+                    py::gil_scoped_release released;
+                    part = &prepare(i);
+                    decode_part(0, bytes, *part, arrays.numbers, scratch_[0]);
+                } else if (!line.ready(i)) {
+                    py::gil_scoped_release released;
+                    line.wait(i);
+                }
+                if (part->failed || line.failed()) throw std::bad_alloc();
+                fill_objects(kinds, {part, 1}, 0, arrays, true);
+                line.filled(i);
+            }
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (!out.is_none()) return out.cast<py::list>();
         return arrays.list(kinds);
     }
@@ -432,6 +548,33 @@ private:
             units.clear();
             largest.clear();
             ends.clear();
+        }
+    };
+    // A text's object in fill_texts()'s cache, with the bytes (or units) it
+    // was made from.
+    struct CachedText {
+        static constexpr std::size_t BYTES = 48;  // longer texts are not cached
+        PyObject* object = nullptr;               // a reference of the cache's own
+        std::uint32_t length = 0;
+        std::uint8_t bytes[BYTES];
+    };
+    struct TextCache {
+        std::vector<CachedText> entries;
+        std::size_t looked = 0, hits = 0;
+        bool on = true;
+
+        void clear() noexcept {
+            for (CachedText& entry : entries) Py_XDECREF(entry.object);
+            entries = {};
+            on = false;
+        }
+        TextCache() = default;
+        TextCache(TextCache&& other) noexcept
+            : entries(std::move(other.entries)), looked(other.looked), hits(other.hits), on(other.on) {}
+        TextCache(const TextCache&) = delete;
+        TextCache& operator=(const TextCache&) = delete;
+        ~TextCache() {
+            for (CachedText& entry : entries) Py_XDECREF(entry.object);  // the GIL is held: the decoder goes
         }
     };
     // Where a number column's values go: int64 or double, and for int64
@@ -600,8 +743,10 @@ private:
     }
 
     // The object columns of layout `layout`, from the parts' texts.
-    void fill_objects(const std::vector<ColumnKind>& kinds, const std::vector<Part>& work, std::size_t layout,
-                      Arrays& arrays) const {
+    // decode() (`cached`) keeps a cache of texts per column from call to call.
+    void fill_objects(const std::vector<ColumnKind>& kinds, std::span<const Part> work, std::size_t layout,
+                      Arrays& arrays, bool cached = false) {
+        if (cached) caches_.resize(kinds.size());
         for (std::size_t c = 0; c < kinds.size(); ++c) {
             if (!holds_objects(kinds[c])) continue;
             auto** slots = static_cast<PyObject**>(arrays.values[c].mutable_data());
@@ -609,7 +754,7 @@ private:
                 const ColumnTexts& texts = part.texts[layout][c];
                 PyObject** into = slots + part.slots[layout];
                 if (kinds[c] == ColumnKind::TEXT) {
-                    fill_texts(texts, part.counts[layout], into);
+                    fill_texts(texts, part.counts[layout], into, cached ? &caches_[c] : nullptr);
                 } else {
                     fill_numbers(kinds[c], texts, part.counts[layout], into);
                 }
@@ -618,7 +763,7 @@ private:
     }
 
     void decode_part(std::size_t p, std::span<const std::uint8_t> bytes, Part& part,
-                     const std::vector<Numbers>& numbers) noexcept {
+                     const std::vector<Numbers>& numbers, ItemTexts& texts) noexcept {
         try {
             const std::vector<ColumnKind>& kinds = kinds_[0];
             const bool split = !plain_converters_.empty();
@@ -641,7 +786,6 @@ private:
             }
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
             const std::size_t slot = part.slots[0] - part.first;  // of record 0 of `bytes`
-            ItemTexts texts;
             for (std::size_t first = part.first; first < part.end; first += step) {
                 const std::size_t n = std::min(step, part.end - first);
                 const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
@@ -787,36 +931,43 @@ private:
     }
 
     // Python objects for `count` texts, into empty slots of an object array,
-    // made in one pass over the column's buffer. Equal texts share one
-    // object (host columns repeat their codes, branches and names): a cache
-    // of the last object per hash of the text's bytes, given up for a column
-    // whose first texts seldom repeat.
-    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots) const {
+    // made in one pass over the column's buffer. With a cache, equal texts
+    // share one object (host columns repeat their codes, branches and
+    // names): the last object made per hash of a text's bytes.
+    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots, TextCache* cache) const {
         const bool units = !raw_text_ && !utf8_;
         const std::size_t width = units ? sizeof(std::uint16_t) : 1;
         const auto* base = units ? reinterpret_cast<const std::uint8_t*>(texts.units.data()) : texts.bytes.data();
-        std::vector<CachedText> cache(TEXT_CACHE_SLOTS);
-        bool caching = count >= TEXT_CACHE_SAMPLE;
-        std::size_t hits = 0;
         std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t size = texts.ends[i] - begin;
             const std::uint8_t* const data = base + begin * width;
+            const std::size_t length = size * width;
             PyObject* item = nullptr;
             CachedText* slot = nullptr;
-            if (caching) {
-                slot = &cache[text_hash(data, size * width) & (TEXT_CACHE_SLOTS - 1)];
-                if (slot->object != nullptr && slot->size == size &&
-                    std::memcmp(base + slot->begin * width, data, size * width) == 0) {
+            if (cache != nullptr && cache->on && length <= CachedText::BYTES) {
+                if (cache->entries.empty()) cache->entries.resize(TEXT_CACHE_SLOTS);
+                slot = &cache->entries[text_hash(data, length) & (TEXT_CACHE_SLOTS - 1)];
+                if (slot->object != nullptr && slot->length == length && std::memcmp(slot->bytes, data, length) == 0) {
                     item = slot->object;
                     Py_INCREF(item);
-                    ++hits;
+                    ++cache->hits;
                 }
-                if (i + 1 == TEXT_CACHE_SAMPLE && hits < TEXT_CACHE_SAMPLE / 8) caching = false;
+                // A column whose first texts seldom repeat goes without.
+                if (++cache->looked == TEXT_CACHE_SAMPLE && cache->hits < TEXT_CACHE_SAMPLE / 8) {
+                    cache->clear();
+                    slot = nullptr;
+                }
             }
             if (item == nullptr) {
                 item = make_text(texts, i, begin, size);
-                if (slot != nullptr) *slot = {item, begin, size};
+                if (slot != nullptr) {
+                    Py_INCREF(item);
+                    Py_XDECREF(slot->object);
+                    slot->object = item;
+                    slot->length = static_cast<std::uint32_t>(length);
+                    std::memcpy(slot->bytes, data, length);
+                }
             }
             Py_XDECREF(slots[i]);
             slots[i] = item;
@@ -843,12 +994,9 @@ private:
         return item;
     }
 
-    // A text's object in fill_texts()'s cache, and where its bytes are.
-    struct CachedText {
-        PyObject* object = nullptr;  // borrowed: the column's array holds it
-        std::size_t begin = 0, size = 0;
-    };
-    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 14;
+    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 12;
+    static constexpr std::size_t CHUNK_BYTES = 1 << 20;     // decode(): host bytes per chunk (at least 1024 records)
+    static constexpr std::size_t CHUNKS_AHEAD = 4;          // decode(): chunks in work per thread
     static constexpr std::size_t TEXT_CACHE_SAMPLE = 4096;  // texts after which a cache of few hits is dropped
 
     // A hash of a text's bytes, eight at a time.
@@ -956,11 +1104,13 @@ private:
         bool exact;  // no number is a missing value
     };
     std::vector<Direct> direct_;
-    std::vector<ItemDef> items_;                         // the items, for short_number()
-    std::vector<Converter> plain_converters_;            // decode(): the texts of the other columns, one per thread
-    std::vector<std::size_t> text_columns_;              // their columns, as plain_converters_ give their texts
-    std::vector<std::vector<ColumnTexts>> spare_texts_;  // decode(): each part's text buffers, kept
-    bool ascii_same_ = false;                            // code page 932 reads 00-7F as ASCII
+    std::vector<ItemDef> items_;               // the items, for short_number()
+    std::vector<Converter> plain_converters_;  // decode(): the texts of the other columns, one per thread
+    std::vector<std::size_t> text_columns_;    // their columns, as plain_converters_ give their texts
+    std::vector<TextCache> caches_;            // decode(): per column
+    std::vector<Part> ring_;                   // decode(): the chunks in work, their buffers kept
+    std::vector<ItemTexts> scratch_;           // decode(): per thread, the core's texts of a step
+    bool ascii_same_ = false;                  // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
     bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)

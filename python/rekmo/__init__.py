@@ -71,7 +71,7 @@ def _cp932_table():
 
 _CP932 = _cp932_table()
 _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is given
-_BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
+_BLOCK_BYTES = 16 << 20  # host bytes read at once by read_host (F: straight into the frame's arrays)
 _FIRST_STREAM_BYTES = 1 << 20  # a stream's first buffer, doubled as its bytes come
 
 
