@@ -775,13 +775,13 @@ private:
             // Room for every text at once, so that no buffer grows by copies;
             // pages are only touched where texts land.
             for (std::size_t t = 0; t < text_count; ++t) {
-                ColumnTexts& texts = part.texts[0][column_of(t)];
-                texts.ends.reserve(count);
+                ColumnTexts& column = part.texts[0][column_of(t)];
+                column.ends.reserve(count);
                 if (kinds[column_of(t)] == ColumnKind::TEXT && !raw_text_ && !utf8_) {
-                    texts.units.reserve(count * columns[t].bound);
-                    texts.largest.reserve(count);
+                    column.units.reserve(count * columns[t].bound);
+                    column.largest.reserve(count);
                 } else {
-                    texts.bytes.reserve(count * columns[t].bound);
+                    column.bytes.reserve(count * columns[t].bound);
                 }
             }
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);

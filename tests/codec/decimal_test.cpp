@@ -71,8 +71,8 @@ void expect_value(DecimalMode mode, const Bytes& item) {
     ASSERT_EQ(number, expected_number) << mode << " " << testing::PrintToString(item);
     // Inside a record, read around the item (bytes before or after it, or
     // neither): the same.
-    for (const std::size_t before : {0, 3, 9}) {
-        for (const std::size_t after : {0, 3, 9}) {
+    for (const std::size_t before : {std::size_t{0}, std::size_t{3}, std::size_t{9}}) {
+        for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{9}}) {
             Bytes record(before, 0xAB);
             record.insert(record.end(), item.begin(), item.end());
             record.insert(record.end(), after, 0x5A);
