@@ -325,12 +325,11 @@ constexpr std::uint64_t digit_pairs_value(std::uint64_t x) noexcept {
 
 }  // namespace
 
-std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> item, bool& number) noexcept {
-    return short_decimal_value(mode, item, 0, item.size(), number);
-}
+namespace {
 
-std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
-                                 bool& number) noexcept {
+// short_decimal_value, inlined into the loop over a column of records.
+[[gnu::always_inline]] inline std::int64_t short_value(DecimalMode mode, std::span<const std::uint8_t> bytes,
+                                                       std::size_t at, std::size_t n, bool& number) noexcept {
     const std::span<const std::uint8_t> item = bytes.subspan(at, n);
     const unsigned sign = sign_of(mode, item.data(), n);
     std::uint64_t magnitude = 0;
@@ -359,6 +358,27 @@ std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t>
     }
     const auto value = static_cast<std::int64_t>(magnitude);
     return is_negative(sign) ? -value : value;
+}
+
+}  // namespace
+
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> item, bool& number) noexcept {
+    return short_value(mode, item, 0, item.size(), number);
+}
+
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
+                                 bool& number) noexcept {
+    return short_value(mode, bytes, at, n, number);
+}
+
+void short_decimal_values(DecimalMode mode, std::span<const std::uint8_t> records, std::size_t record_length,
+                          std::size_t at, std::size_t n, std::int64_t* values, bool* not_numbers) noexcept {
+    const std::size_t count = record_length == 0 ? 0 : records.size() / record_length;
+    for (std::size_t r = 0; r < count; ++r) {
+        bool number = true;
+        values[r] = short_value(mode, records.subspan(r * record_length, record_length), at, n, number);
+        if (not_numbers != nullptr) not_numbers[r] = !number;
+    }
 }
 
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,

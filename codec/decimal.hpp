@@ -68,6 +68,11 @@ std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t>
 // around them.
 std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
                                  bool& number) noexcept;
+// The same for every whole record of `records` (records of `record_length`
+// bytes one after another): values[r] of record r, and where `not_numbers`
+// is given, not_numbers[r] when its item is no number.
+void short_decimal_values(DecimalMode mode, std::span<const std::uint8_t> records, std::size_t record_length,
+                          std::size_t at, std::size_t n, std::int64_t* values, bool* not_numbers) noexcept;
 constexpr bool short_decimal_item(DecimalMode mode, std::size_t n) noexcept {
     return n >= 1 && n <= (mode == DECIMAL_PACKED ? 8u : 15u);
 }

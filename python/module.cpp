@@ -796,15 +796,17 @@ private:
                         return;
                     }
                 }
+                // Short numbers a column at a time; a plain one is never missing.
+                for (const Direct& direct : direct_) {
+                    const Numbers& column = numbers[direct.column];
+                    bool* missing = column.missing + slot + first;
+                    short_numbers(items_[direct.item], records, record_length_,
+                                  static_cast<std::int64_t*>(column.values) + slot + first,
+                                  direct.exact ? missing : nullptr);
+                    if (!direct.exact) std::fill_n(missing, n, false);
+                }
                 for (std::size_t r = 0; r < n; ++r) {
                     const std::size_t at = slot + first + r;
-                    const std::uint8_t* record = records.data() + r * record_length_;
-                    for (const Direct& direct : direct_) {
-                        bool number = true;
-                        const std::int64_t value = short_number(items_[direct.item], {record, record_length_}, number);
-                        static_cast<std::int64_t*>(numbers[direct.column].values)[at] = value;
-                        numbers[direct.column].missing[at] = direct.exact && !number;
-                    }
                     for (std::size_t t = 0; t < text_count; ++t) {
                         const std::size_t c = column_of(t);
                         store(kinds[c], at, texts.text(r * text_count + t), numbers[c], part.texts[0][c]);

@@ -255,4 +255,11 @@ std::int64_t short_number(const ItemDef& item, std::span<const std::uint8_t> rec
                                static_cast<std::size_t>(item.start), static_cast<std::size_t>(item.length), number);
 }
 
+void short_numbers(const ItemDef& item, std::span<const std::uint8_t> records, std::size_t record_length,
+                   std::int64_t* values, bool* not_numbers) noexcept {
+    short_decimal_values(item.type == ITEM_PACKED ? DECIMAL_PACKED : DECIMAL_ZONED, records, record_length,
+                         static_cast<std::size_t>(item.start), static_cast<std::size_t>(item.length), values,
+                         not_numbers);
+}
+
 }  // namespace rekmo

@@ -207,6 +207,11 @@ private:
 // print it (false: their text is empty, no number).
 bool short_number_item(const ItemDef& item, const ItemForm& form, std::size_t record_length) noexcept;
 std::int64_t short_number(const ItemDef& item, std::span<const std::uint8_t> record, bool& number) noexcept;
+// A column of them: the item in every whole record of `records` (records of
+// `record_length` bytes), values[r] of record r, and where `not_numbers` is
+// given, not_numbers[r] when the exact forms print no number.
+void short_numbers(const ItemDef& item, std::span<const std::uint8_t> records, std::size_t record_length,
+                   std::int64_t* values, bool* not_numbers) noexcept;
 
 // One record of a V or VB file, where the converter's walk over the
 // descriptor words finds it.

@@ -80,6 +80,16 @@ void expect_value(DecimalMode mode, const Bytes& item) {
             ASSERT_EQ(short_decimal_value(mode, record, before, item.size(), number), expected)
                 << mode << " " << before << " " << after << " " << testing::PrintToString(item);
             ASSERT_EQ(number, expected_number);
+            // A column of three such records at once.
+            Bytes records;
+            for (int r = 0; r < 3; ++r) records.insert(records.end(), record.begin(), record.end());
+            std::int64_t values[3] = {7, 7, 7};
+            bool not_numbers[3] = {expected_number, expected_number, expected_number};
+            short_decimal_values(mode, records, record.size(), before, item.size(), values, not_numbers);
+            for (int r = 0; r < 3; ++r) {
+                ASSERT_EQ(values[r], expected) << r;
+                ASSERT_EQ(not_numbers[r], !expected_number) << r;
+            }
         }
     }
 }
