@@ -354,7 +354,7 @@ public:
         // for that): the texts of a few chunks at a time, in buffers kept
         // from call to call.
         const auto started = std::chrono::steady_clock::now();
-        const std::size_t chunk = std::max<std::size_t>(1024, (CHUNK_BYTES + record_length_ - 1) / record_length_);
+        const std::size_t chunk = (CHUNK_BYTES + record_length_ - 1) / record_length_;  // at least one record
         const std::size_t chunks = (records + chunk - 1) / chunk;
         const std::size_t ahead = std::min(chunks, CHUNKS_AHEAD * converters_.size());
         ring_.resize(std::max(ring_.size(), ahead));
@@ -997,7 +997,7 @@ private:
     }
 
     static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 12;
-    static constexpr std::size_t CHUNK_BYTES = 1 << 20;     // decode(): host bytes per chunk (at least 1024 records)
+    static constexpr std::size_t CHUNK_BYTES = 1 << 20;     // decode(): host bytes per chunk (at least a record)
     static constexpr std::size_t CHUNKS_AHEAD = 4;          // decode(): chunks in work per thread
     static constexpr std::size_t TEXT_CACHE_SAMPLE = 4096;  // texts after which a cache of few hits is dropped
 

@@ -46,7 +46,7 @@ def layout_and_records(seed, records, exact):
     for name, kind, length in fields:
         lines.append(f"{name},{position},{length},{kind},1")
         position += length
-    record_length = 1100  # 1024 records a chunk: chunks, blocks and batches cut the file in different places
+    record_length = 1100  # 954 records a chunk: chunks, blocks and batches cut the file in different places
     head = [f"RECLEN={record_length}"] + ["CSV=EXACT"] * exact + ["CSV=TRIM"]
     fmt = ("\n".join(head + lines) + "\n").encode()
     data = bytearray()
