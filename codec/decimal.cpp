@@ -280,6 +280,107 @@ std::size_t decimal_text_scalar(DecimalMode mode, std::span<const std::uint8_t> 
     return decimal_text(mode, item, out, quiet);
 }
 
+namespace {
+
+// The n bytes (at most eight) at `at` of `bytes`, the first the most
+// significant, as one word: one load of eight bytes where `bytes` has them
+// around the n.
+std::uint64_t big_endian(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n) noexcept {
+    if (n == 0) return 0;
+    std::uint64_t word;
+    if (at + n >= 8) {  // the eight bytes ending with the n
+        std::memcpy(&word, bytes.data() + at + n - 8, 8);
+        word = __builtin_bswap64(word);
+        return n == 8 ? word : word & ((std::uint64_t{1} << (8 * n)) - 1);
+    }
+    if (bytes.size() >= at + 8) {  // the eight bytes starting with them
+        std::memcpy(&word, bytes.data() + at, 8);
+        return __builtin_bswap64(word) >> (8 * (8 - n));
+    }
+    word = 0;
+    for (std::size_t i = 0; i < n; ++i) word = word << 8 | bytes[at + i];
+    return word;
+}
+
+constexpr std::uint64_t LOW_HALVES = 0x0F0F0F0F0F0F0F0Fu;
+
+// Nonzero when a byte of `halves` (each 0-15) is above 9: adding 6 carries into bit 4.
+constexpr std::uint64_t above_nine(std::uint64_t halves) noexcept {
+    return (halves + 0x0606060606060606u) & 0x1010101010101010u;
+}
+
+// A digit 0-9 in each byte, the first byte the most significant: their value.
+constexpr std::uint64_t digit_bytes_value(std::uint64_t x) noexcept {
+    x = ((x >> 8) & 0x00FF00FF00FF00FFu) * 10 + (x & 0x00FF00FF00FF00FFu);
+    x = ((x >> 16) & 0x0000FFFF0000FFFFu) * 100 + (x & 0x0000FFFF0000FFFFu);
+    return (x >> 32) * 10000 + (x & 0xFFFFFFFFu);
+}
+
+// Two digits, 0-99, in each byte, the first byte the most significant: their value.
+constexpr std::uint64_t digit_pairs_value(std::uint64_t x) noexcept {
+    x = ((x >> 8) & 0x00FF00FF00FF00FFu) * 100 + (x & 0x00FF00FF00FF00FFu);
+    x = ((x >> 16) & 0x0000FFFF0000FFFFu) * 10000 + (x & 0x0000FFFF0000FFFFu);
+    return (x >> 32) * 100000000u + (x & 0xFFFFFFFFu);
+}
+
+}  // namespace
+
+namespace {
+
+// short_decimal_value, inlined into the loop over a column of records.
+[[gnu::always_inline]] inline std::int64_t short_value(DecimalMode mode, std::span<const std::uint8_t> bytes,
+                                                       std::size_t at, std::size_t n, bool& number) noexcept {
+    const std::span<const std::uint8_t> item = bytes.subspan(at, n);
+    const unsigned sign = sign_of(mode, item.data(), n);
+    std::uint64_t magnitude = 0;
+    bool digits = false;
+    if (mode == DECIMAL_PACKED) {
+        // 2n - 1 digit half-bytes, then the sign: in pairs of a byte's halves.
+        const std::uint64_t word = big_endian(bytes, at, n) >> 4;
+        const std::uint64_t high = (word >> 4) & LOW_HALVES, low = word & LOW_HALVES;
+        digits = (above_nine(high) | above_nine(low)) == 0;
+        if (digits) magnitude = digit_pairs_value(high * 10 + low);
+    } else {
+        const std::size_t head = n > 8 ? n - 8 : 0;  // the bytes before the last eight
+        const std::uint64_t first = big_endian(bytes, at, head) & LOW_HALVES;
+        const std::uint64_t rest = big_endian(bytes, at + head, n - head) & LOW_HALVES;
+        digits = (above_nine(first) | above_nine(rest)) == 0;
+        if (digits) magnitude = digit_bytes_value(first) * 100000000u + digit_bytes_value(rest);
+    }
+    number = digits && sign > 9;
+    if (!digits) {
+        // A half-byte above 9 ends the number: the text says where.
+        std::uint8_t text[32];
+        const std::size_t len = decimal_text_scalar(mode, item, text);
+        std::int64_t value = 0;
+        std::from_chars(reinterpret_cast<const char*>(text), reinterpret_cast<const char*>(text) + len, value);
+        return value;
+    }
+    const auto value = static_cast<std::int64_t>(magnitude);
+    return is_negative(sign) ? -value : value;
+}
+
+}  // namespace
+
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> item, bool& number) noexcept {
+    return short_value(mode, item, 0, item.size(), number);
+}
+
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
+                                 bool& number) noexcept {
+    return short_value(mode, bytes, at, n, number);
+}
+
+void short_decimal_values(DecimalMode mode, std::span<const std::uint8_t> records, std::size_t record_length,
+                          std::size_t at, std::size_t n, std::int64_t* values, bool* not_numbers) noexcept {
+    const std::size_t count = record_length == 0 ? 0 : records.size() / record_length;
+    for (std::size_t r = 0; r < count; ++r) {
+        bool number = true;
+        values[r] = short_value(mode, records.subspan(r * record_length, record_length), at, n, number);
+        if (not_numbers != nullptr) not_numbers[r] = !number;
+    }
+}
+
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out,
                                 const VectorKernels& kernels) noexcept {
     return kernels.packed(item, out);

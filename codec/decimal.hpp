@@ -54,6 +54,29 @@ std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t*
 std::size_t decode_packed_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 std::size_t decode_zoned_field(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 
+// For a program that stores numbers rather than texts: the integer that a P
+// item of 1 to 8 bytes or a Z item of 1 to 15 bytes prints as (at most 15
+// digits, so the text read back is exact), and in `number` whether every
+// digit position holds 0-9 and the sign half-byte is above 9 (where the
+// exact forms print no number otherwise). Eight bytes at a time when every
+// digit is one; the text's own rules (a half-byte above 9 ends the number)
+// for the others.
+//   P  01 23 4D  ->  -1234, number
+//   Z  F1 4A C3  ->  1, not a number
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> item, bool& number) noexcept;
+// The same for the n bytes at `at` of `bytes` (a record), which may be read
+// around them.
+std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
+                                 bool& number) noexcept;
+// The same for every whole record of `records` (records of `record_length`
+// bytes one after another): values[r] of record r, and where `not_numbers`
+// is given, not_numbers[r] when its item is no number.
+void short_decimal_values(DecimalMode mode, std::span<const std::uint8_t> records, std::size_t record_length,
+                          std::size_t at, std::size_t n, std::int64_t* values, bool* not_numbers) noexcept;
+constexpr bool short_decimal_item(DecimalMode mode, std::size_t n) noexcept {
+    return n >= 1 && n <= (mode == DECIMAL_PACKED ? 8u : 15u);
+}
+
 // Worst-case text length: every digit, one more from rounding up, a sign.
 constexpr std::size_t zoned_bound(std::size_t n) noexcept { return n + 2; }
 constexpr std::size_t packed_bound(std::size_t n) noexcept { return (n == 0 ? 0 : 2 * n - 1) + 2; }

@@ -190,6 +190,66 @@ private:
     Py_buffer view_{};
 };
 
+// The chunks of one decode() call between the threads that decode them and
+// the thread that makes their objects, in order: a chunk is taken once the
+// chunk `ahead` places before it has its objects (its buffers are then
+// free for it).
+class Pipeline {
+public:
+    Pipeline(std::size_t chunks, std::size_t ahead) : done_(chunks, 0), chunks_(chunks), ahead_(ahead) {}
+
+    // The next chunk to decode, or false when none is left or the call stops.
+    bool take(std::size_t& i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return stopped_ || next_ >= chunks_ || next_ < filled_ + ahead_; });
+        if (stopped_ || next_ >= chunks_) return false;
+        i = next_++;
+        return true;
+    }
+    void done(std::size_t i, bool failed) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            done_[i] = 1;
+            failed_ = failed_ || failed;
+        }
+        changed_.notify_all();
+    }
+    bool ready(std::size_t i) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return done_[i] != 0;
+    }
+    void wait(std::size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_[i] != 0; });
+    }
+    bool failed() {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return failed_;
+    }
+    // Chunk i has its objects.
+    void filled(std::size_t i) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            filled_ = i + 1;
+        }
+        room_.notify_all();
+    }
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            stopped_ = true;
+        }
+        room_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_, room_;
+    std::vector<char> done_;
+    std::size_t chunks_, ahead_, next_ = 0, filled_ = 0;
+    bool stopped_ = false, failed_ = false;
+};
+
 // Records decoded into one array per selected column: numbers parsed from
 // rekmo's own texts into int64 (with a mask of missing values) or float64
 // arrays, texts gathered per column and turned into str (code page 932) or
@@ -252,13 +312,26 @@ public:
         record_length_ = converters_[0].record_length();
         record_format_ = record_format(format.def);
         record_limit_ = static_cast<std::size_t>(record_limit(format.def));
+        if (kinds_.size() == 1 && record_format_ == RecordFormat::F) plan_plain(selected, format.forms);
+        ascii_same_ = true;
+        for (unsigned b = 0; b < 0x80; ++b) ascii_same_ = ascii_same_ && cp932_.single[b] == b;
         start(0, 0);
+    }
+
+    // The arrays decode() fills for `records` records, to be given back to
+    // it with the slot of each block's first record.
+    py::list allocate(std::size_t records) const {
+        if (kinds_.size() != 1) throw py::value_error("allocate() is for F records of one layout");
+        Arrays arrays = make_arrays(kinds_[0], records);
+        return arrays.list(kinds_[0]);
     }
 
     // One array per column, for every whole record of `data` (F records of
     // one layout); for an INTEGER column a pair (int64 values, bool mask of
-    // missing values).
-    py::list decode(py::handle data) {
+    // missing values). With `out` (from allocate()) the records fill its
+    // arrays from slot `at` on, and `out` is returned: a file read in blocks
+    // goes straight into the frame's arrays.
+    py::list decode(py::handle data, py::object out, std::size_t at) {
         // The converters serve one call at a time; the GIL is released below.
         if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
             throw py::value_error("decode() reads F records of one layout: decode_records() reads the others");
@@ -268,19 +341,87 @@ public:
         const std::span<const std::uint8_t> bytes = held.bytes();
         const std::size_t records = bytes.size() / record_length_;
         const std::vector<ColumnKind>& kinds = kinds_[0];
-        Arrays arrays = make_arrays(kinds, records);
-
-        // Whole records split evenly over the threads, at least 1024 records each.
-        std::vector<Part> work(part_count(records));
-        for (std::size_t p = 0; p < work.size(); ++p) {
-            work[p].first = records * p / work.size();
-            work[p].end = records * (p + 1) / work.size();
-            work[p].slots = {work[p].first};
-            work[p].counts = {work[p].end - work[p].first};
-            work[p].texts.assign(1, std::vector<ColumnTexts>(kinds.size()));
+        Arrays arrays;
+        if (out.is_none()) {
+            arrays = make_arrays(kinds, records);
+            at = 0;
+        } else {
+            arrays = given_arrays(kinds, out.cast<py::list>(), at + records);
         }
-        run_parts(work, [&](Converter& converter, Part& part) { decode_part(converter, bytes, part, arrays.numbers); });
-        fill_objects(kinds, work, 0, arrays);
+
+        // Chunks of records, decoded by the threads in order while this
+        // thread makes the objects of each chunk done (the GIL is held only
+        // for that): the texts of a few chunks at a time, in buffers kept
+        // from call to call.
+        const auto started = std::chrono::steady_clock::now();
+        const std::size_t chunk = (CHUNK_BYTES + record_length_ - 1) / record_length_;  // at least one record
+        const std::size_t chunks = (records + chunk - 1) / chunk;
+        const std::size_t ahead = std::min(chunks, CHUNKS_AHEAD * converters_.size());
+        ring_.resize(std::max(ring_.size(), ahead));
+        scratch_.resize(converters_.size());
+        const auto prepare = [&](std::size_t i) -> Part& {
+            Part& part = ring_[i % ahead];
+            part.first = i * chunk;
+            part.end = std::min(records, part.first + chunk);
+            part.slots.assign(1, at + part.first);
+            part.counts.assign(1, part.end - part.first);
+            part.texts.resize(1);
+            part.texts[0].resize(kinds.size());
+            for (ColumnTexts& texts : part.texts[0]) texts.clear();
+            part.failed = false;
+            return part;
+        };
+        Pipeline line(chunks, ahead);
+        std::vector<std::thread> helpers;
+        if (chunks > 0) {
+            py::gil_scoped_release released;
+            try {
+                for (std::size_t w = 0; w < converters_.size() && w < chunks; ++w) {
+                    helpers.emplace_back([&, w] {
+                        for (std::size_t i; line.take(i);) {
+                            bool failed = true;
+                            try {
+                                Part& part = prepare(i);
+                                decode_part(w, bytes, part, arrays.numbers, scratch_[w]);
+                                failed = part.failed;
+                            } catch (const std::bad_alloc&) {
+                            }
+                            line.done(i, failed);
+                        }
+                    });
+                }
+            } catch (const std::system_error&) {
+                // Fewer threads than asked for: those started do the work;
+                // with none, this thread decodes each chunk itself below.
+            }
+        }
+        const auto finish = [&] {
+            line.stop();
+            py::gil_scoped_release released;
+            for (std::thread& helper : helpers) helper.join();
+        };
+        try {
+            for (std::size_t i = 0; i < chunks; ++i) {
+                Part* part = &ring_[i % ahead];
+                if (helpers.empty()) {
+                    py::gil_scoped_release released;
+                    part = &prepare(i);
+                    decode_part(0, bytes, *part, arrays.numbers, scratch_[0]);
+                } else if (!line.ready(i)) {
+                    py::gil_scoped_release released;
+                    line.wait(i);
+                }
+                if (part->failed || line.failed()) throw std::bad_alloc();
+                fill_objects(kinds, {part, 1}, 0, arrays, true);
+                line.filled(i);
+            }
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (!out.is_none()) return out.cast<py::list>();
         return arrays.list(kinds);
     }
 
@@ -359,9 +500,8 @@ public:
             targets[k].numbers = numbers[k].mutable_data();
             targets[k].columns = &arrays[k].numbers;
         }
-        run_parts(work, [&](Converter& converter, Part& part) {
-            decode_taken(converter, taken, walked.first, part, targets);
-        });
+        run_parts(work,
+                  [&](std::size_t p, Part& part) { decode_taken(converters_[p], taken, walked.first, part, targets); });
 
         py::list out;
         for (std::size_t k = 0; k < layouts; ++k) {
@@ -402,6 +542,40 @@ private:
         std::vector<std::uint16_t> units;
         std::vector<std::uint16_t> largest;
         std::vector<std::size_t> ends;
+
+        void clear() noexcept {
+            bytes.clear();
+            units.clear();
+            largest.clear();
+            ends.clear();
+        }
+    };
+    // A text's object in fill_texts()'s cache, with the bytes (or units) it
+    // was made from.
+    struct CachedText {
+        static constexpr std::size_t BYTES = 48;  // longer texts are not cached
+        PyObject* object = nullptr;               // a reference of the cache's own
+        std::uint32_t length = 0;
+        std::uint8_t bytes[BYTES];
+    };
+    struct TextCache {
+        std::vector<CachedText> entries;
+        std::size_t looked = 0, hits = 0;
+        bool on = true;
+
+        void clear() noexcept {
+            for (CachedText& entry : entries) Py_XDECREF(entry.object);
+            entries = {};
+            on = false;
+        }
+        TextCache() = default;
+        TextCache(TextCache&& other) noexcept
+            : entries(std::move(other.entries)), looked(other.looked), hits(other.hits), on(other.on) {}
+        TextCache(const TextCache&) = delete;
+        TextCache& operator=(const TextCache&) = delete;
+        ~TextCache() {
+            for (CachedText& entry : entries) Py_XDECREF(entry.object);  // the GIL is held: the decoder goes
+        }
     };
     // Where a number column's values go: int64 or double, and for int64
     // whether each is missing.
@@ -478,12 +652,71 @@ private:
         return arrays;
     }
 
+    // The arrays of allocate(), checked: each holds `records` slots at least.
+    Arrays given_arrays(const std::vector<ColumnKind>& kinds, const py::list& out, std::size_t records) const {
+        if (out.size() != kinds.size()) throw py::value_error("not the arrays of allocate()");
+        Arrays arrays;
+        arrays.masks.resize(kinds.size());
+        arrays.numbers.resize(kinds.size());
+        const auto fits = [&](const py::array& array, const py::dtype& type) {
+            if (!array.dtype().is(type) || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) < records ||
+                !array.writeable() || (array.flags() & py::array::c_style) == 0) {
+                throw py::value_error("not the arrays of allocate()");
+            }
+            return array;
+        };
+        for (std::size_t c = 0; c < kinds.size(); ++c) {
+            if (holds_objects(kinds[c])) {
+                arrays.values.push_back(fits(out[c].cast<py::array>(), py::dtype("O")));
+                continue;
+            }
+            if (kinds[c] == ColumnKind::INTEGER) {
+                const auto pair = out[c].cast<py::tuple>();
+                arrays.values.push_back(fits(pair[0].cast<py::array>(), py::dtype::of<std::int64_t>()));
+                arrays.masks[c] = fits(pair[1].cast<py::array>(), py::dtype::of<bool>());
+                arrays.numbers[c].missing = static_cast<bool*>(arrays.masks[c].mutable_data());
+            } else {
+                arrays.values.push_back(fits(out[c].cast<py::array>(), py::dtype::of<double>()));
+            }
+            arrays.numbers[c].values = arrays.values.back().mutable_data();
+        }
+        return arrays;
+    }
+
+    // decode(): the columns of short P and Z items are read from the records
+    // as integers, without texts; a second set of converters makes the
+    // texts of the others.
+    void plan_plain(const FormatDef& selected, const std::vector<ItemForm>& forms) {
+        const std::span<const Column> columns = converters_[0].columns();
+        FormatDef texts = selected;
+        bool any = false;
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const ItemDef& item = selected.items[columns[c].item];
+            const ItemForm& form = forms[columns[c].item];
+            if (kinds_[0][c] != ColumnKind::INTEGER || !short_number_item(item, form, record_length_)) continue;
+            direct_.push_back({c, columns[c].item, form.exact});
+            texts.items[columns[c].item].output = 0;
+            any = true;
+        }
+        if (!any) return;
+        items_ = selected.items;
+        plain_converters_.resize(converters_.size());
+        for (Converter& converter : plain_converters_) {
+            if (converter.open(texts).result != Result::OK) throw std::bad_alloc();
+        }
+        for (const Column& column : plain_converters_[0].columns()) {
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                if (columns[c].item == column.item) text_columns_.push_back(c);
+            }
+        }
+    }
+
     // At least 1024 records per thread.
     std::size_t part_count(std::size_t records) const noexcept {
         return std::max<std::size_t>(1, std::min(converters_.size(), records / 1024));
     }
 
-    // Runs `decode(converter, part)` for every part, part p on converter p,
+    // Runs `decode(p, part)` for every part p, on converter p,
     // with the GIL released; the parts of threads that cannot be started
     // run on this one.
     template <typename Decode>
@@ -495,12 +728,12 @@ private:
             std::size_t p = 1;
             try {
                 helpers.reserve(work.size() - 1);
-                for (; p < work.size(); ++p) helpers.emplace_back([&, p] { decode(converters_[p], work[p]); });
+                for (; p < work.size(); ++p) helpers.emplace_back([&, p] { decode(p, work[p]); });
             } catch (...) {
                 // The system gives fewer threads: this one decodes the parts left.
             }
-            for (; p < work.size(); ++p) decode(converters_[p], work[p]);
-            decode(converters_[0], work[0]);
+            for (; p < work.size(); ++p) decode(p, work[p]);
+            decode(0, work[0]);
             for (std::thread& helper : helpers) helper.join();
             core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         }
@@ -510,8 +743,10 @@ private:
     }
 
     // The object columns of layout `layout`, from the parts' texts.
-    void fill_objects(const std::vector<ColumnKind>& kinds, const std::vector<Part>& work, std::size_t layout,
-                      Arrays& arrays) const {
+    // decode() (`cached`) keeps a cache of texts per column from call to call.
+    void fill_objects(const std::vector<ColumnKind>& kinds, std::span<const Part> work, std::size_t layout,
+                      Arrays& arrays, bool cached = false) {
+        if (cached) caches_.resize(kinds.size());
         for (std::size_t c = 0; c < kinds.size(); ++c) {
             if (!holds_objects(kinds[c])) continue;
             auto** slots = static_cast<PyObject**>(arrays.values[c].mutable_data());
@@ -519,7 +754,7 @@ private:
                 const ColumnTexts& texts = part.texts[layout][c];
                 PyObject** into = slots + part.slots[layout];
                 if (kinds[c] == ColumnKind::TEXT) {
-                    fill_texts(texts, part.counts[layout], into);
+                    fill_texts(texts, part.counts[layout], into, cached ? &caches_[c] : nullptr);
                 } else {
                     fill_numbers(kinds[c], texts, part.counts[layout], into);
                 }
@@ -527,24 +762,54 @@ private:
         }
     }
 
-    void decode_part(Converter& converter, std::span<const std::uint8_t> bytes, Part& part,
-                     const std::vector<Numbers>& numbers) noexcept {
+    void decode_part(std::size_t p, std::span<const std::uint8_t> bytes, Part& part,
+                     const std::vector<Numbers>& numbers, ItemTexts& texts) noexcept {
         try {
             const std::vector<ColumnKind>& kinds = kinds_[0];
-            const std::size_t columns = kinds.size();
-            const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
-            ItemTexts texts;
-            for (std::size_t first = part.first; first < part.end; first += step) {
-                const std::size_t count = std::min(step, part.end - first);
-                texts.clear();
-                if (converter.item_texts(bytes.subspan(first * record_length_, count * record_length_), texts) !=
-                    Result::OK) {
-                    part.failed = true;
-                    return;
+            const bool split = !plain_converters_.empty();
+            Converter& converter = split ? plain_converters_[p] : converters_[p];
+            const std::span<const Column> columns = converter.columns();
+            const std::size_t text_count = columns.size();
+            const auto column_of = [&](std::size_t t) { return split ? text_columns_[t] : t; };
+            const std::size_t count = part.end - part.first;
+            // Room for every text at once, so that no buffer grows by copies;
+            // pages are only touched where texts land.
+            for (std::size_t t = 0; t < text_count; ++t) {
+                ColumnTexts& column = part.texts[0][column_of(t)];
+                column.ends.reserve(count);
+                if (kinds[column_of(t)] == ColumnKind::TEXT && !raw_text_ && !utf8_) {
+                    column.units.reserve(count * columns[t].bound);
+                    column.largest.reserve(count);
+                } else {
+                    column.bytes.reserve(count * columns[t].bound);
                 }
-                for (std::size_t r = 0; r < count; ++r) {
-                    for (std::size_t c = 0; c < columns; ++c) {
-                        store(kinds[c], first + r, texts.text(r * columns + c), numbers[c], part.texts[0][c]);
+            }
+            const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
+            const std::size_t slot = part.slots[0] - part.first;  // of record 0 of `bytes`
+            for (std::size_t first = part.first; first < part.end; first += step) {
+                const std::size_t n = std::min(step, part.end - first);
+                const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
+                if (text_count != 0) {
+                    texts.clear();
+                    if (converter.item_texts(records, texts) != Result::OK) {
+                        part.failed = true;
+                        return;
+                    }
+                }
+                // Short numbers a column at a time; a plain one is never missing.
+                for (const Direct& direct : direct_) {
+                    const Numbers& column = numbers[direct.column];
+                    bool* missing = column.missing + slot + first;
+                    short_numbers(items_[direct.item], records, record_length_,
+                                  static_cast<std::int64_t*>(column.values) + slot + first,
+                                  direct.exact ? missing : nullptr);
+                    if (!direct.exact) std::fill_n(missing, n, false);
+                }
+                for (std::size_t r = 0; r < n; ++r) {
+                    const std::size_t at = slot + first + r;
+                    for (std::size_t t = 0; t < text_count; ++t) {
+                        const std::size_t c = column_of(t);
+                        store(kinds[c], at, texts.text(r * text_count + t), numbers[c], part.texts[0][c]);
                     }
                 }
             }
@@ -667,29 +932,94 @@ private:
         }
     }
 
-    // Python objects for `count` texts, into empty slots of an object array.
-    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots) const {
+    // Python objects for `count` texts, into empty slots of an object array,
+    // made in one pass over the column's buffer. With a cache, equal texts
+    // share one object (host columns repeat their codes, branches and
+    // names): the last object made per hash of a text's bytes.
+    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots, TextCache* cache) const {
+        const bool units = !raw_text_ && !utf8_;
+        const std::size_t width = units ? sizeof(std::uint16_t) : 1;
+        const auto* base = units ? reinterpret_cast<const std::uint8_t*>(texts.units.data()) : texts.bytes.data();
         std::size_t begin = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t size = texts.ends[i] - begin;
-            const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
-            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
-                             : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
-                                       : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
-            if (item == nullptr) throw py::error_already_set();
-            if (!raw_text_ && !utf8_) {
-                const std::uint16_t* units = texts.units.data() + begin;
-                if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
-                    Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
-                    for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
-                } else {
-                    std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
+            const std::uint8_t* const data = base + begin * width;
+            const std::size_t length = size * width;
+            PyObject* item = nullptr;
+            CachedText* slot = nullptr;
+            if (cache != nullptr && cache->on && length <= CachedText::BYTES) {
+                if (cache->entries.empty()) cache->entries.resize(TEXT_CACHE_SLOTS);
+                slot = &cache->entries[text_hash(data, length) & (TEXT_CACHE_SLOTS - 1)];
+                if (slot->object != nullptr && slot->length == length && std::memcmp(slot->bytes, data, length) == 0) {
+                    item = slot->object;
+                    Py_INCREF(item);
+                    ++cache->hits;
+                }
+                // A column whose first texts seldom repeat goes without.
+                if (++cache->looked == TEXT_CACHE_SAMPLE && cache->hits < TEXT_CACHE_SAMPLE / 8) {
+                    cache->clear();
+                    slot = nullptr;
+                }
+            }
+            if (item == nullptr) {
+                item = make_text(texts, i, begin, size);
+                if (slot != nullptr) {
+                    Py_INCREF(item);
+                    Py_XDECREF(slot->object);
+                    slot->object = item;
+                    slot->length = static_cast<std::uint32_t>(length);
+                    std::memcpy(slot->bytes, data, length);
                 }
             }
             Py_XDECREF(slots[i]);
             slots[i] = item;
             begin = texts.ends[i];
         }
+    }
+
+    // Text i of a column, `size` bytes or units from `begin`: a new object.
+    PyObject* make_text(const ColumnTexts& texts, std::size_t i, std::size_t begin, std::size_t size) const {
+        const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
+        PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
+                         : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
+                                   : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+        if (item == nullptr) throw py::error_already_set();
+        if (!raw_text_ && !utf8_) {
+            const std::uint16_t* units = texts.units.data() + begin;
+            if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
+                Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
+                for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
+            } else {
+                std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
+            }
+        }
+        return item;
+    }
+
+    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 12;
+    static constexpr std::size_t CHUNK_BYTES = 1 << 20;     // decode(): host bytes per chunk (at least a record)
+    static constexpr std::size_t CHUNKS_AHEAD = 4;          // decode(): chunks in work per thread
+    static constexpr std::size_t TEXT_CACHE_SAMPLE = 4096;  // texts after which a cache of few hits is dropped
+
+    // A hash of a text's bytes, eight at a time.
+    static std::uint64_t text_hash(const std::uint8_t* data, std::size_t size) noexcept {
+        std::uint64_t hash = size * 0x9E3779B97F4A7C15u;
+        const auto mix = [&](std::uint64_t word) {
+            hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
+            hash ^= hash >> 31;
+        };
+        std::size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            mix(word);
+        }
+        if (i < size) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, data + i, size - i);
+            mix(word);
+        }
+        return hash ^ (hash >> 29);
     }
 
     // Python objects for `count` exact numbers' texts: int, Decimal or str;
@@ -732,7 +1062,20 @@ private:
         const std::size_t at = units.size();
         units.resize(at + text.size());  // at most one unit per byte
         std::uint16_t* out = units.data() + at;
-        for (std::size_t i = 0; i < text.size();) {
+        std::size_t i = 0;
+        if (ascii_same_) {
+            // Eight ASCII bytes at a time are their own units.
+            std::uint64_t seen = 0;
+            for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
+                std::memcpy(&word, text.data() + i, 8);
+                if ((word & 0x8080808080808080u) != 0) break;
+                seen |= word;
+                for (std::size_t k = 0; k < 8; ++k) *out++ = text[i + k];
+            }
+            // The largest unit is below 80 like every byte seen: only its kind matters.
+            for (; seen != 0; seen >>= 8) largest = std::max<std::uint16_t>(largest, seen & 0x7F);
+        }
+        while (i < text.size()) {
             std::uint16_t unit = cp932_.single[text[i]];
             if (unit != CP932_LEAD) {
                 ++i;
@@ -756,6 +1099,20 @@ private:
         std::uint16_t single[256];
         std::uint16_t pair[65536];
     } cp932_;
+
+    // decode(): a column read as an integer without its text.
+    struct Direct {
+        std::size_t column, item;
+        bool exact;  // no number is a missing value
+    };
+    std::vector<Direct> direct_;
+    std::vector<ItemDef> items_;               // the items, for short_number()
+    std::vector<Converter> plain_converters_;  // decode(): the texts of the other columns, one per thread
+    std::vector<std::size_t> text_columns_;    // their columns, as plain_converters_ give their texts
+    std::vector<TextCache> caches_;            // decode(): per column
+    std::vector<Part> ring_;                   // decode(): the chunks in work, their buffers kept
+    std::vector<ItemTexts> scratch_;           // decode(): per thread, the core's texts of a step
+    bool ascii_same_ = false;                  // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
     bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)
@@ -1057,8 +1414,10 @@ PYBIND11_MODULE(_rekmo, m) {
         .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&, py::object>(),
              py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"),
              py::arg("decimal") = py::none())
-        .def("decode", &Decoder::decode, py::arg("data"),
-             "One array per selected column for every whole record of a buffer (F records of one layout).")
+        .def("decode", &Decoder::decode, py::arg("data"), py::arg("out") = py::none(), py::arg("at") = 0,
+             "One array per selected column for every whole record of a buffer (F records of one layout); "
+             "with `out` (from allocate()) its arrays filled from slot `at`.")
+        .def("allocate", &Decoder::allocate, py::arg("records"), "The arrays decode() fills for `records` records.")
         .def("start", &Decoder::start, py::arg("number"), py::arg("offset"),
              "Where decode_records begins: record number (from 0) and its byte offset in the file.")
         .def("decode_records", &Decoder::decode_records, py::arg("data"), py::arg("end"), py::arg("skip"),

@@ -241,4 +241,25 @@ Result Converter::record_texts(std::span<const std::uint8_t> record, std::size_t
     }
 }
 
+bool short_number_item(const ItemDef& item, const ItemForm& form, std::size_t record_length) noexcept {
+    if (item.type != ITEM_PACKED && item.type != ITEM_ZONED) return false;
+    const DecimalMode mode = item.type == ITEM_PACKED ? DECIMAL_PACKED : DECIMAL_ZONED;
+    const std::size_t length = item.length > 0 ? static_cast<std::size_t>(item.length) : 0;
+    return short_decimal_item(mode, length) && item.start >= 0 &&
+           static_cast<std::uint64_t>(item.start) + length <= record_length && !form.digits && form.scale == 0 &&
+           form.sign == SignForm::TRAILING;
+}
+
+std::int64_t short_number(const ItemDef& item, std::span<const std::uint8_t> record, bool& number) noexcept {
+    return short_decimal_value(item.type == ITEM_PACKED ? DECIMAL_PACKED : DECIMAL_ZONED, record,
+                               static_cast<std::size_t>(item.start), static_cast<std::size_t>(item.length), number);
+}
+
+void short_numbers(const ItemDef& item, std::span<const std::uint8_t> records, std::size_t record_length,
+                   std::int64_t* values, bool* not_numbers) noexcept {
+    short_decimal_values(item.type == ITEM_PACKED ? DECIMAL_PACKED : DECIMAL_ZONED, records, record_length,
+                         static_cast<std::size_t>(item.start), static_cast<std::size_t>(item.length), values,
+                         not_numbers);
+}
+
 }  // namespace rekmo

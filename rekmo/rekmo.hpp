@@ -197,6 +197,22 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Numbers without their texts, for a program that stores them rather than
+// writes them (the Python package's Int64 columns). A P item of 1 to 8
+// bytes or a Z item of 1 to 15 with its sign in the last byte, without
+// SCALE or DIGITS, always prints an integer of at most 15 digits:
+// short_number_item() says whether an item is one (and lies inside a record
+// of `record_length` bytes), and short_number() gives the integer its text
+// in `record` reads as, its `number` whether the exact forms (CSV=EXACT)
+// print it (false: their text is empty, no number).
+bool short_number_item(const ItemDef& item, const ItemForm& form, std::size_t record_length) noexcept;
+std::int64_t short_number(const ItemDef& item, std::span<const std::uint8_t> record, bool& number) noexcept;
+// A column of them: the item in every whole record of `records` (records of
+// `record_length` bytes), values[r] of record r, and where `not_numbers` is
+// given, not_numbers[r] when the exact forms print no number.
+void short_numbers(const ItemDef& item, std::span<const std::uint8_t> records, std::size_t record_length,
+                   std::int64_t* values, bool* not_numbers) noexcept;
+
 // One record of a V or VB file, where the converter's walk over the
 // descriptor words finds it.
 struct VariableRecord {

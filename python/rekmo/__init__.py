@@ -71,7 +71,7 @@ def _cp932_table():
 
 _CP932 = _cp932_table()
 _DEFAULT_BATCH_BYTES = 32 << 20  # host bytes per batch when no batch_records is given
-_BLOCK_BYTES = 64 << 20  # host bytes decoded at once by read_host
+_BLOCK_BYTES = 16 << 20  # host bytes read at once by read_host (F: straight into the frame's arrays)
 _FIRST_STREAM_BYTES = 1 << 20  # a stream's first buffer, doubled as its bytes come
 
 
@@ -635,9 +635,15 @@ class _Reader:
         self.decoder = _rekmo.Decoder(layout._format, sorted(items), text == "bytes", _threads(threads), _CP932,
                                       decimal.Decimal if decimals == "decimal" else None)
 
-    def columns(self, data):
-        arrays = self.decoder.decode(data)
+    def columns(self, data, out=None, at=0):
+        """The column arrays of F records in the user's order; with `out` (from
+        allocate()) the records fill its arrays from slot `at` on."""
+        arrays = self.decoder.decode(data, out, at)
         return [arrays[i] for i in self.order[0]]
+
+    def allocate(self, records):
+        """Arrays for `records` records, filled block by block by columns()."""
+        return self.decoder.allocate(records)
 
     def frame(self, pieces, first, count):
         """A DataFrame of `count` records from lists of column arrays (one list per
@@ -663,7 +669,10 @@ class _Reader:
             else:
                 values = joined([piece[c] for piece in pieces])
             data[name] = values
-        return pd.DataFrame(data, index=index, columns=names, copy=False)
+        # No columns=: with it pandas passes the arrays through a Series of objects,
+        # each Int64 column made a Python int per value on the way. The dict keeps
+        # the order, and copy=False keeps each array as its own block (no copy).
+        return pd.DataFrame(data, index=index, copy=False)
 
     def arrays(self, piece, k):
         """Layout k's column arrays of a decode_records result, in the user's order: [columns]."""
@@ -731,10 +740,17 @@ def _read(reader, src, layout, records):
                     _raise_record(*fault, src.name)
                 pieces += batch
             return reader.frames(pieces, first + src.span[2])
+        # A file of known size fills the frame's arrays block by block: no block's
+        # arrays to join, and memory for one frame and one block.
+        out = reader.allocate(end - first) if end is not None and reader.names[0] else None
         for data in src.blocks(layout, first, end, block):
-            if reader.names[0]:
+            if out is not None:
+                reader.columns(data, out, count)
+            elif reader.names[0]:
                 pieces.append(reader.columns(data))
             count += len(data) // layout.record_length
+        if out is not None:
+            pieces = [[out[i] for i in reader.order[0]]]
     finally:
         src.close()
     return reader.frame(pieces, first, count)

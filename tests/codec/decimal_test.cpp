@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "codec/number.hpp"
 #include "reference/decimal_reference.hpp"
 
 namespace rekmo {
@@ -54,6 +56,77 @@ TEST(Decimal, RandomItemsMatchTheReference) {
         expect_reference(mode, item);
         if (HasFatalFailure()) return;
     }
+}
+
+// The integers stored without texts: the reference's text read back, and
+// "a number" exactly when the exact forms print one (their text not empty).
+void expect_value(DecimalMode mode, const Bytes& item) {
+    const std::string text = reference::decimal_text(mode, item);
+    std::int64_t expected = 0;
+    ASSERT_EQ(std::from_chars(text.data(), text.data() + text.size(), expected).ec, std::errc{}) << text;
+    std::uint8_t exact[64];
+    const bool expected_number = decode_number(item, NumberForm{.mode = mode}, exact) != 0;
+    bool number = !expected_number;
+    ASSERT_EQ(short_decimal_value(mode, item, number), expected) << mode << " " << testing::PrintToString(item);
+    ASSERT_EQ(number, expected_number) << mode << " " << testing::PrintToString(item);
+    // Inside a record, read around the item (bytes before or after it, or
+    // neither): the same.
+    for (const std::size_t before : {std::size_t{0}, std::size_t{3}, std::size_t{9}}) {
+        for (const std::size_t after : {std::size_t{0}, std::size_t{3}, std::size_t{9}}) {
+            Bytes record(before, 0xAB);
+            record.insert(record.end(), item.begin(), item.end());
+            record.insert(record.end(), after, 0x5A);
+            number = !expected_number;
+            ASSERT_EQ(short_decimal_value(mode, record, before, item.size(), number), expected)
+                << mode << " " << before << " " << after << " " << testing::PrintToString(item);
+            ASSERT_EQ(number, expected_number);
+            // A column of three such records at once.
+            Bytes records;
+            for (int r = 0; r < 3; ++r) records.insert(records.end(), record.begin(), record.end());
+            std::int64_t values[3] = {7, 7, 7};
+            bool not_numbers[3] = {expected_number, expected_number, expected_number};
+            short_decimal_values(mode, records, record.size(), before, item.size(), values, not_numbers);
+            for (int r = 0; r < 3; ++r) {
+                ASSERT_EQ(values[r], expected) << r;
+                ASSERT_EQ(not_numbers[r], !expected_number) << r;
+            }
+        }
+    }
+}
+
+TEST(Decimal, ShortValuesMatchTheReference) {
+    for (const DecimalMode mode : {DECIMAL_ZONED, DECIMAL_PACKED}) {
+        for (int v = 0; v < 256 + 65536; ++v) {
+            expect_value(mode, v < 256 ? Bytes{static_cast<std::uint8_t>(v)}
+                                       : Bytes{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+            if (HasFatalFailure()) return;
+        }
+    }
+    // Every length the short path takes; mostly digits, so that whole numbers
+    // of 15 digits occur, and now and then a non-digit or sign anywhere.
+    std::mt19937 rng(2808);
+    auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    for (int trial = 0; trial < 200000; ++trial) {
+        const DecimalMode mode = trial % 2 ? DECIMAL_ZONED : DECIMAL_PACKED;
+        Bytes item(1 + below(mode == DECIMAL_ZONED ? 15 : 8));
+        ASSERT_TRUE(short_decimal_item(mode, item.size()));
+        for (std::uint8_t& b : item) {
+            const unsigned high = below(40) == 0 ? below(16) : (mode == DECIMAL_ZONED ? 0xF : below(10));
+            const unsigned low = below(40) == 0 ? below(16) : below(10);
+            b = static_cast<std::uint8_t>(high << 4 | low);
+        }
+        const unsigned signs[] = {0xC, 0xD, 0xF, 0xA, 0xB, 0xE, 0x3, 0x0};
+        const unsigned sign = signs[below(8)];
+        std::uint8_t& last = item.back();
+        last = static_cast<std::uint8_t>(mode == DECIMAL_ZONED ? (sign << 4 | (last & 0xF)) : ((last & 0xF0) | sign));
+        if (below(8) == 0) std::fill(item.begin(), item.end() - 1, mode == DECIMAL_ZONED ? 0xF9 : 0x99);  // the largest
+        if (below(8) == 0) std::fill_n(item.begin(), below(static_cast<unsigned>(item.size())), 0);
+        expect_value(mode, item);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_FALSE(short_decimal_item(DECIMAL_PACKED, 9));
+    EXPECT_FALSE(short_decimal_item(DECIMAL_ZONED, 16));
+    EXPECT_FALSE(short_decimal_item(DECIMAL_ZONED, 0));
 }
 
 }  // namespace
