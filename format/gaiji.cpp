@@ -128,8 +128,8 @@ std::string_view format_folder(std::string_view format_path) noexcept {
 
 std::string gaiji_path(std::string_view folder, std::string_view path) {
 #ifdef _WIN32
-    const bool absolute = (!path.empty() && (path[0] == '/' || path[0] == '\\')) ||
-                          (path.size() >= 2 && path[1] == ':');
+    const bool absolute =
+        (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() >= 2 && path[1] == ':');
 #else
     const bool absolute = !path.empty() && path[0] == '/';
 #endif

@@ -160,14 +160,14 @@ std::shared_ptr<const GaijiPages> make_gaiji_pages(const GaijiTables& tables, Ho
         const bool hosted = jef ? host == HostCode::JEF : host == HostCode::KEIS78 || host == HostCode::KEIS83;
         const auto index = static_cast<std::size_t>(family);
         if (utf8) {
-            const HostUtf8Page* base = !hosted                 ? nullptr
-                                       : jef                   ? &HOST_UTF8_JEF
+            const HostUtf8Page* base = !hosted                    ? nullptr
+                                       : jef                      ? &HOST_UTF8_JEF
                                        : host == HostCode::KEIS78 ? &HOST_UTF8_KEIS78
                                                                   : &HOST_UTF8_KEIS83;
             pages->utf8[index] = std::make_unique<Utf8GaijiPage>(family, base, pairs, singles);
         } else {
-            const HostCodePage* base = !hosted                 ? nullptr
-                                       : jef                   ? &HOST_PAGE_JEF
+            const HostCodePage* base = !hosted                    ? nullptr
+                                       : jef                      ? &HOST_PAGE_JEF
                                        : host == HostCode::KEIS78 ? &HOST_PAGE_KEIS78
                                                                   : &HOST_PAGE_KEIS83;
             pages->sjis[index] = std::make_unique<SjisGaijiPage>(family, base, pairs, singles);

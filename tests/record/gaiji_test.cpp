@@ -35,33 +35,33 @@ TEST(GaijiTable, ReadOrRefusedAtTheFaultyLine) {
     const TableCase cases[] = {
         {JEF, "8041 U+E000\n", 0, 1},
         {JEF, "# comment\n\n  8041\tU+E000   # a comment after it\r\n80a2 u+9ad9\n", 0, 2},
-        {JEF, "8041 U+304B U+309A\n", 0, 1},              // a sequence
-        {JEF, "8041 U+20B9F U+E0100\n", 0, 1},            // 8 bytes of UTF-8: the most for a pair
-        {JEF, "8041 U+20B9F U+E0100 U+0041\n", 1, 0},     // 9
-        {JEF, "4040 U+3000\nFEFE U+10FFFF", 0, 2},        // the range's ends; no final line feed
-        {KEIS, "8041 U+E000\n8041 U+E001\n", 2, 0},       // a duplicate code
-        {KEIS, "8041 U+E000\n80 41 U+E001\n", 2, 0},      // the code's digits apart
-        {JEF, "3F41 U+E000\n", 1, 0},                     // a byte below 40
-        {JEF, "80FF U+E000\n", 1, 0},                     // a byte above FE
-        {JEF, "8041\n", 1, 0},                            // no character
-        {JEF, "8041 E000\n", 1, 0},                       // no U+
-        {JEF, "8041 U+E0\n", 1, 0},                       // too few digits
-        {JEF, "8041 U+0000E000\n", 1, 0},                 // too many
-        {JEF, "8041 U+D800\n", 1, 0},                     // a surrogate
-        {JEF, "8041 U+110000\n", 1, 0},                   // past Unicode
-        {JEF, "8041 U+000A\n", 1, 0},                     // a control character
-        {JEF, "8041 U+0085\n", 1, 0},                     // a C1 control
-        {JEF, "8041 U+E00G\n", 1, 0},                     // no hex digit
-        {JEF, "804 U+E000\n", 1, 0},                      // three digits
-        {JEF, "80411 U+E000\n", 1, 0},                    // five
-        {EBCDIC, "41 U+FF61\nFE U+20B9F\n", 0, 2},        // one byte: 40-FE, four bytes of UTF-8 at most
+        {JEF, "8041 U+304B U+309A\n", 0, 1},           // a sequence
+        {JEF, "8041 U+20B9F U+E0100\n", 0, 1},         // 8 bytes of UTF-8: the most for a pair
+        {JEF, "8041 U+20B9F U+E0100 U+0041\n", 1, 0},  // 9
+        {JEF, "4040 U+3000\nFEFE U+10FFFF", 0, 2},     // the range's ends; no final line feed
+        {KEIS, "8041 U+E000\n8041 U+E001\n", 2, 0},    // a duplicate code
+        {KEIS, "8041 U+E000\n80 41 U+E001\n", 2, 0},   // the code's digits apart
+        {JEF, "3F41 U+E000\n", 1, 0},                  // a byte below 40
+        {JEF, "80FF U+E000\n", 1, 0},                  // a byte above FE
+        {JEF, "8041\n", 1, 0},                         // no character
+        {JEF, "8041 E000\n", 1, 0},                    // no U+
+        {JEF, "8041 U+E0\n", 1, 0},                    // too few digits
+        {JEF, "8041 U+0000E000\n", 1, 0},              // too many
+        {JEF, "8041 U+D800\n", 1, 0},                  // a surrogate
+        {JEF, "8041 U+110000\n", 1, 0},                // past Unicode
+        {JEF, "8041 U+000A\n", 1, 0},                  // a control character
+        {JEF, "8041 U+0085\n", 1, 0},                  // a C1 control
+        {JEF, "8041 U+E00G\n", 1, 0},                  // no hex digit
+        {JEF, "804 U+E000\n", 1, 0},                   // three digits
+        {JEF, "80411 U+E000\n", 1, 0},                 // five
+        {EBCDIC, "41 U+FF61\nFE U+20B9F\n", 0, 2},     // one byte: 40-FE, four bytes of UTF-8 at most
         {EBCDIC, "41 U+0041 U+0042 U+0043 U+0044\n", 0, 1},
-        {EBCDIC, "41 U+3042 U+3042\n", 1, 0},             // six bytes
+        {EBCDIC, "41 U+3042 U+3042\n", 1, 0},  // six bytes
         {EBCDIC, "3F U+0041\n", 1, 0},
         {EBCDIC, "FF U+0041\n", 1, 0},
-        {EBCDIC, "4141 U+0041\n", 1, 0},                  // a JEF code in an EBCDIC table
-        {JEF, "41 U+0041\n", 1, 0},                       // and the other way
-        {JEF, "\n\n# x\n8041 U+E000\nzz\n", 5, 0},        // counted from 1, blank lines too
+        {EBCDIC, "4141 U+0041\n", 1, 0},            // a JEF code in an EBCDIC table
+        {JEF, "41 U+0041\n", 1, 0},                 // and the other way
+        {JEF, "\n\n# x\n8041 U+E000\nzz\n", 5, 0},  // counted from 1, blank lines too
         {JEF, "", 0, 0},
     };
     for (const TableCase& c : cases) {
@@ -232,9 +232,8 @@ TEST(GaijiPages, TheDefaultTabulatedIsTheDefault) {
         const std::string item = "A,1,2," + std::string(type) + ",1\n";
         const FormatDef plain = test::format_of(item);
         // A table for the type that maps a code no record holds.
-        const FormatDef paged =
-            format_with_tables(std::string("GAIJI=") + (type == "FN" ? "JEF" : "KEIS") + ",t.txt\n" + item,
-                               {"FEFE U+E000\n"});
+        const FormatDef paged = format_with_tables(
+            std::string("GAIJI=") + (type == "FN" ? "JEF" : "KEIS") + ",t.txt\n" + item, {"FEFE U+E000\n"});
         const Bytes without(records.begin(), records.end() - 2);  // all but FEFE
         const std::string want = test::level_lines(plain, without, scalar_kernels());
         const std::string got = test::level_lines(paged, without, scalar_kernels());
