@@ -64,8 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string format = std::string(hosted ? "HOSTCODE=" + std::string(host) + "\n" : "") +
                                        (utf8 ? "CSV=UTF8\n" : "") + "GAIJI=" + name + ",t\n" + items;
             FormatDef def;
-            FUZZ_CHECK(parse_format({reinterpret_cast<const std::uint8_t*>(format.data()), format.size()}, def)
-                           .result == Result::OK);
+            FUZZ_CHECK(
+                parse_format({reinterpret_cast<const std::uint8_t*>(format.data()), format.size()}, def).result ==
+                Result::OK);
             for (OptionLine& option : def.options) {
                 if (option.kind == OptionKind::GAIJI) option.gaiji_table = table;
             }
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::vector<std::uint8_t> lines_out;
             FUZZ_CHECK(converter.convert(record, lines_out) == Result::OK);
             std::string want;
-            for (const GaijiEntry& entry : table->entries) want += (utf8 ? gaiji_utf8(entry.text) : sjis_text(entry)) + ",";
+            for (const GaijiEntry& entry : table->entries)
+                want += (utf8 ? gaiji_utf8(entry.text) : sjis_text(entry)) + ",";
             want.back() = '\n';
             FUZZ_CHECK(std::string(lines_out.begin(), lines_out.end()) == want);
         }
