@@ -42,7 +42,7 @@ std::size_t utf8_length(char32_t cp) noexcept { return cp < 0x80 ? 1 : cp < 0x80
 
 // A code byte of a table: 40-FE, as the host's double-byte codes and
 // single-byte graphic characters lie.
-constexpr bool code_byte(long b) noexcept { return b >= 0x3F && b <= 0xFE; }
+constexpr bool code_byte(long b) noexcept { return b >= 0x40 && b <= 0xFE; }
 
 // Reads one line (comment and ends removed) into `entry`: false when malformed
 // or out of range.
