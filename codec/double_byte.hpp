@@ -108,6 +108,7 @@ struct HostPair {
             } else if (text == HOST_TEXT_GETA && !(a == 0xA2 && b == 0xAE)) {
                 report.note(FINDING_UNASSIGNED);
             }
+            if (page.pair_notes != nullptr) report.note(static_cast<Finding>(page.pair_notes[unsigned{a} << 8 | b]));
         }
         return append_host_text(text, out);
     }
@@ -140,6 +141,7 @@ struct Utf8Pair {
             } else if (text == HOST_UTF8_GETA && !(a == 0xA2 && b == 0xAE)) {
                 report.note(FINDING_UNASSIGNED);
             }
+            if (page.pair_notes != nullptr) report.note(static_cast<Finding>(page.pair_notes[unsigned{a} << 8 | b]));
         }
         return append_page_utf8(page, text, out);
     }

@@ -73,6 +73,10 @@ struct HostCodePage {
     // The codes of the host's user-defined areas that the page gives no
     // site character (no gaiji table entry covers them): one bit per code.
     const std::uint64_t* gaiji;
+    // A page made from the default decoders (a gaiji table's without
+    // HOSTCODE): what they report of each code (Finding bits), by code, so
+    // that the page's reports say what theirs do. Null for the others.
+    const std::uint32_t* pair_notes = nullptr;
 };
 
 extern const HostCodePage HOST_PAGE_JEF;
@@ -182,7 +186,8 @@ struct HostUtf8Page {
     // first byte is FF (HOST_UTF8_LONG) is the length byte and bytes at
     // long_texts + (text >> 8). Null when the page has none.
     const std::uint8_t* long_texts;
-    const std::uint64_t* gaiji;  // as HostCodePage::gaiji
+    const std::uint64_t* gaiji;                 // as HostCodePage::gaiji
+    const std::uint32_t* pair_notes = nullptr;  // as HostCodePage::pair_notes
 };
 
 inline constexpr std::uint8_t HOST_UTF8_LONG = 0xFF;  // never a byte of UTF-8

@@ -4,7 +4,9 @@
 
 #include "codec/cp932.hpp"
 #include "codec/ebcdic.hpp"
+#include "codec/jef.hpp"
 #include "codec/jis0208.hpp"
+#include "codec/keis.hpp"
 
 namespace rekmo {
 namespace {
@@ -45,6 +47,28 @@ constexpr bool narrow_text(HostText text) noexcept {
 void set_code(std::uint64_t* set, unsigned code, bool on) noexcept {
     const std::uint64_t bit = std::uint64_t{1} << (code % 64);
     set[code / 64] = on ? set[code / 64] | bit : set[code / 64] & ~bit;
+}
+
+// What the default decoders report of each double-byte code (the gaiji
+// finding aside: the page's own set says it), none for the codes a table
+// gives.
+std::vector<std::uint32_t> default_notes(PageFamily family, const GaijiTable* pairs) {
+    std::vector<std::uint32_t> notes(0x10000);
+    for (unsigned code = 0; code < 0x10000; ++code) {
+        const std::uint8_t item[2] = {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)};
+        std::uint8_t out[2];
+        DecodeReport report;
+        if (family == PageFamily::JEF) {
+            decode_jef_n_field(item, out, report);
+        } else {
+            decode_keis_n_field(item, out, report);
+        }
+        notes[code] = report.found & ~std::uint32_t{FINDING_GAIJI};
+    }
+    if (pairs != nullptr) {
+        for (const GaijiEntry& entry : pairs->entries) notes[entry.code] = 0;
+    }
+    return notes;
 }
 
 const std::uint64_t* family_area(PageFamily family) noexcept {
@@ -90,6 +114,10 @@ SjisGaijiPage::SjisGaijiPage(PageFamily family, const HostCodePage* base, const 
     }
     single_ = make_host_single(narrow, text);
     for (unsigned lead = 0; lead < 256; ++lead) pairs_.rows[lead] = table_.data() + lead * 256;
+    if (base == nullptr) {
+        notes_ = default_notes(family, pairs);
+        page_.pair_notes = notes_.data();
+    }
 }
 
 HostUtf8 Utf8GaijiPage::text(const std::uint8_t* bytes, std::size_t n) {
@@ -138,6 +166,10 @@ Utf8GaijiPage::Utf8GaijiPage(PageFamily family, const HostUtf8Page* base, const 
     }
     for (unsigned lead = 0; lead < 256; ++lead) pairs_.rows[lead] = table_.data() + lead * 256;
     page_.long_texts = long_texts_.data();
+    if (base == nullptr) {
+        notes_ = default_notes(family, pairs);
+        page_.pair_notes = notes_.data();
+    }
 }
 
 GaijiTables gaiji_tables(const FormatDef& format) noexcept {

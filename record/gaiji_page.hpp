@@ -45,6 +45,7 @@ private:
     std::array<std::uint64_t, 1024> lost_pairs_{};
     std::array<std::uint64_t, 4> lost_singles_{};
     std::array<std::uint64_t, 1024> gaiji_{};
+    std::vector<std::uint32_t> notes_;  // a default base: its decoders' findings by code
     HostCodePage page_;
 };
 
@@ -65,6 +66,7 @@ private:
     HostUtf8Double pairs_{};
     std::vector<std::uint8_t> long_texts_;
     std::array<std::uint64_t, 1024> gaiji_{};
+    std::vector<std::uint32_t> notes_;
     HostUtf8Page page_;
 };
 

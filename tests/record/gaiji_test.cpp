@@ -252,5 +252,46 @@ TEST(GaijiPages, TheDefaultTabulatedIsTheDefault) {
     }
 }
 
+// What rekmo-inspect reports of a code through a page made from the default
+// decoders is what they report, for every pair: the codes a table gives
+// report nothing but a loss, and the user-defined codes it leaves are gaiji.
+TEST(GaijiPages, ReportAsTheDefaultDecodersDo) {
+    Bytes records;
+    for (unsigned code = 0; code < 0x10000; ++code) {
+        records.insert(records.end(), {static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code)});
+    }
+    const auto findings = [&](const FormatDef& def) {
+        Converter converter;
+        EXPECT_EQ(converter.open(def).result, Result::OK);
+        ItemTexts texts;
+        EXPECT_EQ(converter.item_texts(records, texts, true), Result::OK);
+        return texts.findings;
+    };
+    // A comma or a quote in the text is the same either way; a table's own
+    // code has its own text.
+    const std::uint32_t text_bits = FINDING_COMMA | FINDING_CR | FINDING_LF | FINDING_QUOTE;
+    for (const bool utf8 : {false, true}) {
+        for (const std::string_view type : {"FN", "KN"}) {
+            const std::string item = std::string(utf8 ? "CSV=UTF8\n" : "") + "A,1,2," + std::string(type) + ",1\n";
+            const std::string table = type == "FN" ? "80A1 U+E000\n8041 U+20B9F\n" : "81A1 U+E000\n8141 U+20B9F\n";
+            const std::vector<std::uint32_t> plain = findings(test::format_of(item));
+            const std::vector<std::uint32_t> paged = findings(format_with_tables(
+                std::string("GAIJI=") + (type == "FN" ? "JEF" : "KEIS") + ",t.txt\n" + item, {table}));
+            ASSERT_EQ(plain.size(), paged.size());
+            const unsigned mapped = type == "FN" ? 0x80A1 : 0x81A1, lacking = type == "FN" ? 0x8041 : 0x8141;
+            for (unsigned code = 0; code < 0x10000; ++code) {
+                const std::uint32_t want = code == mapped    ? 0
+                                           : code == lacking ? (utf8 ? 0u : std::uint32_t{FINDING_CP932_LOSS})
+                                                             : plain[code] & ~text_bits;
+                if ((paged[code] & ~text_bits) != want) {
+                    ADD_FAILURE() << type << (utf8 ? " UTF-8 " : " ") << std::hex << code << ": " << paged[code]
+                                  << " not " << want;
+                    break;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rekmo
