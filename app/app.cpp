@@ -7,6 +7,7 @@
 #include "driver/driver.hpp"
 #include "driver/messages.hpp"
 #include "format/format.hpp"
+#include "format/gaiji.hpp"
 
 namespace rekmo {
 namespace {
@@ -54,6 +55,12 @@ int run(std::string_view command_line) {
     if (loaded.result != Result::OK) {
         report_format_error(loaded, format_path);
         return exit_status(Step::FORMAT, loaded.result);
+    }
+    // The site's gaiji tables, from the format file's folder: their faults
+    // end the run (status 1) before HostFile is touched.
+    if (const GaijiLoad tables = load_gaiji_tables(format, format_folder(format_path)); tables.result != Result::OK) {
+        report_gaiji_error(tables);
+        return exit_status(Step::CONVERSION, tables.result);
     }
     return exit_status(Step::CONVERSION, convert_and_report(host_path, win_path, format, format_path));
 }

@@ -58,6 +58,25 @@ inline char32_t cp932_pair(std::uint8_t lead, std::uint8_t trail) noexcept {
     return CP932_TABLE[row][trail - 0x40u];
 }
 
+// The user-defined code F040-F9FC of a character of the Private Use Area
+// U+E000-E757 (lead << 8 | trail), or 0 for any other character: the
+// platform's pairing, 188 codes a row (trails 40-7E, 80-FC), U+E000 at F040.
+constexpr std::uint16_t cp932_eudc(char32_t cp) noexcept {
+    if (cp < 0xE000 || cp > 0xE757) return 0;
+    const unsigned index = static_cast<unsigned>(cp - 0xE000);
+    const unsigned lead = 0xF0 + index / 188;
+    const unsigned cell = index % 188;
+    const unsigned trail = cell + (cell < 0x3F ? 0x40 : 0x41);  // 40-7E, then 80-FC
+    return static_cast<std::uint16_t>(lead << 8 | trail);
+}
+
+// The code page 932 code of one character (lead << 8 | trail, or a byte
+// 20-7E or A1-DF), as the platform's encoder chooses it: of two codes for one
+// character the first in code order, except that the IBM extensions NEC
+// selected (leads ED, EE) give way to the IBM ones (FA-FC). 0 when code page
+// 932 has none, or for a control character. The first call makes the table.
+std::uint16_t cp932_code(char32_t cp);
+
 // Worst-case UTF-8 of n bytes of Shift_JIS: three bytes for one.
 constexpr std::size_t utf8_bound(std::size_t n) noexcept { return 3 * n; }
 

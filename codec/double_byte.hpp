@@ -105,11 +105,14 @@ struct HostPair {
         // 〓 for a code with no character (A2AE is 〓 itself in both hosts'
         // codes); a character the Shift_JIS text does not hold is a loss.
         if constexpr (Report::ACTIVE) {
-            if (in_code_set(page.lost_pairs, unsigned{a} << 8 | b)) {
+            if (in_code_set(page.gaiji, unsigned{a} << 8 | b)) {
+                report.note(FINDING_GAIJI);
+            } else if (in_code_set(page.lost_pairs, unsigned{a} << 8 | b)) {
                 report.note(FINDING_CP932_LOSS);
             } else if (text == HOST_TEXT_GETA && !(a == 0xA2 && b == 0xAE)) {
                 report.note(FINDING_UNASSIGNED);
             }
+            if (page.pair_notes != nullptr) report.note(static_cast<Finding>(page.pair_notes[unsigned{a} << 8 | b]));
         }
         return append_host_text(text, out);
     }
@@ -122,10 +125,10 @@ struct HostPair {
 // each pair gives the table's own character. No bulk step: a pair's text has
 // no fixed width.
 struct Utf8Single {
-    const HostUtf8Single& page;
+    const HostUtf8Page& page;
     std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
         std::size_t o = 0;
-        for (const std::uint8_t b : in) o += append_host_utf8(page.text[b], out + o);
+        for (const std::uint8_t b : in) o += append_page_utf8(page, page.single.text[b], out + o);
         return o;
     }
 };
@@ -137,9 +140,14 @@ struct Utf8Pair {
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         const HostUtf8 text = page.pairs.rows[a][b];
         if constexpr (Report::ACTIVE) {
-            if (text == HOST_UTF8_GETA && !(a == 0xA2 && b == 0xAE)) report.note(FINDING_UNASSIGNED);
+            if (in_code_set(page.gaiji, unsigned{a} << 8 | b)) {
+                report.note(FINDING_GAIJI);
+            } else if (text == HOST_UTF8_GETA && !(a == 0xA2 && b == 0xAE)) {
+                report.note(FINDING_UNASSIGNED);
+            }
+            if (page.pair_notes != nullptr) report.note(static_cast<Finding>(page.pair_notes[unsigned{a} << 8 | b]));
         }
-        return append_host_utf8(text, out);
+        return append_page_utf8(page, text, out);
     }
     std::size_t bulk(const std::uint8_t*, std::size_t, std::uint8_t*) const noexcept { return 0; }
 };

@@ -69,7 +69,7 @@ std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* 
 }
 
 std::size_t host_single_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out,
-                                const HostUtf8Single& page) noexcept {
+                                const HostUtf8Page& page) noexcept {
     return Utf8Single{page}(in, out);
 }
 

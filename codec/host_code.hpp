@@ -70,6 +70,13 @@ struct HostCodePage {
     // one bit per double-byte code (1024 words) and per single byte (4).
     const std::uint64_t* lost_pairs;
     const std::uint64_t* lost_singles;
+    // The codes of the host's user-defined areas that the page gives no
+    // site character (no gaiji table entry covers them): one bit per code.
+    const std::uint64_t* gaiji;
+    // A page made from the default decoders (a gaiji table's without
+    // HOSTCODE): what they report of each code (Finding bits), by code, so
+    // that the page's reports say what theirs do. Null for the others.
+    const std::uint32_t* pair_notes = nullptr;
 };
 
 extern const HostCodePage HOST_PAGE_JEF;
@@ -82,6 +89,20 @@ extern const std::uint64_t ORDERING_1978_JEF[1024];   // A1A1-FEFE: JEF's text d
 extern const std::uint64_t ORDERING_1978_KEIS[1024];  // A1A1-FEFE: KEIS78's text differs from the default
 extern const std::uint64_t JEF_EXTENDED[1024];        // the JEF extended kanji of rows 41-7F
 extern const std::uint64_t HOST_SPACE_BYTES[4];       // characters of both hosts' EBCDIK the default writes as spaces
+
+// The user-defined areas of the hosts' double-byte codes, where each site
+// keeps its own characters (gaiji): the rows the public host tables leave
+// empty around their standard and extended areas, trail bytes A1-FE.
+//   JEF:  leads 80-A0 and F4-FE (rows 41-7F are the extended kanji)
+//   KEIS: leads 81-A0 and F5-FE
+constexpr bool jef_user_defined(std::uint8_t a, std::uint8_t b) noexcept {
+    return ((a >= 0x80 && a <= 0xA0) || (a >= 0xF4 && a <= 0xFE)) && b >= 0xA1 && b <= 0xFE;
+}
+constexpr bool keis_user_defined(std::uint8_t a, std::uint8_t b) noexcept {
+    return ((a >= 0x81 && a <= 0xA0) || (a >= 0xF5 && a <= 0xFE)) && b >= 0xA1 && b <= 0xFE;
+}
+extern const std::uint64_t (&JEF_USER_DEFINED)[1024];   // jef_user_defined, one bit per code
+extern const std::uint64_t (&KEIS_USER_DEFINED)[1024];  // keis_user_defined
 
 constexpr bool in_code_set(const std::uint64_t* set, unsigned code) noexcept {
     return ((set[code / 64] >> (code % 64)) & 1u) != 0;
@@ -109,11 +130,12 @@ constexpr void note_host_spaces(std::span<const std::uint8_t> in, Report& report
 }
 
 // Appends a host text to `out` (which has room for two bytes); returns how
-// many bytes it holds.
+// many bytes it holds: none for 0 (a page made from the default arithmetic
+// has such codes, whose Shift_JIS code starts with 00).
 [[gnu::always_inline]] inline std::size_t append_host_text(HostText text, std::uint8_t* out) noexcept {
     out[0] = static_cast<std::uint8_t>(text);
     out[1] = static_cast<std::uint8_t>(text >> 8);
-    return 1 + static_cast<std::size_t>(text > 0xFF);
+    return static_cast<std::size_t>(text != 0) + static_cast<std::size_t>(text > 0xFF);
 }
 
 // A double-byte code through a page: any (a, b) has a text.
@@ -160,7 +182,15 @@ struct HostUtf8Double {
 struct HostUtf8Page {
     const HostUtf8Single& single;
     const HostUtf8Double& pairs;
+    // The texts longer than four bytes (a site's sequences): a text whose
+    // first byte is FF (HOST_UTF8_LONG) is the length byte and bytes at
+    // long_texts + (text >> 8). Null when the page has none.
+    const std::uint8_t* long_texts;
+    const std::uint64_t* gaiji;                 // as HostCodePage::gaiji
+    const std::uint32_t* pair_notes = nullptr;  // as HostCodePage::pair_notes
 };
+
+inline constexpr std::uint8_t HOST_UTF8_LONG = 0xFF;  // never a byte of UTF-8
 
 extern const HostUtf8Page HOST_UTF8_JEF;
 extern const HostUtf8Page HOST_UTF8_KEIS78;
@@ -175,13 +205,28 @@ extern const HostUtf8Page HOST_UTF8_KEIS83;
     return n;
 }
 
+// A text of a UTF-8 page appended, a long one included (`out` has room for
+// MAX_HOST_UTF8 bytes).
+inline constexpr std::size_t MAX_HOST_UTF8 = 8;
+[[gnu::always_inline]] inline std::size_t append_page_utf8(const HostUtf8Page& page, HostUtf8 text,
+                                                           std::uint8_t* out) noexcept {
+    if (static_cast<std::uint8_t>(text) != HOST_UTF8_LONG) return append_host_utf8(text, out);
+    const std::uint8_t* const bytes = page.long_texts + (text >> 8);
+    std::memcpy(out, bytes + 1, bytes[0]);
+    return bytes[0];
+}
+
 // Single-byte text through a UTF-8 page: `out` holds host_utf8_bound(in.size())
-// bytes and must not overlap `in`. Returns the text's length.
-std::size_t host_single_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out,
-                                const HostUtf8Single& page) noexcept;
+// bytes (a page with a site's texts: gaiji_utf8_bound) and must not overlap
+// `in`. Returns the text's length.
+std::size_t host_single_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out, const HostUtf8Page& page) noexcept;
 
 // Worst-case UTF-8 of n bytes of host text through a UTF-8 page: a single
 // byte gives at most three bytes (half-width katakana), a pair at most four.
 constexpr std::size_t host_utf8_bound(std::size_t n) noexcept { return 3 * n; }
+
+// The same through a page with a site's gaiji texts: at most four bytes for
+// a single byte, eight for a pair.
+constexpr std::size_t gaiji_utf8_bound(std::size_t n) noexcept { return 4 * n; }
 
 }  // namespace rekmo

@@ -10770,8 +10770,8 @@ constexpr HostUtf8Single EBCDIK_KEIS = {{
 
 }  // namespace
 
-const HostUtf8Page HOST_UTF8_JEF = {EBCDIK_JEF, JEF_PAIRS};
-const HostUtf8Page HOST_UTF8_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS};
-const HostUtf8Page HOST_UTF8_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS};
+const HostUtf8Page HOST_UTF8_JEF = {EBCDIK_JEF, JEF_PAIRS, nullptr, JEF_USER_DEFINED};
+const HostUtf8Page HOST_UTF8_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, nullptr, KEIS_USER_DEFINED};
+const HostUtf8Page HOST_UTF8_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, nullptr, KEIS_USER_DEFINED};
 
 }  // namespace rekmo

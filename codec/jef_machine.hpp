@@ -46,6 +46,7 @@ struct JefPair {
             const unsigned code = unsigned{a} << 8 | b;
             if (in_code_set(ORDERING_1978_JEF, code)) report.note(FINDING_JEF_1978);
             if (in_code_set(JEF_EXTENDED, code)) report.note(FINDING_JEF_EXTENDED);
+            if (jef_user_defined(a, b)) report.note(FINDING_GAIJI);
         }
         if (a == JEF_SPACE && b == JEF_SPACE) {
             out[0] = SJIS_IDEOGRAPHIC_SPACE[0];
@@ -129,7 +130,7 @@ template <class S, class Report>
 template <class S, class Report>
 std::size_t jef_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
                           Report& report) noexcept {
-    return decode_jef<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page.single});
+    return decode_jef<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page});
 }
 
 template <class S, class Report>

@@ -47,6 +47,7 @@ struct KeisPair {
         if constexpr (Report::ACTIVE) {
             if (in_code_set(ORDERING_1978_KEIS, unsigned{a} << 8 | b)) report.note(FINDING_KEIS_1978);
             if (a == KEIS_SPACE && b == KEIS_SPACE) report.note(FINDING_KEIS_SPACE);
+            if (keis_user_defined(a, b)) report.note(FINDING_GAIJI);
         }
         return append_host_char(a, b, out, report);
     }
@@ -130,7 +131,7 @@ template <class S, class Report>
 template <class S, class Report>
 std::size_t keis_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
                            Report& report) noexcept {
-    return decode_keis<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page.single});
+    return decode_keis<S>(item, out, report, Utf8Pair<Report>{report, page}, Utf8Single{page});
 }
 
 template <class S, class Report>

@@ -39,15 +39,17 @@ enum Finding : std::uint32_t {
     FINDING_BAD_NUMBER = 1u << 18,  // P, Z: a digit position not 0-9, a sign half-byte 0-9, or a bad sign byte
     // Through a host code page in Shift_JIS: a character the text does not hold.
     FINDING_CP932_LOSS = 1u << 19,  // written as 〓, a compatibility form or another character; CSV=UTF8 keeps it
+    // A code of a user-defined area that no gaiji table entry covers: the site's own character, unknown.
+    FINDING_GAIJI = 1u << 20,
 };
 
-inline constexpr int FINDING_KINDS = 20;
+inline constexpr int FINDING_KINDS = 21;
 
 // The short name of each finding, by bit number, as reports and tests write it.
 inline constexpr const char* FINDING_NAMES[] = {
     "comma",     "cr",           "lf",         "unclosed_run", "lone_byte",  "zero_byte",  "mapping_zero",
     "esc_b",     "unassigned",   "non_digit",  "unusual_sign", "precision",  "host_space", "jef_1978",
-    "keis_1978", "jef_extended", "keis_space", "quote",        "bad_number", "cp932_loss",
+    "keis_1978", "jef_extended", "keis_space", "quote",        "bad_number", "cp932_loss", "gaiji",
 };
 static_assert(sizeof FINDING_NAMES / sizeof FINDING_NAMES[0] == FINDING_KINDS, "a name for every finding");
 

@@ -44,6 +44,7 @@ constexpr std::size_t STEP_REACH = 32;
 // The bytes of a host code page (codec/host_code.hpp).
 struct HostSingleByte;
 struct HostCodePage;
+struct HostUtf8Page;
 
 // A decoder: writes the item's text to `out` (which holds the decoder's
 // bound for the item's length) and returns its length.

@@ -116,6 +116,18 @@ std::vector<MessagePiece> format_error_message(const FormatError& error, std::st
     }
 }
 
+std::vector<MessagePiece> gaiji_error_message(const GaijiLoad& load) {
+    switch (load.result) {
+        case Result::CANNOT_OPEN:
+        case Result::FORMAT_SIZE:
+            return format_message(load.result, {load.path});
+        case Result::OPTION:
+            return format_message(load.result, {gaiji_fault_value(load)});
+        default:
+            return format_message(load.result, {});
+    }
+}
+
 namespace {
 
 std::vector<platform::MessagePart> parts_of(const std::vector<MessagePiece>& pieces) {
@@ -152,6 +164,10 @@ void report_message(Result result, std::initializer_list<MessageArg> args) noexc
 
 void report_format_error(const FormatError& error, std::string_view format_path) noexcept {
     show(error.result, [&] { return format_error_message(error, format_path); });
+}
+
+void report_gaiji_error(const GaijiLoad& load) noexcept {
+    show(load.result, [&] { return gaiji_error_message(load); });
 }
 
 }  // namespace rekmo

@@ -12,6 +12,7 @@
 
 #include "common/result.hpp"
 #include "format/format.hpp"
+#include "format/gaiji.hpp"
 
 namespace rekmo {
 
@@ -57,6 +58,11 @@ std::vector<MessagePiece> format_message(Result result, std::initializer_list<Me
 // The message of a format that failed to load from `format_path`.
 std::vector<MessagePiece> format_error_message(const FormatError& error, std::string_view format_path);
 
+// The message of a gaiji table that failed to load: the cannot-open or
+// too-large message naming it, or the option message with its name and the
+// faulty line's number.
+std::vector<MessagePiece> gaiji_error_message(const GaijiLoad& load);
+
 // The message as the display for `codeset` ("UTF-8", ...) would show it.
 std::string render_message(const std::vector<MessagePiece>& pieces, const std::string& codeset);
 
@@ -64,5 +70,6 @@ std::string render_message(const std::vector<MessagePiece>& pieces, const std::s
 // memory to format it, the bare template is shown.
 void report_message(Result result, std::initializer_list<MessageArg> args = {}) noexcept;
 void report_format_error(const FormatError& error, std::string_view format_path) noexcept;
+void report_gaiji_error(const GaijiLoad& load) noexcept;
 
 }  // namespace rekmo

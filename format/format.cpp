@@ -13,8 +13,11 @@
 //   RECFM=VB                   record format: F (FB), V or VB
 //   KIND=1,1,2                 start,length,value: the items after it convert
 //                              the records whose bytes there read as the value
+//   GAIJI=JEF,gaiji/jef.txt    the site's own characters for codes of JEF,
+//                              KEIS or EBCDIC (format/gaiji.hpp); the path
+//                              keeps its case, from the format file's folder
 //
-// The last six are read so only where the line would be refused as an item
+// The last seven are read so only where the line would be refused as an item
 // (CSV=QUOTE has no length): SCALE=A,1,3,P,1 is still an item named SCALE=A.
 // Lines are read in pieces of at most 1023 bytes, each handled as a line of
 // its own. Everything is byte-wise ASCII: the C locale is never consulted.
@@ -154,6 +157,7 @@ struct OptionKey {
 constexpr OptionKey OPTION_KEYS[] = {
     {"CSV=", OptionKind::CSV},       {"SCALE=", OptionKind::SCALE}, {"SIGN=", OptionKind::SIGN},
     {"DIGITS=", OptionKind::DIGITS}, {"KIND=", OptionKind::KIND},   {"RECFM=", OptionKind::RECFM},
+    {"GAIJI=", OptionKind::GAIJI},
 };
 
 struct CsvWordName {
@@ -258,7 +262,8 @@ bool read_option(std::string_view value, OptionLine& option) {
             }
             return true;
         case OptionKind::KIND:
-            break;  // read_kind
+        case OptionKind::GAIJI:
+            break;  // read_kind, read_gaiji
     }
     return false;
 }
@@ -303,6 +308,29 @@ bool read_kind(std::string_view written, OptionLine& option) {
     while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
     test.value.assign(value);
     return test.value.size() <= static_cast<std::size_t>(test.length);
+}
+
+// Reads the value of a GAIJI line: CODE,path, exactly two fields, blanks
+// around each removed. The code is read from the normalised line (JEF, KEIS,
+// EBCDIC in either case), the path from the line as written: it keeps its
+// case. False when malformed.
+bool read_gaiji(std::string_view line, std::string_view written, OptionLine& option) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos || line.find(',', comma + 1) != std::string_view::npos) return false;
+    const std::string_view code = trim_blanks(line.substr(0, comma));
+    if (code == "JEF") {
+        option.gaiji_code = GaijiCode::JEF;
+    } else if (code == "KEIS") {
+        option.gaiji_code = GaijiCode::KEIS;
+    } else if (code == "EBCDIC") {
+        option.gaiji_code = GaijiCode::EBCDIC;
+    } else {
+        return false;
+    }
+    // Normalising keeps every byte's place: the comma stands at the same
+    // place in the line as written.
+    option.path.assign(trim_blanks(written.substr(comma + 1)));
+    return !option.path.empty();
 }
 
 }  // namespace
@@ -439,6 +467,10 @@ bool FormatReader::option_line(std::string_view line, std::string_view written) 
             if (option.well_formed) {
                 largest_end_ = std::max(largest_end_, option.kind_test.start + option.kind_test.length);
             }
+        } else if (key.kind == OptionKind::GAIJI) {
+            // Shown as written: its path keeps its case.
+            option.text.assign(written);
+            option.well_formed = read_gaiji(line.substr(key.key.size()), written.substr(key.key.size()), option);
         } else {
             option.text.assign(line);
             option.well_formed = read_option(line.substr(key.key.size()), option);
@@ -513,6 +545,7 @@ OptionFault judge(const OptionLine& option, NameUse* use) noexcept {
         case OptionKind::CSV:
         case OptionKind::KIND:
         case OptionKind::RECFM:
+        case OptionKind::GAIJI:
             break;
     }
     return OptionFault::NONE;
@@ -533,9 +566,18 @@ std::vector<OptionFault> option_faults(const FormatDef& def) {
     bool header = false;
     // A byte-order mark belongs to UTF-8 alone: the words of every line count.
     const bool utf8 = (csv_words(def) & CSV_UTF8) != 0;
+    bool gaiji[3] = {};  // a table for JEF, KEIS, EBCDIC so far
     for (const OptionLine& option : def.options) {
         OptionFault fault = OptionFault::NONE;
-        if (option.kind == OptionKind::KIND) {
+        if (option.kind == OptionKind::GAIJI) {
+            bool& seen = gaiji[static_cast<int>(option.gaiji_code)];
+            if (!option.well_formed) {
+                fault = OptionFault::MALFORMED;
+            } else if (seen) {
+                fault = OptionFault::GAIJI_REPEATED;
+            }
+            seen = seen || option.well_formed;
+        } else if (option.kind == OptionKind::KIND) {
             const KindTest& test = option.kind_test;
             const auto same = [&](const KindTest* k) {
                 return k->start == test.start && k->length == test.length && k->raw == test.raw &&

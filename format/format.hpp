@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -69,7 +70,17 @@ inline constexpr std::int32_t MAX_VARIABLE_RECORD = 32760;
 // starts the items of one record kind (KIND=). Such a line is read so only
 // where it would be refused as an item line: a format that converted before
 // these lines existed keeps its meaning.
-enum class OptionKind : std::uint8_t { CSV, SCALE, SIGN, DIGITS, KIND, RECFM };
+enum class OptionKind : std::uint8_t { CSV, SCALE, SIGN, DIGITS, KIND, RECFM, GAIJI };
+
+// The host code a GAIJI= line's table is written in: which items it applies
+// to (format/gaiji.hpp).
+enum class GaijiCode : std::uint8_t {
+    JEF,     // F and FN items: codes of two bytes
+    KEIS,    // K and KN items: codes of two bytes
+    EBCDIC,  // E items and the single-byte stretches of K and F: codes of one byte
+};
+
+struct GaijiTable;  // format/gaiji.hpp
 
 // The test of a KIND= line: the record's bytes at `start` (0-based), read as
 // an E item (or compared raw for X'..'), equal `value`.
@@ -91,6 +102,11 @@ struct OptionLine {
     SignForm sign = SignForm::TRAILING;  // SIGN
     KindTest kind_test;                  // KIND
     RecordFormat record_format = RecordFormat::F;  // RECFM
+    GaijiCode gaiji_code = GaijiCode::JEF;         // GAIJI
+    std::string path;                              // GAIJI: the table's path as written
+    // GAIJI: the table as load_gaiji_tables read it (format/gaiji.hpp);
+    // null until then.
+    std::shared_ptr<const GaijiTable> gaiji_table;
 };
 
 // Why an option line is refused (NONE: it is not).
@@ -105,6 +121,7 @@ enum class OptionFault : std::uint8_t {
     KIND_REPEATED,     // KIND: an earlier line gives the same start, length and value
     KIND_PAST_RECORD,  // KIND: its bytes end past the record length (F) or the record limit (V, VB)
     HEADER_AND_KIND,   // CSV=HEADER and KIND= in one format: one header cannot name every kind
+    GAIJI_REPEATED,    // GAIJI: a second table for the same host code
 };
 
 // What the option lines make of one item: only P and Z items take them.

@@ -53,10 +53,13 @@ struct Layout {
     std::vector<OptionFault> option_faults;  // one per option line
     std::vector<ItemForm> item_forms;        // one per item: how the options print it
     std::vector<LayoutFinding> findings;
+    // The format was accepted, and then a table of its GAIJI lines could not
+    // be read or was refused: `error` and `message` are the table's.
+    bool table_fault = false;
 
     // Read whole: it could be opened and read, and it ended within 16 MiB.
     bool readable() const noexcept {
-        return error.result != Result::CANNOT_OPEN && error.result != Result::FORMAT_SIZE;
+        return table_fault || (error.result != Result::CANNOT_OPEN && error.result != Result::FORMAT_SIZE);
     }
     bool accepted() const noexcept { return error.result == Result::OK; }
 };

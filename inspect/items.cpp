@@ -43,6 +43,8 @@ constexpr const char* FINDING_TEXTS[] = {
     "is written empty",
     "a character of the host code page that Shift_JIS cannot hold is written as the mark 81 AC, a compatibility "
     "form or another character; CSV=UTF8 writes it as itself",
+    "a code of the host's user-defined area (the site's own characters) that no gaiji table covers, written as the "
+    "mark 81 AC (in UTF-8 U+3013) or as raw bytes; a GAIJI= line naming the site's table converts it",
 };
 static_assert(std::size(FINDING_TEXTS) == FINDING_KINDS, "a sentence for every finding");
 

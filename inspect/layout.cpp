@@ -92,6 +92,16 @@ Layout inspect_layout(const std::string& path) {
     layout.path = path;
     layout.error = load_format(path, layout.format);
     if (!layout.accepted()) layout.message = render_message(format_error_message(layout.error, path), "UTF-8");
+    // The site's gaiji tables, from the format file's folder, as rekmo reads them.
+    if (layout.accepted()) {
+        const GaijiLoad tables = load_gaiji_tables(layout.format, format_folder(path));
+        if (tables.result != Result::OK) {
+            layout.table_fault = true;
+            layout.error = FormatError{tables.result, 0, 0,
+                                       tables.result == Result::OPTION ? gaiji_fault_value(tables) : tables.path};
+            layout.message = render_message(gaiji_error_message(tables), "UTF-8");
+        }
+    }
     if (!layout.readable()) return layout;
     layout.item_faults.reserve(layout.format.items.size());
     for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));

@@ -154,6 +154,8 @@ const char* option_kind_name(OptionKind kind) noexcept {
             return "kind";
         case OptionKind::RECFM:
             return "recfm";
+        case OptionKind::GAIJI:
+            return "gaiji";
     }
     return "";
 }
@@ -178,6 +180,8 @@ const char* option_fault_name(OptionFault fault) noexcept {
             return "kind_past_record";
         case OptionFault::HEADER_AND_KIND:
             return "header_and_kind";
+        case OptionFault::GAIJI_REPEATED:
+            return "gaiji_repeated";
         case OptionFault::NONE:
             break;
     }
@@ -202,6 +206,8 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
                     return "KIND wants a start, a length and a value no longer than it (X'..' of that length)";
                 case OptionKind::RECFM:
                     return "RECFM wants F, FB, V or VB";
+                case OptionKind::GAIJI:
+                    return "GAIJI wants JEF, KEIS or EBCDIC and a path";
             }
             break;
         case OptionFault::NO_ITEM:
@@ -220,6 +226,8 @@ std::string option_fault_reason(const OptionLine& line, OptionFault fault) {
             return "the bytes it tests end past the record";
         case OptionFault::HEADER_AND_KIND:
             return "CSV=HEADER and KIND lines: one header cannot name the items of every kind";
+        case OptionFault::GAIJI_REPEATED:
+            return "an earlier GAIJI line names a table for the same host code";
         case OptionFault::NONE:
             break;
     }

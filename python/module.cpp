@@ -287,9 +287,12 @@ public:
         // Texts in Unicode: under CSV=UTF8 the core's texts are UTF-8, and
         // through a HOSTCODE page they are made UTF-8 too, so that the page's
         // own characters arrive (code page 932 would lose JEF's extended
-        // kanji). text="bytes" keeps the bytes the command writes.
+        // kanji), and so are the texts under GAIJI lines (a site's characters
+        // code page 932 lacks). text="bytes" keeps the bytes the command writes.
         const bool utf8_file = (csv_words(format.def) & CSV_UTF8) != 0;
-        utf8_ = !raw_text_ && (utf8_file || format.def.host_code != HostCode::NONE);
+        const bool gaiji = std::any_of(format.def.options.begin(), format.def.options.end(),
+                                       [](const OptionLine& option) { return option.kind == OptionKind::GAIJI; });
+        utf8_ = !raw_text_ && (utf8_file || gaiji || format.def.host_code != HostCode::NONE);
         if (utf8_ && !utf8_file) {
             OptionLine utf8;
             utf8.kind = OptionKind::CSV;
@@ -1187,18 +1190,29 @@ private:
     std::uint64_t next_ = 0;  // the byte from which the next cut may be
 };
 
-py::tuple parse(py::bytes data) {
+// The format's text read and checked, and its GAIJI lines' tables read from
+// `base` (the format file's folder with its separator, or a folder the caller
+// names): (Format or None, fault, table fault or None), the table fault as
+// (kind, path, line).
+py::tuple parse(py::bytes data, py::bytes base) {
     const std::string_view text = data;
+    const std::string folder = base;
     auto format = std::make_unique<Format>();
     FormatError error;
+    GaijiLoad tables;
     {
         py::gil_scoped_release released;
         error = parse_format({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, format->def);
+        if (error.result == Result::OK) tables = load_gaiji_tables(format->def, folder);
     }
-    if (error.result == Result::OUT_OF_MEMORY) throw std::bad_alloc();
+    if (error.result == Result::OUT_OF_MEMORY || tables.result == Result::OUT_OF_MEMORY) throw std::bad_alloc();
     const py::tuple fault =
         py::make_tuple(result_name(error.result), error.item_number, error.record_length, py::bytes(error.value));
-    if (error.result != Result::OK) return py::make_tuple(py::none(), fault);
+    if (error.result != Result::OK) return py::make_tuple(py::none(), fault, py::none());
+    if (tables.result != Result::OK) {
+        return py::make_tuple(py::none(), fault,
+                              py::make_tuple(result_name(tables.result), py::bytes(tables.path), tables.line));
+    }
     Converter converter;
     if (converter.open(format->def).result != Result::OK) throw std::bad_alloc();
     const std::span<const Column> columns = converter.columns();
@@ -1213,7 +1227,7 @@ py::tuple parse(py::bytes data) {
     format->default_layout = blocks.empty() || blocks.front().first_item > 0;
     format->forms = item_forms(format->def);
     format->csv = csv_words(format->def);
-    return py::make_tuple(py::cast(std::move(format)), fault);
+    return py::make_tuple(py::cast(std::move(format)), fault, py::none());
 }
 
 // How often a conversion in progress lets the interpreter's signal handlers
@@ -1377,10 +1391,16 @@ PYBIND11_MODULE(_rekmo, m) {
             return columns;
         });
 
-    m.def("parse", &parse, py::arg("data"),
-          "Reads format-file bytes: (Format, fault) where fault is (kind, item number, record length, "
-          "HOSTCODE value); "
-          "Format is None when the format is refused.");
+    m.def("parse", &parse, py::arg("data"), py::arg("base"),
+          "Reads format-file bytes and the gaiji tables it names (relative paths from `base`, a folder with its "
+          "separator): (Format, fault, table fault) where fault is (kind, item number, record length, HOSTCODE "
+          "value) and table fault None or (kind, table path, line); Format is None when the format is refused.");
+    m.def(
+        "gaiji_error_message",
+        [](const std::string& kind, const std::string& path, std::size_t line) {
+            return message_pieces(gaiji_error_message(GaijiLoad{result_of(kind), path, line}));
+        },
+        "rekmo's message for a gaiji table that cannot be read or is refused, as (bytes, from_template) pieces.");
 
     m.def(
         "format_error_message",

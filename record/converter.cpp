@@ -97,6 +97,19 @@ FormatError Converter::open(const FormatDef& format, const ConvertOptions& optio
     state_.reset();
     const FormatError checked = check_format(format);
     if (checked.result != Result::OK) return checked;
+    // A GAIJI line whose table was never read (load_gaiji_tables) cannot
+    // convert as the format says.
+    for (const OptionLine& option : format.options) {
+        if (option.kind == OptionKind::GAIJI && !option.gaiji_table) {
+            FormatError unread{Result::CANNOT_OPEN, 0, 0};
+            try {
+                unread.value = option.path;
+            } catch (const std::bad_alloc&) {
+                return FormatError{Result::OUT_OF_MEMORY, 0, 0};
+            }
+            return unread;
+        }
+    }
     try {
         state_ = std::make_unique<State>(format, options);
     } catch (const std::bad_alloc&) {

@@ -90,6 +90,19 @@ std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::sp
     return shaped_text(shape, decode, item, out, report);
 }
 
+std::size_t write_shaped_field(const FieldShape& shape, PageStepFn decode, const void* page,
+                               std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return shaped_text(
+        shape, [&](std::span<const std::uint8_t> i, std::uint8_t* o) { return decode(i, o, page); }, item, out);
+}
+
+std::size_t write_shaped_field(const FieldShape& shape, PageStepReportFn decode, const void* page,
+                               std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept {
+    return shaped_text(
+        shape, [&](std::span<const std::uint8_t> i, std::uint8_t* o, DecodeReport& r) { return decode(i, o, page, r); },
+        item, out, report);
+}
+
 // A byte that can lead a pair: 81-9F or E0-FC. Every one of them can also
 // be a pair's second byte.
 constexpr bool sjis_lead(std::uint8_t b) noexcept { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }

@@ -70,6 +70,11 @@ std::size_t write_shaped_field(const FieldShape& shape, DecodeFn decode, std::sp
 // The same through the reporting decoder.
 std::size_t write_shaped_field(const FieldShape& shape, ReportFn decode, std::span<const std::uint8_t> item,
                                std::uint8_t* out, DecodeReport& report) noexcept;
+// The same through a page made at run time.
+std::size_t write_shaped_field(const FieldShape& shape, PageStepFn decode, const void* page,
+                               std::span<const std::uint8_t> item, std::uint8_t* out) noexcept;
+std::size_t write_shaped_field(const FieldShape& shape, PageStepReportFn decode, const void* page,
+                               std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport& report) noexcept;
 
 // Trailing spaces removed from a text that ends in 81 40, which is an
 // ideographic space only where it is a whole character (81 81 40 is the pair

@@ -90,12 +90,12 @@ const HostCodecs KEIS83_CODECS = host_codecs<HOST_PAGE_KEIS83, ItemOp::PAGE_KEIS
 // lines like any decoder.
 template <const HostUtf8Page& PAGE>
 std::size_t utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
-    return host_single_to_utf8(item, out, PAGE.single);
+    return host_single_to_utf8(item, out, PAGE);
 }
 
 template <const HostUtf8Page& PAGE>
 std::size_t utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out, DecodeReport&) noexcept {
-    return host_single_to_utf8(item, out, PAGE.single);
+    return host_single_to_utf8(item, out, PAGE);
 }
 
 template <const HostUtf8Page& PAGE, auto DECODE>
@@ -127,7 +127,103 @@ const HostCodecs KEIS78_UTF8_CODECS =
 const HostCodecs KEIS83_UTF8_CODECS =
     utf8_codecs<HOST_UTF8_KEIS83, decode_keis_field, decode_keis_field, decode_keis_n_field, decode_keis_n_field>();
 
+// Through a page made at run time.
+template <auto DECODE, class Page>
+std::size_t runtime_field(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page) noexcept {
+    return DECODE(item, out, *static_cast<const Page*>(page));
+}
+
+template <auto DECODE, class Page>
+std::size_t runtime_field(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page,
+                          DecodeReport& report) noexcept {
+    return DECODE(item, out, *static_cast<const Page*>(page), report);
+}
+
+std::size_t runtime_single(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page) noexcept {
+    return host_single_to_sjis(item, out, static_cast<const HostCodePage*>(page)->single);
+}
+
+std::size_t runtime_single(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page,
+                           DecodeReport& report) noexcept {
+    const auto& p = *static_cast<const HostCodePage*>(page);
+    note_lost_singles(item, p.lost_singles, report);
+    return host_single_to_sjis(item, out, p.single, scalar_kernels());
+}
+
+std::size_t runtime_utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page) noexcept {
+    return host_single_to_utf8(item, out, *static_cast<const HostUtf8Page*>(page));
+}
+
+std::size_t runtime_utf8_single(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page,
+                                DecodeReport&) noexcept {
+    return host_single_to_utf8(item, out, *static_cast<const HostUtf8Page*>(page));
+}
+
 }  // namespace
+
+ItemCodec page_codec(ItemType type, const HostCodePage& page) noexcept {
+    using P = HostCodePage;
+    ItemCodec codec{nullptr, nullptr, host_single_bound, ItemOp::PAGE_SINGLE, &page};
+    codec.page_data = &page;
+    codec.page_decode = runtime_single;
+    codec.page_report = runtime_single;
+    switch (type) {
+        case ITEM_JEF:
+            codec.op = ItemOp::PAGE_JEF;
+            codec.page_decode = runtime_field<static_cast<PageDecodeFn>(decode_jef_field), P>;
+            codec.page_report = runtime_field<static_cast<PageReportFn>(decode_jef_field), P>;
+            break;
+        case ITEM_JEF_N:
+            codec.op = ItemOp::PAGE_JEF_N;
+            codec.bound = host_pairs_bound;
+            codec.page_decode = runtime_field<static_cast<PageDecodeFn>(decode_jef_n_field), P>;
+            codec.page_report = runtime_field<static_cast<PageReportFn>(decode_jef_n_field), P>;
+            break;
+        case ITEM_KEIS:
+            codec.op = ItemOp::PAGE_KEIS;
+            codec.page_decode = runtime_field<static_cast<PageDecodeFn>(decode_keis_field), P>;
+            codec.page_report = runtime_field<static_cast<PageReportFn>(decode_keis_field), P>;
+            break;
+        case ITEM_KEIS_N:
+            codec.op = ItemOp::PAGE_KEIS_N;
+            codec.bound = host_pairs_bound;
+            codec.page_decode = runtime_field<static_cast<PageDecodeFn>(decode_keis_n_field), P>;
+            codec.page_report = runtime_field<static_cast<PageReportFn>(decode_keis_n_field), P>;
+            break;
+        default:
+            break;  // E
+    }
+    return codec;
+}
+
+ItemCodec page_codec(ItemType type, const HostUtf8Page& page) noexcept {
+    using P = HostUtf8Page;
+    ItemCodec codec{nullptr, nullptr, gaiji_utf8_bound, ItemOp::CALL, nullptr, true};
+    codec.page_data = &page;
+    codec.page_decode = runtime_utf8_single;
+    codec.page_report = runtime_utf8_single;
+    switch (type) {
+        case ITEM_JEF:
+            codec.page_decode = runtime_field<static_cast<Utf8DecodeFn>(decode_jef_field), P>;
+            codec.page_report = runtime_field<static_cast<Utf8ReportFn>(decode_jef_field), P>;
+            break;
+        case ITEM_JEF_N:
+            codec.page_decode = runtime_field<static_cast<Utf8DecodeFn>(decode_jef_n_field), P>;
+            codec.page_report = runtime_field<static_cast<Utf8ReportFn>(decode_jef_n_field), P>;
+            break;
+        case ITEM_KEIS:
+            codec.page_decode = runtime_field<static_cast<Utf8DecodeFn>(decode_keis_field), P>;
+            codec.page_report = runtime_field<static_cast<Utf8ReportFn>(decode_keis_field), P>;
+            break;
+        case ITEM_KEIS_N:
+            codec.page_decode = runtime_field<static_cast<Utf8DecodeFn>(decode_keis_n_field), P>;
+            codec.page_report = runtime_field<static_cast<Utf8ReportFn>(decode_keis_n_field), P>;
+            break;
+        default:
+            break;  // E
+    }
+    return codec;
+}
 
 ItemOp item_op(const ItemCodec& codec, std::size_t length) noexcept {
     if (length == 0) return ItemOp::CALL;

@@ -42,6 +42,12 @@ enum class ItemOp : std::uint8_t {
     SHAPED_EBCDIC,  // EBCDIC trimmed or quoted, in Shift_JIS
 };
 
+// A decoder through a page made when the format is compiled (a gaiji
+// table's, record/gaiji_page.hpp), which it is given as `page`.
+using PageStepFn = std::size_t (*)(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page) noexcept;
+using PageStepReportFn = std::size_t (*)(std::span<const std::uint8_t> item, std::uint8_t* out, const void* page,
+                                         DecodeReport& report) noexcept;
+
 struct ItemCodec {
     DecodeFn decode;
     ReportFn report;
@@ -49,6 +55,10 @@ struct ItemCodec {
     ItemOp op = ItemOp::CALL;
     const HostCodePage* page = nullptr;  // the PAGE_ ops'
     bool utf8 = false;                   // writes UTF-8 itself (a host page's own characters)
+    // Through a page made at run time: these instead of `decode` and `report`.
+    PageStepFn page_decode = nullptr;
+    PageStepReportFn page_report = nullptr;
+    const void* page_data = nullptr;
 };
 
 // The codec for an item type. ITEM_NONE never reaches conversion (the format
@@ -64,6 +74,11 @@ const ItemCodec& item_codec(ItemType type, HostCode host) noexcept;
 // without HOSTCODE) write Shift_JIS, which the field's shape turns into
 // UTF-8.
 const ItemCodec& item_codec(ItemType type, HostCode host, bool utf8) noexcept;
+
+// The codec of a text item type (E, F, FN, K, KN) through a page made at run
+// time: in Shift_JIS through the page ops, in UTF-8 by a call.
+ItemCodec page_codec(ItemType type, const HostCodePage& page) noexcept;
+ItemCodec page_codec(ItemType type, const HostUtf8Page& page) noexcept;
 
 // The op of an item of `length` bytes of this codec: CALL for a length of 0
 // (a negative length reads nothing) and for numbers too long for the steps

@@ -72,7 +72,7 @@ template <class S>
         case ItemOp::SHAPED_EBCDIC:
             break;  // inline in field_text
     }
-    return step.decode(item, out);
+    return decode_step(step, item, out);
 }
 
 template <class S>
@@ -86,7 +86,7 @@ template <class S>
     NoReport quiet;
     switch (op) {
         case ItemOp::CALL:
-            return step.decode(item, out);
+            return decode_step(step, item, out);
         case ItemOp::EBCDIC:
             return ebcdic_text<S>(in, step.length, out);
         case ItemOp::PACKED:
@@ -130,7 +130,7 @@ template <class S>
             return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
         }
     }
-    return step.decode(item, out);  // not reached: the switch names every op
+    return decode_step(step, item, out);  // not reached: the switch names every op
 }
 
 // A field the format's options change (record/field.hpp): a number printed

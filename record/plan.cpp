@@ -1,25 +1,65 @@
 // The plan: the format compiled for conversion, one step per output item.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "codec/decimal_machine.hpp"
 #include "codec/number.hpp"
+#include "record/gaiji_page.hpp"
 #include "record/plan.hpp"
 
 namespace rekmo {
 
 namespace {
 
+// The codec of an item through the pages of the format's gaiji tables, when
+// one of its tables applies to the item's type: F and FN take the JEF
+// table, K and KN the KEIS table, E and the single-byte stretches of F and
+// K the EBCDIC table. E items read the page of the HOSTCODE's family.
+std::optional<ItemCodec> gaiji_codec(ItemType type, const GaijiTables& tables, const GaijiPages* pages, HostCode host,
+                                     bool utf8) {
+    if (pages == nullptr) return std::nullopt;
+    const bool singles = tables.by_code[static_cast<int>(GaijiCode::EBCDIC)] != nullptr;
+    const bool jef = tables.by_code[static_cast<int>(GaijiCode::JEF)] != nullptr;
+    const bool keis = tables.by_code[static_cast<int>(GaijiCode::KEIS)] != nullptr;
+    PageFamily family;
+    switch (type) {
+        case ITEM_EBCDIC:
+            if (!singles) return std::nullopt;
+            family = host == HostCode::KEIS78 || host == HostCode::KEIS83 ? PageFamily::KEIS : PageFamily::JEF;
+            break;
+        case ITEM_JEF:
+        case ITEM_JEF_N:
+            if (!jef && !(singles && type == ITEM_JEF)) return std::nullopt;
+            family = PageFamily::JEF;
+            break;
+        case ITEM_KEIS:
+        case ITEM_KEIS_N:
+            if (!keis && !(singles && type == ITEM_KEIS)) return std::nullopt;
+            family = PageFamily::KEIS;
+            break;
+        default:
+            return std::nullopt;
+    }
+    const auto index = static_cast<std::size_t>(family);
+    if (utf8) return page_codec(type, pages->utf8[index]->page());
+    return page_codec(type, pages->sjis[index]->page());
+}
+
 // The plan of the item lines [first, end).
 ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end, const std::vector<ItemForm>& forms,
-                     std::uint8_t csv) {
+                     std::uint8_t csv, const std::shared_ptr<const GaijiPages>& pages) {
     ItemPlan plan;
+    plan.gaiji = pages;
+    const GaijiTables tables = gaiji_tables(format);
     plan.record_length = static_cast<std::size_t>(format.record_length);
     std::vector<std::string_view> names;
     for (std::size_t index = first; index < end; ++index) {
         const ItemDef& item = format.items[index];
         if (item.length == 0 || item.output == 0) continue;
-        const ItemCodec& codec = item_codec(item.type, format.host_code, (csv & CSV_UTF8) != 0);
+        const bool utf8 = (csv & CSV_UTF8) != 0;
+        const std::optional<ItemCodec> gaiji = gaiji_codec(item.type, tables, pages.get(), format.host_code, utf8);
+        const ItemCodec& codec = gaiji ? *gaiji : item_codec(item.type, format.host_code, utf8);
         PlanStep step;
         step.length = item.length > 0 ? static_cast<std::size_t>(item.length) : 0;
         // A negative length reads nothing, wherever the item starts.
@@ -32,6 +72,9 @@ ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end
         step.bound = field_bound(step.shape, step.length, codec.bound(step.length));
         step.decode = codec.decode;
         step.report = codec.report;
+        step.page_decode = codec.page_decode;
+        step.page_report = codec.page_report;
+        step.page_data = codec.page_data;
         step.text_op = item_op(codec, step.length);
         step.op = step.shaped ? ItemOp::SHAPED : step.text_op;
         // An exact number in the plain form of up to 15 digits is the
@@ -68,8 +111,11 @@ ItemPlan make_plan(const FormatDef& format) {
     const std::uint8_t csv = csv_words(format);
     const std::vector<ItemForm> forms = item_forms(format);
     const std::vector<KindBlock> blocks = kind_blocks(format);
+    const GaijiTables tables = gaiji_tables(format);
+    std::shared_ptr<const GaijiPages> pages;
+    if (tables.any()) pages = make_gaiji_pages(tables, format.host_code, (csv & CSV_UTF8) != 0);
     ItemPlan plan =
-        layout_plan(format, 0, blocks.empty() ? format.items.size() : blocks.front().first_item, forms, csv);
+        layout_plan(format, 0, blocks.empty() ? format.items.size() : blocks.front().first_item, forms, csv, pages);
     plan.record_format = record_format(format);
     plan.record_limit = static_cast<std::size_t>(record_limit(format));
     if (blocks.empty()) return plan;
@@ -94,7 +140,7 @@ ItemPlan make_plan(const FormatDef& format) {
         plan.kind_text_bound = std::max(plan.kind_text_bound, text.bound(select.length));
         plan.kinds.push_back(std::move(select));
         ItemPlan& layout =
-            plan.kind_layouts.emplace_back(layout_plan(format, block.first_item, block.end_item, forms, csv));
+            plan.kind_layouts.emplace_back(layout_plan(format, block.first_item, block.end_item, forms, csv, pages));
         // The loops size their buffers by the largest layout.
         plan.largest_bound = std::max(plan.largest_bound, layout.largest_bound);
         plan.line_bound = std::max(plan.line_bound, layout.line_bound);

@@ -36,6 +36,8 @@ static_assert(LINE_SLACK >= STEP_REACH + 1, "the slack holds what a step may rea
 // The record lines of a level this build and this processor have.
 LinesFn lines_for(VectorLevel level) noexcept;
 
+struct GaijiPages;  // record/gaiji_page.hpp
+
 // One output item, compiled from its ItemDef.
 struct PlanStep {
     std::size_t start = 0;      // offset in the record
@@ -47,18 +49,35 @@ struct PlanStep {
     ItemOp op = ItemOp::CALL;            // how the record lines convert it
     ItemOp text_op = ItemOp::CALL;       // SHAPED: how they convert the decoder's text
     const HostCodePage* page = nullptr;  // the PAGE_ ops'
-    std::size_t item = 0;                // index of its ItemDef in the format
-    FieldShape shape;                    // what the format's options make of its text
-    bool shaped = false;                 // shape.changes_text(): written by write_shaped_field
+    // Through a page the plan made (GAIJI): these instead of decode, report.
+    PageStepFn page_decode = nullptr;
+    PageStepReportFn page_report = nullptr;
+    const void* page_data = nullptr;
+    std::size_t item = 0;  // index of its ItemDef in the format
+    FieldShape shape;      // what the format's options make of its text
+    bool shaped = false;   // shape.changes_text(): written by write_shaped_field
 };
+
+// A step's decoder's text.
+inline std::size_t decode_step(const PlanStep& step, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    return step.page_decode != nullptr ? step.page_decode(item, out, step.page_data) : step.decode(item, out);
+}
 
 // A step's field: its decoder's text, or the options' form of it.
 inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
+    if (step.page_decode != nullptr) {
+        return step.shaped ? write_shaped_field(step.shape, step.page_decode, step.page_data, item, out)
+                           : step.page_decode(item, out, step.page_data);
+    }
     return step.shaped ? write_shaped_field(step.shape, step.decode, item, out) : step.decode(item, out);
 }
 
 inline std::size_t write_field(const PlanStep& step, std::span<const std::uint8_t> item, std::uint8_t* out,
                                DecodeReport& report) noexcept {
+    if (step.page_report != nullptr) {
+        return step.shaped ? write_shaped_field(step.shape, step.page_report, step.page_data, item, out, report)
+                           : step.page_report(item, out, step.page_data, report);
+    }
     return step.shaped ? write_shaped_field(step.shape, step.report, item, out, report)
                        : step.report(item, out, report);
 }
@@ -95,6 +114,8 @@ struct ItemPlan {
     bool default_layout = true;          // with kinds: item lines come before the first KIND line
     DecodeFn kind_text = nullptr;        // E, through HOSTCODE's table, for the tests
     std::size_t kind_text_bound = 0;     // the longest test's text
+
+    std::shared_ptr<const GaijiPages> gaiji;  // the pages the GAIJI lines make; null without them
 };
 
 // Compiles a checked format. May throw std::bad_alloc.

@@ -34,6 +34,7 @@ PAGES = {
         "synopsis": "\\fBrekmo\\fR \\fIHostFile\\fR \\fIWinFile\\fR \\fIFormatFile\\fR",
         "intro": True,
         "sections": ["The command line", "The format file", "Item types", "Real host code pages: `HOSTCODE=`",
+                     "UTF-8 output and the site's gaiji: `CSV=UTF8`, `GAIJI=`",
                      "Exact numbers, quoting and a header: `CSV=`, `SCALE=`, `SIGN=`, `DIGITS=`",
                      "Record kinds and variable-length records: `KIND=`, `RECFM=`",
                      "Messages and exit status", "Loading the CSV into other programs"],

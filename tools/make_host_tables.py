@@ -256,9 +256,11 @@ def generate():
         lines.append("")
     lines += ["// clang-format on", "", "}  // namespace", ""]
     lines += [
-        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS, JEF_TABLE, LOST_JEF, LOST_EBCDIK_JEF};",
-        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, KEIS78_TABLE, LOST_KEIS78, LOST_EBCDIK_KEIS};",
-        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, KEIS83_TABLE, LOST_KEIS83, LOST_EBCDIK_KEIS};",
+        "const HostCodePage HOST_PAGE_JEF = {EBCDIK_JEF, JEF_PAIRS, JEF_TABLE, LOST_JEF, LOST_EBCDIK_JEF, JEF_USER_DEFINED};",
+        "const HostCodePage HOST_PAGE_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, KEIS78_TABLE, LOST_KEIS78, LOST_EBCDIK_KEIS,",
+        "                                        KEIS_USER_DEFINED};",
+        "const HostCodePage HOST_PAGE_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, KEIS83_TABLE, LOST_KEIS83, LOST_EBCDIK_KEIS,",
+        "                                        KEIS_USER_DEFINED};",
         "",
     ]
     # What the default decoders' reports look for.
@@ -355,9 +357,9 @@ def generate_utf8():
         lines.append("}};")
     lines += ["// clang-format on", "", "}  // namespace", ""]
     lines += [
-        "const HostUtf8Page HOST_UTF8_JEF = {EBCDIK_JEF, JEF_PAIRS};",
-        "const HostUtf8Page HOST_UTF8_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS};",
-        "const HostUtf8Page HOST_UTF8_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS};",
+        "const HostUtf8Page HOST_UTF8_JEF = {EBCDIK_JEF, JEF_PAIRS, nullptr, JEF_USER_DEFINED};",
+        "const HostUtf8Page HOST_UTF8_KEIS78 = {EBCDIK_KEIS, KEIS78_PAIRS, nullptr, KEIS_USER_DEFINED};",
+        "const HostUtf8Page HOST_UTF8_KEIS83 = {EBCDIK_KEIS, KEIS83_PAIRS, nullptr, KEIS_USER_DEFINED};",
         "",
         "}  // namespace rekmo",
         "",

@@ -110,10 +110,12 @@ class Error(Exception):
 
 class FormatError(Error):
     """A format refused: `kind` is "item_size", "item_type", "item_position",
-    "record_length", "host_code" or "format_size" (a file that goes on past 16 MiB);
-    `item_number` counts item lines from 1 (0 for the record length, the host code and
-    the file size), `record_length` is the length refused,
-    `value` the HOSTCODE line's value that names no host code page."""
+    "record_length", "host_code", "option" or "format_size" (a file that goes on past
+    16 MiB); `item_number` counts item lines from 1 (0 for the record length, the host
+    code and the file size), `record_length` is the length refused,
+    `value` the HOSTCODE line's value that names no host code page, or the option line.
+    A GAIJI= table gives "cannot_open" (`value` its path), "format_size" (its path: it
+    goes on past 1 MiB) or "option" (`value` its path and the faulty line's number)."""
 
     def __init__(self, kind, item_number, record_length, message, value=""):
         english = _english(kind).format(item=item_number, record_length=record_length, value=value)
@@ -180,14 +182,25 @@ class Item:
 class Layout:
     """A format file, read and checked exactly as the rekmo command reads it."""
 
-    def __init__(self, data, path=None):
+    def __init__(self, data, path=None, base=None):
         """Prefer Layout.load and Layout.parse."""
         try:
             self._data = bytes(memoryview(data))  # never bytes(n), n zero bytes
         except TypeError:
             raise TypeError(f"a format is bytes-like or str, not {type(data).__name__}") from None
         self._path = path
-        fmt, (kind, item_number, record_length, value) = _rekmo.parse(self._data)
+        # GAIJI= tables: relative paths from the format file's folder, or `base`.
+        if base is None:
+            base = os.path.dirname(path) if path is not None else ""
+        folder = os.fsencode(base)
+        if folder and not folder.endswith(os.fsencode(os.sep)):
+            folder += os.fsencode(os.sep)
+        fmt, (kind, item_number, record_length, value), table = _rekmo.parse(self._data, folder)
+        if table is not None:
+            kind, table_path, line = table
+            pieces = _rekmo.gaiji_error_message(kind, table_path, line)
+            value = os.fsdecode(table_path) + (f" {line}" if kind == "option" else "")
+            raise FormatError(kind, 0, 0, _message(pieces), value)
         if fmt is None:
             pieces = _rekmo.format_error_message(kind, item_number, record_length, value, os.fsencode(path or ""))
             raise FormatError(kind, item_number, record_length, _message(pieces), _decode(value))
@@ -238,13 +251,14 @@ class Layout:
         return cls(data, path)
 
     @classmethod
-    def parse(cls, data):
+    def parse(cls, data, base=None):
         """Reads format-file text: bytes (or any bytes-like object) as they would stand
         in the file, or str (written in code page 932, as a format file is).
-        TypeError for anything else."""
+        TypeError for anything else. The gaiji tables of its GAIJI= lines are read from
+        `base` when their paths are relative (default: the current folder)."""
         if isinstance(data, str):
             data = data.encode("cp932", "surrogateescape")
-        return cls(data)
+        return cls(data, base=base)
 
     @property
     def record_length(self):

@@ -251,3 +251,84 @@ TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
 
 }  // namespace
 }  // namespace rekmo
+
+namespace rekmo {
+namespace {
+
+std::string utf8_of(char32_t cp) {
+    std::string out;
+    if (cp < 0x80) return std::string(1, static_cast<char>(cp));
+    if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    return out + static_cast<char>(0x80 | (cp & 0x3F));
+}
+
+std::string hex_text(const std::string& bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, "%02X ", static_cast<unsigned char>(c));
+        out += two;
+    }
+    return out;
+}
+
+std::string sjis_of(std::uint16_t code) {
+    if (code == 0) return {};
+    return code > 0xFF ? std::string{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)}
+                       : std::string(1, static_cast<char>(code));
+}
+
+// The 1,880 characters of the Private Use Area a gaiji table may give,
+// paired with code page 932's user-defined codes both ways as glibc pairs them.
+TEST(Glibc, EudcPairingOfEveryPrivateUseCharacter) {
+    std::set<std::uint16_t> codes;
+    for (char32_t cp = 0xE000; cp <= 0xE757; ++cp) {
+        const std::uint16_t code = cp932_eudc(cp);
+        const std::string ours = sjis_of(code);
+        EXPECT_EQ(test::iconv_convert("UTF-8", "CP932", utf8_of(cp)), ours) << std::hex << unsigned(cp);
+        EXPECT_EQ(test::iconv_convert("CP932", "UTF-8", ours), utf8_of(cp)) << std::hex << unsigned(cp);
+        codes.insert(code);
+    }
+    EXPECT_EQ(codes.size(), 1880u);
+    EXPECT_EQ(*codes.begin(), 0xF040);
+    EXPECT_EQ(*codes.rbegin(), 0xF9FC);
+    EXPECT_EQ(cp932_eudc(0xDFFF), 0);
+    EXPECT_EQ(cp932_eudc(0xE758), 0);
+}
+
+// A gaiji character's Shift_JIS: code page 932's own code for every
+// character of the Basic Multilingual Plane, where glibc has one; none where
+// it has none. Of the characters with two codes, glibc and the platform
+// choose the same one. glibc also writes nine characters that code page 932
+// does not decode to (¢ £ ¥ ¬ — ‖ ‾ − 〜) as their look-alikes; a gaiji table
+// that gives them gets 〓 in Shift_JIS (cp932_loss), as the issue asks.
+TEST(Glibc, Cp932CodeOfEveryCharacter) {
+    const std::set<char32_t> look_alikes = {0xA2, 0xA3, 0xA5, 0xAC, 0x2014, 0x2016, 0x203E, 0x2212, 0x301C};
+    int differ = 0;
+    for (char32_t cp = 0x20; cp < 0x10000; ++cp) {
+        if ((cp >= 0x7F && cp <= 0x9F) || (cp >= 0xD800 && cp <= 0xDFFF)) continue;
+        const std::string ours = sjis_of(cp932_code(cp));
+        std::string theirs = test::iconv_convert("UTF-8", "CP932", utf8_of(cp)).value_or("");
+        if (look_alikes.count(cp) != 0) {
+            EXPECT_EQ(ours, "") << std::hex << unsigned(cp);
+            EXPECT_NE(theirs, "") << std::hex << unsigned(cp);
+            continue;
+        }
+        if (ours != theirs && ++differ <= 20) {
+            ADD_FAILURE() << std::hex << unsigned(cp) << " ours " << hex_text(ours) << " glibc " << hex_text(theirs);
+        }
+    }
+    EXPECT_EQ(differ, 0);
+}
+
+}  // namespace
+}  // namespace rekmo

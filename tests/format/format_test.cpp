@@ -43,7 +43,8 @@ const char* const RESULTS[] = {
     "OPTION",    "OUT_OF_MEMORY", "RECORD_KIND",   "RECORD_DESCRIPTOR"};
 const char* const HOST_CODES[] = {"", " JEF", " KEIS78", " KEIS83"};
 const char* const TYPES[] = {"-", "E", "P", "Z", "J", "F", "FN", "K", "KN"};
-const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS", "KIND", "RECFM"};
+const char* const OPTION_KINDS[] = {"CSV", "SCALE", "SIGN", "DIGITS", "KIND", "RECFM", "GAIJI"};
+const char* const GAIJI_CODES[] = {"JEF", "KEIS", "EBCDIC"};
 const char* const RECORD_FORMATS[] = {"F", "V", "VB"};
 const char* const CSV_WORD_NAMES[] = {"QUOTE", "HEADER", "EXACT", "TRIM", "UTF8", "BOM"};
 const char* const SIGN_FORMS[] = {"TRAILING", "LEADING", "LEADING SEPARATE", "TRAILING SEPARATE"};
@@ -91,6 +92,8 @@ std::string option_outcome(const OptionLine& option) {
         }
         case OptionKind::RECFM:
             return out + RECORD_FORMATS[static_cast<int>(option.record_format)];
+        case OptionKind::GAIJI:
+            return out + GAIJI_CODES[static_cast<int>(option.gaiji_code)] + "," + shown(option.path);
     }
     return out;
 }

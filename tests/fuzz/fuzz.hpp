@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "codec/vector.hpp"
+#include "format/gaiji.hpp"
 #include "rekmo/rekmo.hpp"
 #include "support/memory_io.hpp"
 
@@ -109,6 +112,26 @@ inline bool within_fuzz_limits(const FormatDef& def) {
     for (const ItemDef& item : def.items)
         if (item.length > MAX_FUZZ_LENGTH) return false;
     return true;
+}
+
+// The files of GAIJI lines are not read here: each line gets a small table
+// of its kind (user-defined codes, a sequence, the spaces, a comma), so that
+// the pages the tables make are fuzzed with the rest.
+inline void attach_gaiji_tables(FormatDef& def) {
+    static const char* const TABLES[] = {
+        "80A1 U+E000\n4040 U+3000\nA4A2 U+304B U+309A\nF4FE U+20B9F\n",  // JEF
+        "81A1 U+E757\n4040 U+FF01\nA4A2 U+9AD9\n",                       // KEIS
+        "4A U+00A3\n41 U+FF61\n6B U+002C\nC1 U+1F600\n",                 // EBCDIC
+    };
+    for (OptionLine& option : def.options) {
+        if (option.kind != OptionKind::GAIJI || !option.well_formed) continue;
+        const char* text = TABLES[static_cast<int>(option.gaiji_code)];
+        auto table = std::make_shared<GaijiTable>();
+        const std::size_t fault = parse_gaiji_table({reinterpret_cast<const std::uint8_t*>(text), std::strlen(text)},
+                                                    option.gaiji_code, *table);
+        FUZZ_CHECK(fault == 0);
+        option.gaiji_table = std::move(table);
+    }
 }
 
 }  // namespace rekmo::fuzz

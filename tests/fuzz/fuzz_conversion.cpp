@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> host = input.host;
     FormatDef def;
     if (parse_format(input.format, def).result != Result::OK || !fuzz::within_fuzz_limits(def)) return 0;
+    fuzz::attach_gaiji_tables(def);
     if (!kind_blocks(def).empty() || record_format(def) != RecordFormat::F) return 0;  // fuzz_shapes'
 
     Converter converter;

@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     layout.path = "f.fmt";
     layout.error = parse_format(input.format, layout.format);
     if (!fuzz::within_fuzz_limits(layout.format)) return 0;
+    fuzz::attach_gaiji_tables(layout.format);
     if (!layout.accepted()) layout.message = render_message(format_error_message(layout.error, layout.path), "UTF-8");
     for (const ItemDef& item : layout.format.items) layout.item_faults.push_back(item_fault(item));
     layout.findings = inspect::layout_findings(layout.format);

@@ -18,7 +18,7 @@ build=${1:-build/fuzz}
 scale=${2:-1}
 declare -A budget=([format]=600000 [conversion]=300000 [ebcdic]=3000000 [decimal]=3000000 [jis]=2000000
                    [keis]=2000000 [jef]=2000000 [inspect]=20000
-                   [copybook]=400000)
+                   [copybook]=400000 [gaiji]=200000)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 status=0
