@@ -545,35 +545,106 @@ private:
         std::vector<std::uint16_t> units;
         std::vector<std::uint16_t> largest;
         std::vector<std::size_t> ends;
+        std::vector<std::uint64_t> hashes;  // per text short enough to be cached, made on the threads
 
         void clear() noexcept {
             bytes.clear();
             units.clear();
             largest.clear();
             ends.clear();
+            hashes.clear();
         }
     };
-    // A text's object in fill_texts()'s cache, with the bytes (or units) it
-    // was made from.
+    // A text's object in fill_texts()'s cache, with where the bytes (or
+    // units) it was made from lie in the cache's store.
     struct CachedText {
-        static constexpr std::size_t BYTES = 48;  // longer texts are not cached
-        PyObject* object = nullptr;               // a reference of the cache's own
-        std::uint32_t length = 0;
-        std::uint8_t bytes[BYTES];
+        PyObject* object = nullptr;  // a reference of the cache's own
+        std::uint32_t at = 0, length = 0;
+        std::uint32_t tag = 0;  // the hash's high half: most texts that differ differ here
     };
+    // Open addressing: a text is looked for in PROBES slots from its hash's
+    // own, and takes the first empty one; when all are taken, it replaces one
+    // of them chosen by its hash. A value stays as long as its slots are not
+    // wanted by others, so a column of a few thousand values keeps them all.
+    // The texts' bytes lie one after another in `store`, which is rebuilt
+    // from the entries' own when it has grown to STORE bytes.
     struct TextCache {
+        static constexpr std::size_t PROBES = 8;
+        static constexpr std::size_t BYTES = 256;       // longer texts are not cached
+        static constexpr std::size_t STORE = 8u << 20;  // twice the most the entries hold
         std::vector<CachedText> entries;
+        std::vector<std::uint8_t> store;
         std::size_t looked = 0, hits = 0;
         bool on = true;
 
         void clear() noexcept {
             for (CachedText& entry : entries) Py_XDECREF(entry.object);
             entries = {};
+            store = {};
             on = false;
+        }
+        // The entry holding `length` bytes at `data`, or the one for them to take.
+        CachedText& find(const std::uint8_t* data, std::size_t length, std::uint64_t hash, bool& found) noexcept {
+            const std::size_t mask = entries.size() - 1;
+            const auto tag = static_cast<std::uint32_t>(hash >> 32);
+            const auto home = static_cast<std::size_t>(hash);
+            for (std::size_t p = 0; p < PROBES; ++p) {
+                CachedText& entry = entries[(home + p) & mask];
+                if (entry.object == nullptr) {  // slots fill in order and never empty again
+                    found = false;
+                    return entry;
+                }
+                if (entry.tag == tag && entry.length == length &&
+                    std::memcmp(store.data() + entry.at, data, length) == 0) {
+                    found = true;
+                    return entry;
+                }
+            }
+            found = false;
+            return entries[(home + tag % PROBES) & mask];
+        }
+        // The entries of the texts ahead, then their objects, are fetched
+        // into the cache while the texts before them are looked up: a column
+        // of thousands of values, and its table, do not fit in the nearest
+        // caches, and each lookup would wait for memory twice.
+        void prefetch(const std::vector<std::uint64_t>& hashes, std::size_t i, std::size_t count) const noexcept {
+            constexpr std::size_t ENTRY_AHEAD = 16, OBJECT_AHEAD = 8;
+            const std::size_t mask = entries.size() - 1;
+            if (i + ENTRY_AHEAD < count) __builtin_prefetch(&entries[hashes[i + ENTRY_AHEAD] & mask]);
+            if (i + OBJECT_AHEAD < count) {
+                const PyObject* object = entries[hashes[i + OBJECT_AHEAD] & mask].object;
+                if (object != nullptr) __builtin_prefetch(object, 1);
+            }
+        }
+        // `entry` now holds `object`, made from `length` bytes at `data`.
+        void keep(CachedText& entry, PyObject* object, const std::uint8_t* data, std::size_t length,
+                  std::uint64_t hash) {
+            if (store.size() + length > STORE) {
+                entry.length = 0;  // its bytes are not kept
+                std::vector<std::uint8_t> kept;
+                kept.reserve(STORE);
+                for (CachedText& other : entries) {
+                    const auto at = static_cast<std::uint32_t>(kept.size());
+                    kept.insert(kept.end(), store.begin() + other.at, store.begin() + other.at + other.length);
+                    other.at = at;
+                }
+                store = std::move(kept);
+            }
+            Py_INCREF(object);
+            Py_XDECREF(entry.object);
+            entry.object = object;
+            entry.at = static_cast<std::uint32_t>(store.size());
+            entry.length = static_cast<std::uint32_t>(length);
+            entry.tag = static_cast<std::uint32_t>(hash >> 32);
+            store.insert(store.end(), data, data + length);
         }
         TextCache() = default;
         TextCache(TextCache&& other) noexcept
-            : entries(std::move(other.entries)), looked(other.looked), hits(other.hits), on(other.on) {}
+            : entries(std::move(other.entries)),
+              store(std::move(other.store)),
+              looked(other.looked),
+              hits(other.hits),
+              on(other.on) {}
         TextCache(const TextCache&) = delete;
         TextCache& operator=(const TextCache&) = delete;
         ~TextCache() {
@@ -585,6 +656,7 @@ private:
     struct Numbers {
         void* values = nullptr;
         bool* missing = nullptr;
+        PyObject** objects = nullptr;  // an object column's slots
     };
     // The arrays of one layout's columns.
     struct Arrays {
@@ -641,6 +713,7 @@ private:
         for (std::size_t c = 0; c < kinds.size(); ++c) {
             if (holds_objects(kinds[c])) {
                 arrays.values.push_back(py::array(py::dtype("O"), std::vector<py::ssize_t>{n}));
+                arrays.numbers[c].objects = static_cast<PyObject**>(arrays.values.back().mutable_data());
                 continue;
             }
             if (kinds[c] == ColumnKind::INTEGER) {
@@ -671,6 +744,7 @@ private:
         for (std::size_t c = 0; c < kinds.size(); ++c) {
             if (holds_objects(kinds[c])) {
                 arrays.values.push_back(fits(out[c].cast<py::array>(), py::dtype("O")));
+                arrays.numbers[c].objects = static_cast<PyObject**>(arrays.values.back().mutable_data());
                 continue;
             }
             if (kinds[c] == ColumnKind::INTEGER) {
@@ -780,6 +854,7 @@ private:
             for (std::size_t t = 0; t < text_count; ++t) {
                 ColumnTexts& column = part.texts[0][column_of(t)];
                 column.ends.reserve(count);
+                if (kinds[column_of(t)] == ColumnKind::TEXT) column.hashes.reserve(count);
                 if (kinds[column_of(t)] == ColumnKind::TEXT && !raw_text_ && !utf8_) {
                     column.units.reserve(count * columns[t].bound);
                     column.largest.reserve(count);
@@ -789,6 +864,9 @@ private:
             }
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
             const std::size_t slot = part.slots[0] - part.first;  // of record 0 of `bytes`
+            for (const Numbers& column : numbers) {
+                if (column.objects != nullptr) touch(column.objects + part.slots[0], count);
+            }
             for (std::size_t first = part.first; first < part.end; first += step) {
                 const std::size_t n = std::min(step, part.end - first);
                 const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
@@ -818,6 +896,29 @@ private:
             }
         } catch (const std::bad_alloc&) {
             part.failed = true;
+        }
+    }
+
+    // A fresh array's pages are mapped when first written. The slots of a
+    // chunk's objects are written on the thread that decodes it, each page
+    // once, so that the thread making the objects, which the others wait
+    // for, does not stop at each page. The write adds zero in one step (the
+    // slots are this chunk's alone until it is done): a read before it would
+    // map the shared zero page first, and the write then replace it, which
+    // costs every core a flush of its page tables.
+    static void touch(PyObject** slots, std::size_t count) noexcept {
+        constexpr std::size_t PAGE = 4096;
+        auto* const begin = reinterpret_cast<std::uint8_t*>(slots);
+        auto* const end = reinterpret_cast<std::uint8_t*>(slots + count);
+        const auto write = [](std::uint8_t* at) {
+            std::atomic_ref<std::uintptr_t>(*reinterpret_cast<std::uintptr_t*>(at))
+                .fetch_add(0, std::memory_order_relaxed);
+        };
+        if (count == 0) return;
+        write(begin);
+        const auto first = (reinterpret_cast<std::uintptr_t>(begin) / PAGE + 1) * PAGE;
+        for (std::uint8_t* at = begin + (first - reinterpret_cast<std::uintptr_t>(begin)); at < end; at += PAGE) {
+            write(at);
         }
     }
 
@@ -923,15 +1024,24 @@ private:
                 column.bytes.insert(column.bytes.end(), text.begin(), text.end());
                 column.ends.push_back(column.bytes.size());
                 return;
-            case ColumnKind::TEXT:
+            case ColumnKind::TEXT: {
+                const std::size_t from = column.ends.empty() ? 0 : column.ends.back();
+                const std::uint8_t* data = nullptr;
+                std::size_t length = 0;
                 if (raw_text_ || utf8_) {
                     column.bytes.insert(column.bytes.end(), text.begin(), text.end());
                     column.ends.push_back(column.bytes.size());
+                    data = column.bytes.data() + from;
+                    length = text.size();
                 } else {
                     column.largest.push_back(decode_cp932(text, column.units));
                     column.ends.push_back(column.units.size());
+                    data = reinterpret_cast<const std::uint8_t*>(column.units.data() + from);
+                    length = (column.units.size() - from) * sizeof(std::uint16_t);
                 }
+                column.hashes.push_back(length <= TextCache::BYTES ? text_hash(data, length) : 0);
                 return;
+            }
         }
     }
 
@@ -948,12 +1058,16 @@ private:
             const std::size_t size = texts.ends[i] - begin;
             const std::uint8_t* const data = base + begin * width;
             const std::size_t length = size * width;
+            if (cache != nullptr && cache->on && !cache->entries.empty()) cache->prefetch(texts.hashes, i, count);
             PyObject* item = nullptr;
             CachedText* slot = nullptr;
-            if (cache != nullptr && cache->on && length <= CachedText::BYTES) {
+            std::uint64_t hash = 0;
+            if (cache != nullptr && cache->on && length <= TextCache::BYTES) {
                 if (cache->entries.empty()) cache->entries.resize(TEXT_CACHE_SLOTS);
-                slot = &cache->entries[text_hash(data, length) & (TEXT_CACHE_SLOTS - 1)];
-                if (slot->object != nullptr && slot->length == length && std::memcmp(slot->bytes, data, length) == 0) {
+                hash = texts.hashes[i];
+                bool found = false;
+                slot = &cache->find(data, length, hash, found);
+                if (found) {
                     item = slot->object;
                     Py_INCREF(item);
                     ++cache->hits;
@@ -966,13 +1080,7 @@ private:
             }
             if (item == nullptr) {
                 item = make_text(texts, i, begin, size);
-                if (slot != nullptr) {
-                    Py_INCREF(item);
-                    Py_XDECREF(slot->object);
-                    slot->object = item;
-                    slot->length = static_cast<std::uint32_t>(length);
-                    std::memcpy(slot->bytes, data, length);
-                }
+                if (slot != nullptr) cache->keep(*slot, item, data, length, hash);
             }
             Py_XDECREF(slots[i]);
             slots[i] = item;
@@ -999,10 +1107,10 @@ private:
         return item;
     }
 
-    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 12;
-    static constexpr std::size_t CHUNK_BYTES = 1 << 20;     // decode(): host bytes per chunk (at least a record)
-    static constexpr std::size_t CHUNKS_AHEAD = 4;          // decode(): chunks in work per thread
-    static constexpr std::size_t TEXT_CACHE_SAMPLE = 4096;  // texts after which a cache of few hits is dropped
+    static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 14;
+    static constexpr std::size_t CHUNK_BYTES = 1 << 20;        // decode(): host bytes per chunk (at least a record)
+    static constexpr std::size_t CHUNKS_AHEAD = 4;             // decode(): chunks in work per thread
+    static constexpr std::size_t TEXT_CACHE_SAMPLE = 1 << 14;  // texts after which a cache of few hits is dropped
 
     // A hash of a text's bytes, eight at a time.
     static std::uint64_t text_hash(const std::uint8_t* data, std::size_t size) noexcept {

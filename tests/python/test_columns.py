@@ -2,8 +2,9 @@
 records without their texts (every sign half-byte, digits that are none, the
 largest values, a missing value under EXACT for no number) beside number
 columns read from texts, and texts made once per value and shared between
-equal ones (a cache that fills, collides, is given up for values that seldom
-repeat, and skips long texts), over many chunks, blocks and batches."""
+equal ones (codes from pools of 50 and 5,000 values, texts that seldom repeat,
+texts trimmed to nothing), over many chunks, blocks and batches; test_texts.py
+takes the cache past its sample and its store."""
 
 import random
 
@@ -38,8 +39,8 @@ def number_bytes(rng, kind, length):
 
 def layout_and_records(seed, records, exact):
     rng = random.Random(seed)
-    codes = [bytes(rng.choice(EBCDIC_CODE) for _ in range(6)) for _ in range(5000)]  # more than the cache holds
-    longs = [bytes(rng.choice(EBCDIC_CODE) for _ in range(60)) for _ in range(3)]  # too long to be cached
+    codes = [bytes(rng.choice(EBCDIC_CODE) for _ in range(6)) for _ in range(5000)]
+    longs = [bytes(rng.choice(EBCDIC_CODE) for _ in range(60)) for _ in range(3)]
     names = [bytes(rng.choice([0x45, 0x46, 0x47]) for _ in range(10)) for _ in range(40)]
     fields = NUMBERS + TEXTS
     position, lines = 1, []
@@ -65,7 +66,7 @@ def layout_and_records(seed, records, exact):
 
 @pytest.mark.parametrize("exact", [False, True])
 def test_columns_over_chunks_blocks_and_batches(exact, write, tmp_path, monkeypatch):
-    fmt, data = layout_and_records(28 + exact, 4 * 1024 + 517, exact)  # more texts than the cache samples
+    fmt, data = layout_and_records(28 + exact, 4 * 1024 + 517, exact)
     layout = check_against_command(fmt, data, tmp_path, write)
     assert [layout._kinds[name][1] for name, *_ in NUMBERS] == ["int"] * 8 + ["bigint" if exact else "float"]
     whole = rekmo.read_host(data, layout, threads=2)

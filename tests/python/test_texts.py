@@ -1,0 +1,107 @@
+"""Text columns made once per value: the texts of read_host and iter_batches
+against the command's CSV (decoded by Python's own cp932 codec) on columns
+that keep the cache of equal texts and columns that give it up, over more
+texts than the cache samples, and the objects they share: a column of a few
+thousand values holds about that many objects, whatever the file's size."""
+
+import csv
+import io
+import random
+
+import pandas as pd
+import pytest
+
+import rekmo
+from conftest import run_rekmo
+
+DIGITS = bytes(range(0xF0, 0xFA))
+LETTERS = bytes(range(0xC1, 0xCA)) + bytes(range(0xD1, 0xDA)) + DIGITS
+KANA = bytes(range(0x81, 0x8A)) + bytes(range(0x8A, 0x90))  # EBCDIC katakana: half-width in code page 932
+KANJI = [bytes([0x45 + k % 3, 0x41 + k]) for k in range(40)] + [b"\x40\x40"]
+RECORDS = 100_000  # more texts per column than the cache samples, many times over
+
+# (name, type, length, how a record's value is made from (rng, record number)).
+COLUMNS = [
+    ("UNIQUE", "E", 8, lambda rng, pools, r: b"%08d" % r),  # repeats never: no cache
+    ("POOL", "E", 12, lambda rng, pools, r: rng.choice(pools["POOL"])),  # 9,000 values
+    ("KANA", "E", 10, lambda rng, pools, r: rng.choice(pools["KANA"])),
+    ("KANJI", "K", 10, lambda rng, pools, r: rng.choice(pools["KANJI"])),
+    # Half unique, half of a few values: the cache stays, and its store of texts
+    # fills up and is rebuilt while the few values stay found.
+    ("LONG", "E", 128, lambda rng, pools, r: (b"%0128d" % r) if r % 2 else rng.choice(pools["LONG"])),
+    ("HUGE", "E", 140, lambda rng, pools, r: rng.choice(pools["HUGE"])),  # too long to be cached
+    ("BLANK", "E", 3, lambda rng, pools, r: rng.choice([b"\x40" * 3, b"\xc1\x40\x40", b"\x40\x40\xc1"])),
+]
+
+
+def ebcdic(data):
+    """Host bytes for ASCII digits and spaces (the rest is already host bytes)."""
+    return data.translate(bytes.maketrans(b"0123456789 ", DIGITS + b"\x40"))
+
+
+def make_case(seed):
+    rng = random.Random(seed)
+    pools = {
+        "POOL": [bytes(rng.choice(LETTERS) for _ in range(12)) for _ in range(9000)],
+        "KANA": [bytes(rng.choice(KANA) for _ in range(rng.randint(1, 10))).ljust(10, b"\x40") for _ in range(50)],
+        "KANJI": [b"".join(rng.choice(KANJI) for _ in range(5)) for _ in range(30)],
+        "LONG": [bytes(rng.choice(LETTERS) for _ in range(128)) for _ in range(100)],
+        "HUGE": [bytes(rng.choice(LETTERS) for _ in range(140)) for _ in range(20)],
+    }
+    lines, position = ["RECLEN=320", "CSV=TRIM"], 1
+    for name, kind, length, _ in COLUMNS:
+        lines.append(f"{name},{position},{length},{kind},1")
+        position += length
+    records = []
+    for r in range(RECORDS):
+        record = b"".join(ebcdic(make(rng, pools, r)) for _, _, _, make in COLUMNS)
+        records.append(record.ljust(320, b"\x40"))
+    return ("\n".join(lines) + "\n").encode(), b"".join(records)
+
+
+@pytest.fixture(scope="module")
+def case(tmp_path_factory):
+    """The layout, the host file, and the command's fields per column (bytes)."""
+    folder = tmp_path_factory.mktemp("texts")
+    fmt, data = make_case(28)
+    (folder / "host.bin").write_bytes(data)
+    (folder / "quoted.fmt").write_bytes(fmt + b"CSV=QUOTE\n")
+    assert run_rekmo(folder / "host.bin", folder / "out.csv", folder / "quoted.fmt")[0] == 0
+    text = (folder / "out.csv").read_bytes().decode("latin-1")  # byte for byte
+    rows = list(csv.reader(io.StringIO(text, newline="")))
+    columns = [[row[c].encode("latin-1") for row in rows] for c in range(len(COLUMNS))]
+    return rekmo.Layout.parse(fmt), folder / "host.bin", columns
+
+
+def test_texts_against_the_command(case):
+    layout, host, columns = case
+    frame = rekmo.read_host(host, layout, threads=2)
+    raw = rekmo.read_host(host, layout, text="bytes", threads=2)
+    assert len(frame) == RECORDS
+    for (name, *_), fields in zip(COLUMNS, columns):
+        assert frame[name].tolist() == [field.decode("cp932", "surrogateescape") for field in fields], name
+        assert raw[name].tolist() == fields, name
+    # Equal texts share one object while the cache keeps them; a column of
+    # values that never repeat has one object per text.
+    objects = {name: len({id(value) for value in frame[name]}) for name, *_ in COLUMNS}
+    values = {name: frame[name].nunique() for name, *_ in COLUMNS}
+    assert objects["UNIQUE"] == values["UNIQUE"] == RECORDS
+    for name in ("POOL", "KANA", "KANJI", "BLANK"):
+        assert objects[name] <= 2 * values[name], (name, objects[name], values[name])
+    assert objects["LONG"] <= RECORDS // 2 + 20 * 100, objects["LONG"]
+    assert objects["HUGE"] > 1000  # too long to be looked up
+    assert {type(value) for value in frame["KANA"]} == {str}
+    assert any(0xFF61 <= ord(ch) <= 0xFF9F for ch in frame["KANA"].iloc[0] + frame["KANA"].iloc[1])
+    assert "" in set(frame["BLANK"])
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+def test_texts_in_blocks_and_batches(case, threads, monkeypatch):
+    layout, host, _ = case
+    whole = rekmo.read_host(host, layout, threads=2)
+    monkeypatch.setattr(rekmo, "_BLOCK_BYTES", 7777 * layout.record_length)
+    pd.testing.assert_frame_equal(rekmo.read_host(host, layout, threads=threads), whole)
+    batches = list(rekmo.iter_batches(host, layout, batch_records=33_333, threads=threads))
+    pd.testing.assert_frame_equal(pd.concat(batches), whole)
+    part = rekmo.read_host(host, layout, records=slice(40_001, 40_500), threads=threads)
+    pd.testing.assert_frame_equal(part, whole.iloc[40_001:40_500])
