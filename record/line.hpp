@@ -70,6 +70,7 @@ template <class S>
         case ItemOp::EXACT_PACKED:
         case ItemOp::EXACT_ZONED:
         case ItemOp::SHAPED_EBCDIC:
+        case ItemOp::UTF8_EBCDIC:
             break;  // inline in field_text
     }
     return decode_step(step, item, out);
@@ -127,6 +128,13 @@ template <class S>
                 }
             }
             if (step.shape.trim) len = trim_text(out, len);
+            return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
+        }
+        case ItemOp::UTF8_EBCDIC: {
+            // Its only space is 20 (no host byte gives U+3000), and no
+            // katakana byte is one that needs quotes.
+            std::size_t len = ebcdic_utf8_text<S>(in, step.length, out);
+            if (step.shape.trim) len = trim_spaces(out, len);
             return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
         }
     }
