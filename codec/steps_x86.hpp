@@ -586,6 +586,38 @@ struct X86Steps {
         }
     }
 
+    // Host pairs to code page 932's characters in UTF-8, eight a step: their
+    // Shift_JIS codes (pairs_step) are the codes pairs_utf8_step gathers by,
+    // up to the first pair whose character does not take three bytes (AVX2
+    // only). With SLACK only, any stretch, the last step reading past it;
+    // the stores reach 28 bytes past the text written before a step. (The
+    // exact decoders do not write UTF-8 from host pairs.)
+    template <PairKind KIND>
+    static Utf8Done host_pairs_utf8(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+        std::size_t i = 0;
+        std::size_t o = 0;
+#if defined(__AVX2__)
+        if constexpr (Long::BYTES == 32 && SLACK) {
+            while (i < pairs) {
+                const auto left = static_cast<unsigned>(std::min<std::size_t>(pairs - i, 8));
+                const __m128i codes = pairs_step<W128, KIND>(W128::load(in + 2 * i));
+                unsigned good = 0;
+                const __m256i text = pairs_utf8_step(_mm256_cvtepu16_epi32(codes), good);
+                const auto done = static_cast<unsigned>(__builtin_ctz(~good | (1u << left)));
+                W128::store(out + o, _mm256_castsi256_si128(text));
+                W128::store(out + o + 12, _mm256_extracti128_si256(text, 1));
+                i += done;
+                o += 3 * done;
+                if (done < 8) break;
+            }
+        }
+#endif
+        (void)in;
+        (void)pairs;
+        (void)out;
+        return {2 * i, o};
+    }
+
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {
         if constexpr (SLACK) {
             for (std::size_t i = 0; i < n; i += 16) W128::store(out + i, W128::load(in + i));

@@ -199,6 +199,50 @@ TEST_P(ShapedOnLevel, Utf8TextsAreTheirShiftJisTextsDecoded) {
     }
 }
 
+// K, KN, F and FN text in UTF-8, written from the host bytes in one pass,
+// against the per-item path's decoding of its Shift_JIS text: every length
+// up to LONGEST of each type, made of shift codes, kanji and kana pairs, the
+// double-byte space, pairs whose Shift_JIS is no code page 932 pair (with a
+// 00 byte, or out of range: these take the Shift_JIS path), katakana and
+// letters, so that runs start, stop and stay open at every place of the
+// eight-pair steps.
+TEST_P(ShapedOnLevel, Utf8DoubleByteTextsAreTheirShiftJisTextsDecoded) {
+    std::mt19937 rng(20261212);
+    const std::vector<std::vector<std::uint8_t>> pieces[] = {
+        {{0x0A, 0x42}, {0x0A, 0x41}, {0x0A}, {0x28}, {0x29}},      // shift codes of K and F, a lone 0A
+        {{0xB0, 0xA1}, {0xA4, 0xA2}, {0xC9, 0xB0}, {0xA1, 0xA1}},  // kanji, kana, the ideographic space
+        {{0x40, 0x40}, {0xA2, 0xAE}, {0xA1, 0xF1}, {0xA3, 0xB0}},  // 40 40, 〓, ￠ and digits (not three bytes)
+        {{0xB0, 0x02}, {0x41, 0x42}, {0xFF, 0xFF}, {0xF5, 0xA1}},  // no whole pair, a user-defined area
+        {{0x81}, {0xBF}, {0xC1}, {0x40}, {0x7F}, {0x6B}, {0xF1}},  // single bytes
+    };
+    const char* types[] = {"K", "KN", "F", "FN"};
+    std::string items;
+    std::size_t at = 1;
+    for (const char* type : types) {
+        for (std::size_t n = 1; n <= LONGEST; at += n, ++n) {
+            items += "T," + std::to_string(at) + "," + std::to_string(n) + "," + type + ",1\n";
+        }
+    }
+    const std::size_t record_length = at - 1;
+    std::vector<std::uint8_t> host;
+    for (int record = 0; record < 120; ++record) {
+        const std::size_t end = host.size() + record_length;
+        const int mostly = record % 3;  // mostly kanji, mostly other pairs, any piece
+        while (host.size() < end) {
+            const std::size_t kind = rng() % 8 < 5 && mostly < 2 ? (mostly == 0 ? 1 : 2) : rng() % 5;
+            const auto& piece = pieces[kind][rng() % pieces[kind].size()];
+            for (const std::uint8_t b : piece) {
+                if (host.size() < end) host.push_back(b);
+            }
+        }
+    }
+    for (const std::string_view options : {"CSV=UTF8\n", "CSV=UTF8,TRIM\n", "CSV=UTF8,QUOTE,TRIM\n"}) {
+        const FormatDef def =
+            test::format_of(std::string(options) + "RECLEN=" + std::to_string(record_length) + "\n" + items);
+        EXPECT_TRUE(test::same(test::level_lines(def, host, kernels()), test::scalar_lines(def, host))) << options;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(, ShapedOnLevel, testing::ValuesIn(test::EVERY_LEVEL), test::level_param_name);
 
 }  // namespace
