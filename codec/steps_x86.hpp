@@ -586,12 +586,14 @@ struct X86Steps {
         }
     }
 
-    // Host pairs to code page 932's characters in UTF-8, eight a step: their
-    // Shift_JIS codes (pairs_step) are the codes pairs_utf8_step gathers by,
-    // up to the first pair whose character does not take three bytes (AVX2
-    // only). With SLACK only, any stretch, the last step reading past it;
-    // the stores reach 28 bytes past the text written before a step. (The
-    // exact decoders do not write UTF-8 from host pairs.)
+    // Host pairs to code page 932's characters in UTF-8, sixteen a step:
+    // their Shift_JIS codes (pairs_step) are the codes pairs_utf8_step
+    // gathers by, eight at a time, up to the first pair whose character does
+    // not take three bytes (AVX2 only). With SLACK only, any stretch, the
+    // last step reading past it; the stores reach 28 bytes past the text
+    // written before a step, or before its second eight, which are written
+    // only when the first eight are. (The exact decoders do not write UTF-8
+    // from host pairs.)
     template <PairKind KIND>
     static Utf8Done host_pairs_utf8(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
         std::size_t i = 0;
@@ -599,16 +601,23 @@ struct X86Steps {
 #if defined(__AVX2__)
         if constexpr (Long::BYTES == 32 && SLACK) {
             while (i < pairs) {
-                const auto left = static_cast<unsigned>(std::min<std::size_t>(pairs - i, 8));
-                const __m128i codes = pairs_step<W128, KIND>(W128::load(in + 2 * i));
+                const auto left = static_cast<unsigned>(std::min<std::size_t>(pairs - i, 16));
+                const __m256i codes = pairs_step<W256, KIND>(W256::load(in + 2 * i));
                 unsigned good = 0;
-                const __m256i text = pairs_utf8_step(_mm256_cvtepu16_epi32(codes), good);
-                const auto done = static_cast<unsigned>(__builtin_ctz(~good | (1u << left)));
+                unsigned good_high = 0;
+                const __m256i text = pairs_utf8_step(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(codes)), good);
                 W128::store(out + o, _mm256_castsi256_si128(text));
                 W128::store(out + o + 12, _mm256_extracti128_si256(text, 1));
+                if (good == 0xFF && left > 8) {
+                    const __m256i high =
+                        pairs_utf8_step(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(codes, 1)), good_high);
+                    W128::store(out + o + 24, _mm256_castsi256_si128(high));
+                    W128::store(out + o + 36, _mm256_extracti128_si256(high, 1));
+                }
+                const auto done = static_cast<unsigned>(__builtin_ctz(~(good | good_high << 8) | (1u << left)));
                 i += done;
                 o += 3 * done;
-                if (done < 8) break;
+                if (done < 16) break;
             }
         }
 #endif
