@@ -141,7 +141,7 @@ template <class S>
     return decode_step(step, item, out);  // not reached: the switch names every op
 }
 
-// K, KN, F and FN text through the default tables in UTF-8, in one pass,
+// J, K, KN, F and FN text through the default tables in UTF-8, in one pass,
 // into `out`; `unsure` when the text must be decoded from its Shift_JIS
 // instead (Cp932Utf8Pair). SIZE_MAX for any other op.
 template <class S>
@@ -158,6 +158,8 @@ std::size_t cp932_utf8_field(ItemOp op, const PlanStep& step, const std::uint8_t
             return jef_cp932_utf8_text<S>(item, out, quiet, unsure);
         case ItemOp::JEF_N:
             return jef_n_cp932_utf8_text<S>(item, out, quiet, unsure);
+        case ItemOp::JIS:
+            return jis_cp932_utf8_text<S>(item, out, unsure);
         default:
             return SIZE_MAX;
     }

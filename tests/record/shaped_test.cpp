@@ -199,13 +199,14 @@ TEST_P(ShapedOnLevel, Utf8TextsAreTheirShiftJisTextsDecoded) {
     }
 }
 
-// K, KN, F and FN text in UTF-8, written from the host bytes in one pass,
-// against the per-item path's decoding of its Shift_JIS text: every length
-// up to LONGEST of each type, made of shift codes, kanji and kana pairs, the
-// double-byte space, pairs whose Shift_JIS is no code page 932 pair (with a
-// 00 byte, or out of range: these take the Shift_JIS path), katakana and
-// letters, so that runs start, stop and stay open at every place of the
-// eight-pair steps.
+// J, K, KN, F and FN text in UTF-8, written from the host bytes in one
+// pass, against the per-item path's decoding of its Shift_JIS text: every
+// length up to LONGEST of each type, made of shift codes and escape
+// sequences, kanji and kana pairs, the double-byte space, pairs whose
+// Shift_JIS is no code page 932 pair (with a 00 byte, or out of range: these
+// take the Shift_JIS path), katakana, letters and bytes that are no code
+// alone (J's single-byte text ending in a lead byte), so that runs start,
+// stop and stay open at every place of the sixteen-pair steps.
 TEST_P(ShapedOnLevel, Utf8DoubleByteTextsAreTheirShiftJisTextsDecoded) {
     std::mt19937 rng(20261212);
     const std::vector<std::vector<std::uint8_t>> pieces[] = {
@@ -214,8 +215,22 @@ TEST_P(ShapedOnLevel, Utf8DoubleByteTextsAreTheirShiftJisTextsDecoded) {
         {{0x40, 0x40}, {0xA2, 0xAE}, {0xA1, 0xF1}, {0xA3, 0xB0}},  // 40 40, 〓, ￠ and digits (not three bytes)
         {{0xB0, 0x02}, {0x41, 0x42}, {0xFF, 0xFF}, {0xF5, 0xA1}},  // no whole pair, a user-defined area
         {{0x81}, {0xBF}, {0xC1}, {0x40}, {0x7F}, {0x6B}, {0xF1}},  // single bytes
+        {{0x1B, 0x24, 0x42}, {0x1B, 0x28, 0x4A}, {0x1B, 0x28, 0x48}, {0x1B, 0x28, 0x42}, {0x1B}},  // J's escapes
+        {{0x30, 0x21},
+         {0x24, 0x22},
+         {0x21, 0x21},
+         {0x26, 0x21},
+         {0x30, 0x82},
+         {0x7F, 0x7F},  // J's pairs,
+         {0x41},
+         {0x88},
+         {0x9F},
+         {0xE0},
+         {0xB1},
+         {0x00},
+         {0x20}},  // single bytes
     };
-    const char* types[] = {"K", "KN", "F", "FN"};
+    const char* types[] = {"K", "KN", "F", "FN", "J"};
     std::string items;
     std::size_t at = 1;
     for (const char* type : types) {
@@ -229,7 +244,7 @@ TEST_P(ShapedOnLevel, Utf8DoubleByteTextsAreTheirShiftJisTextsDecoded) {
         const std::size_t end = host.size() + record_length;
         const int mostly = record % 3;  // mostly kanji, mostly other pairs, any piece
         while (host.size() < end) {
-            const std::size_t kind = rng() % 8 < 5 && mostly < 2 ? (mostly == 0 ? 1 : 2) : rng() % 5;
+            const std::size_t kind = rng() % 8 < 5 && mostly < 2 ? (mostly == 0 ? 1 : 2) : rng() % std::size(pieces);
             const auto& piece = pieces[kind][rng() % pieces[kind].size()];
             for (const std::uint8_t b : piece) {
                 if (host.size() < end) host.push_back(b);
