@@ -32,6 +32,20 @@ namespace {
 // half-width katakana.
 constexpr bool is_cp932_single(std::uint8_t b) noexcept { return b < 0x80 || (b >= 0xA1 && b <= 0xDF); }
 
+// A single-byte code in UTF-8: ASCII as it is, half-width katakana
+// (U+FF61-FF9F) as EF BD A1-BF for A1-BF and EF BE 80-9F for C0-DF.
+[[gnu::always_inline]] inline std::size_t put_single_utf8(std::uint8_t b, std::uint8_t* out) noexcept {
+    if (b < 0x80) {
+        out[0] = b;
+        return 1;
+    }
+    const bool second_row = b >= 0xC0;
+    out[0] = 0xEF;
+    out[1] = static_cast<std::uint8_t>(second_row ? 0xBE : 0xBD);
+    out[2] = static_cast<std::uint8_t>(second_row ? b - 0x40 : b);
+    return 3;
+}
+
 // The scalar code writes no more than three bytes for each byte it has read,
 // and reads a code's bytes before it writes its text: the text may be read
 // from the end of the buffer it is written to (codec/cp932.hpp; the record
@@ -55,16 +69,8 @@ std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t*
         if (done.read > 0) {
             i += done.read;
             o += done.written;
-        } else if (b < 0x80) {
-            out[o++] = b;
-            ++i;
-        } else if (b >= 0xA1 && b <= 0xDF) {
-            // Half-width katakana, U+FF61-FF9F: EF BD A1-BF, then EF BE 80-9F.
-            const bool second_row = b >= 0xC0;
-            out[o] = 0xEF;
-            out[o + 1] = static_cast<std::uint8_t>(second_row ? 0xBE : 0xBD);
-            out[o + 2] = static_cast<std::uint8_t>(second_row ? b - 0x40 : b);
-            o += 3;
+        } else if (is_cp932_single(b)) {
+            o += put_single_utf8(b, out + o);
             ++i;
         } else {
             char32_t c = GETA_MARK;

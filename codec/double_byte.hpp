@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/cp932_machine.hpp"
 #include "codec/ebcdic_machine.hpp"
 #include "codec/host_code.hpp"
 #include "codec/report.hpp"
@@ -17,9 +18,14 @@ namespace rekmo {
 namespace {
 
 // A Pair converts one double-byte character: `pair(a, b, out)` appends 0 to 2
-// bytes and returns how many; `pair.report` receives its findings, and
-// `pair.bulk(p, pairs, out)` converts a prefix of many pairs at once through
-// the steps, two bytes each, and returns how many it did.
+// bytes (a UTF-8 Pair: 0 to 4) and returns how many; `pair.report` receives
+// its findings, and `pair.bulk(p, pairs, out)` converts a prefix of many
+// pairs at once through the steps and returns the pairs done and the bytes
+// written.
+struct BulkDone {
+    std::size_t pairs;
+    std::size_t written;
+};
 
 // The double-byte run of a mixed item, converted as it grows. Its bytes pair
 // up from the start of the run, across shift codes that do not end it: a byte
@@ -35,10 +41,10 @@ public:
             --len;
             half_ = false;
         }
-        const std::size_t done = pair_.bulk(p, len / 2, out + o);
-        p += 2 * done;
-        len -= 2 * done;
-        o += 2 * done;
+        const BulkDone done = pair_.bulk(p, len / 2, out + o);
+        p += 2 * done.pairs;
+        len -= 2 * done.pairs;
+        o += done.written;
         for (; len >= 2; p += 2, len -= 2) o += pair_(p[0], p[1], out + o);
         if (len > 0) {
             first_ = *p;
@@ -66,8 +72,9 @@ private:
 template <class Pair>
 [[gnu::always_inline]] inline std::size_t decode_pairs(std::span<const std::uint8_t> item, std::uint8_t* out,
                                                        Pair pair) noexcept {
-    std::size_t j = 2 * pair.bulk(item.data(), item.size() / 2, out);
-    std::size_t o = j;
+    const BulkDone done = pair.bulk(item.data(), item.size() / 2, out);
+    std::size_t j = 2 * done.pairs;
+    std::size_t o = done.written;
     for (; j + 1 < item.size(); j += 2) o += pair(item[j], item[j + 1], out + o);
     if (item.size() % 2 != 0) pair.report.note(FINDING_LONE_BYTE);
     return o;
@@ -116,8 +123,9 @@ struct HostPair {
         }
         return append_host_text(text, out);
     }
-    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
-        return S::page_pairs(p, pairs, out, page.table.data());
+    BulkDone bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const std::size_t done = S::page_pairs(p, pairs, out, page.table.data());
+        return {done, 2 * done};
     }
 };
 
@@ -149,7 +157,46 @@ struct Utf8Pair {
         }
         return append_page_utf8(page, text, out);
     }
-    std::size_t bulk(const std::uint8_t*, std::size_t, std::uint8_t*) const noexcept { return 0; }
+    BulkDone bulk(const std::uint8_t*, std::size_t, std::uint8_t*) const noexcept { return {0, 0}; }
+};
+
+// The default tables in UTF-8 (CSV=UTF8 without HOSTCODE): the code page
+// 932 decoding of the Shift_JIS text, written in one pass. Single-byte
+// stretches straight from the host bytes (ebcdic_utf8_text).
+template <class S, class Report>
+struct DefaultUtf8Single {
+    Report& report;
+    std::size_t operator()(std::span<const std::uint8_t> in, std::uint8_t* out) const noexcept {
+        if (in.empty()) return 0;
+        note_host_spaces(in, report);
+        return ebcdic_utf8_text<S>(in.data(), in.size(), out);
+    }
+};
+
+// A pair through the default Pair `Inner` (KeisPair, JefPair), its Shift_JIS
+// code then decoded as code page 932: a character, or 〓 for a pair without
+// one. A text that is not one whole code page 932 pair (fewer than two
+// bytes, where the code's Shift_JIS holds 00, or bytes out of a lead's or a
+// trail's range) would decode together with its neighbours' bytes: it sets
+// `unsure`, and the caller converts the item again through its Shift_JIS
+// text. The bulk step takes pairs whose characters take three bytes.
+template <class S, class Report, PairKind KIND, class Inner>
+struct Cp932Utf8Pair {
+    Report& report;
+    bool& unsure;
+    std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
+        std::uint8_t sjis[2];
+        if (Inner{report}(a, b, sjis) != 2 || !is_cp932_lead(sjis[0]) || !is_cp932_trail(sjis[1])) {
+            unsure = true;
+            return 0;
+        }
+        const char32_t c = cp932_pair(sjis[0], sjis[1]);
+        return put_utf8(c != 0 ? c : GETA_MARK, out);
+    }
+    BulkDone bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const Utf8Done done = S::template host_pairs_utf8<KIND>(p, pairs, out);
+        return {done.read / 2, done.written};
+    }
 };
 
 }  // namespace

@@ -43,6 +43,15 @@ constexpr std::array<std::uint8_t, 256> HOST_SB_TABLE = {
 };
 // clang-format on
 
+// Every text is a single-byte code of code page 932, so that its UTF-8 is
+// one byte or three (ebcdic_utf8_text).
+static_assert([] {
+    for (const std::uint8_t b : HOST_SB_TABLE) {
+        if (!is_cp932_single(b)) return false;
+    }
+    return true;
+}());
+
 alignas(32) constexpr HostTextRows HOST_SB_ROWS = host_text_rows(HOST_SB_TABLE.data());
 
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
@@ -56,6 +65,10 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out) 
 std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, DecodeReport& report) noexcept {
     note_host_spaces(in, report);
     return ebcdic_text<ScalarSteps>(in.data(), in.size(), out);
+}
+
+std::size_t ebcdic_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept {
+    return kernels.ebcdic_utf8(in, out);
 }
 
 std::size_t host_single_to_sjis(std::span<const std::uint8_t> in, std::uint8_t* out, const HostSingleByte& page,

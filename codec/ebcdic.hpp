@@ -34,4 +34,10 @@ std::size_t ebcdic_to_jis8(std::span<const std::uint8_t> in, std::uint8_t* out, 
 // Worst-case output size of ebcdic_to_jis8 for an input of n bytes.
 constexpr std::size_t ebcdic_bound(std::size_t n) noexcept { return n; }
 
+// An E item's text in UTF-8 with the decoders of a level, in one pass: the
+// code page 932 decoding of ebcdic_to_jis8's text. `out` holds 3 * in.size()
+// bytes and must not overlap `in`. Returns the text's length.
+//   C1 81 40  ->  41 EF BD B1 20
+std::size_t ebcdic_to_utf8(std::span<const std::uint8_t> in, std::uint8_t* out, const VectorKernels& kernels) noexcept;
+
 }  // namespace rekmo

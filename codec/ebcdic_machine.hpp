@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/cp932_machine.hpp"
 #include "codec/ebcdic.hpp"
 #include "codec/host_code.hpp"
 #include "codec/steps.hpp"
@@ -24,6 +25,18 @@ template <class S>
         S::template host_text<HostZero::NEVER>(in, n, out, HostTable{HOST_SB_TABLE.data(), HOST_SB_ROWS.data()});
     host_text_from(in, n, out, HOST_SB_TABLE.data(), done);
     return n;
+}
+
+// E text through the default table in UTF-8, in one pass: each byte's text
+// is ASCII or half-width katakana (codec/ebcdic.cpp), one byte or three.
+// `out` holds 3n bytes and must not overlap `in`.
+template <class S>
+[[gnu::always_inline]] inline std::size_t ebcdic_utf8_text(const std::uint8_t* in, std::size_t n,
+                                                           std::uint8_t* out) noexcept {
+    const Utf8Done done = S::host_utf8(in, n, out, HostTable{HOST_SB_TABLE.data(), HOST_SB_ROWS.data()});
+    std::size_t o = done.written;
+    for (std::size_t i = done.read; i < n; ++i) o += put_single_utf8(HOST_SB_TABLE[in[i]], out + o);
+    return o;
 }
 
 // Single-byte text through a host page, after the steps have converted

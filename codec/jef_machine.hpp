@@ -55,8 +55,9 @@ struct JefPair {
         }
         return append_host_char(a, b, out, report);
     }
-    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
-        return S::template pairs<PairKind::JEF>(p, pairs, out);
+    BulkDone bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const std::size_t done = S::template pairs<PairKind::JEF>(p, pairs, out);
+        return {done, 2 * done};
     }
 };
 
@@ -137,6 +138,23 @@ template <class S, class Report>
 std::size_t jef_n_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
                             Report& report) noexcept {
     return decode_pairs(item, out, Utf8Pair<Report>{report, page});
+}
+
+// The same through the default tables in UTF-8 (CSV=UTF8), in one pass:
+// the code page 932 decoding of jef_text's text, unless `unsure` is set
+// (Cp932Utf8Pair), when the caller decodes that text instead. `out` must
+// not overlap the item.
+template <class S, class Report>
+std::size_t jef_cp932_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
+                                bool& unsure) noexcept {
+    return decode_jef<S>(item, out, report, Cp932Utf8Pair<S, Report, PairKind::JEF, JefPair<S, Report>>{report, unsure},
+                         DefaultUtf8Single<S, Report>{report});
+}
+
+template <class S, class Report>
+[[gnu::always_inline]] inline std::size_t jef_n_cp932_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                                Report& report, bool& unsure) noexcept {
+    return decode_pairs(item, out, Cp932Utf8Pair<S, Report, PairKind::JEF, JefPair<S, Report>>{report, unsure});
 }
 
 }  // namespace

@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <span>
 
+#include "codec/cp932_machine.hpp"
+#include "codec/double_byte.hpp"
 #include "codec/jis0208.hpp"
 #include "codec/report.hpp"
 #include "codec/steps.hpp"
@@ -47,8 +49,61 @@ inline bool data_after(const std::uint8_t* from, const std::uint8_t* end) noexce
     return false;
 }
 
-template <class S, class Report>
-std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report) noexcept {
+// A pair's text as the machine's Text writes it, and whether its Shift_JIS
+// code was whole (one that holds a 00 byte ends the text).
+struct JisPairText {
+    std::size_t written;
+    bool whole;
+};
+
+// What decode_jis writes: the Shift_JIS text as it is.
+template <class S>
+struct JisSjisText {
+    std::size_t single(const std::uint8_t* p, std::size_t n, std::uint8_t* out) const noexcept {
+        S::copy(p, n, out);
+        return n;
+    }
+    BulkDone bulk(const std::uint8_t* run, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const std::size_t done = S::template pairs<PairKind::JIS>(run, pairs, out);
+        return {done, 2 * done};
+    }
+    JisPairText pair(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) const noexcept {
+        const std::size_t added = append_sjis(j1, j2, out);
+        return {added, added == 2};
+    }
+};
+
+// The same text decoded as code page 932, in UTF-8, in one pass (CSV=UTF8).
+// Where the Shift_JIS text would decode across the parts the machine writes
+// (a single-byte stretch that ends in a lead byte, a pair's code that is no
+// whole code page 932 pair) it sets `unsure`, and the caller decodes the
+// Shift_JIS text instead.
+template <class S>
+struct JisUtf8Text {
+    bool& unsure;
+    std::size_t single(const std::uint8_t* p, std::size_t n, std::uint8_t* out) const noexcept {
+        if (n == 0) return 0;
+        if (is_cp932_lead(p[n - 1])) unsure = true;
+        return cp932_utf8_text<S>(p, n, out);
+    }
+    BulkDone bulk(const std::uint8_t* run, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const Utf8Done done = S::template host_pairs_utf8<PairKind::JIS>(run, pairs, out);
+        return {done.read / 2, done.written};
+    }
+    JisPairText pair(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) const noexcept {
+        std::uint8_t sjis[2];
+        const std::size_t added = append_sjis(j1, j2, sjis);
+        if (added != 2 || !is_cp932_lead(sjis[0]) || !is_cp932_trail(sjis[1])) {
+            unsure = true;
+            return {0, added == 2};
+        }
+        const char32_t c = cp932_pair(sjis[0], sjis[1]);
+        return {put_utf8(c != 0 ? c : GETA_MARK, out), true};
+    }
+};
+
+template <class S, class Report, class Text = JisSjisText<S>>
+std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report, Text text = {}) noexcept {
     enum class Mode { SINGLE_BYTE, DOUBLE_BYTE };
     const std::uint8_t* const begin = item.data();
     const std::uint8_t* const end = S::find_byte(begin, begin + item.size(), 0);  // the text ends at a zero byte
@@ -63,10 +118,7 @@ std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Re
         // Up to the next ESC every byte is ordinary: copied in single-byte
         // mode, left in the run in double-byte mode.
         const std::uint8_t* esc = S::find_byte(p, end, JIS_ESC);
-        if (mode == Mode::SINGLE_BYTE) {
-            S::copy(p, static_cast<std::size_t>(esc - p), out + o);
-            o += static_cast<std::size_t>(esc - p);
-        }
+        if (mode == Mode::SINGLE_BYTE) o += text.single(p, static_cast<std::size_t>(esc - p), out + o);
         if (esc == end) break;
         p = esc + 1;
         if (end - esc < 3) {  // too close to the end to be a sequence
@@ -78,14 +130,13 @@ std::size_t decode_jis(std::span<const std::uint8_t> item, std::uint8_t* out, Re
             p = run = esc + 3;
         } else if (esc[1] == JIS_OPEN_PAREN && (esc[2] == JIS_FINAL_H || esc[2] == JIS_FINAL_J)) {
             if (mode == Mode::DOUBLE_BYTE) {
-                const std::size_t done =
-                    S::template pairs<PairKind::JIS>(run, static_cast<std::size_t>(esc - run) / 2, out + o);
-                o += 2 * done;
-                for (const std::uint8_t* pair = run + 2 * done; pair + 1 < esc; pair += 2) {
-                    const std::size_t added = append_sjis(pair[0], pair[1], out + o);
-                    note_jis_char(report, pair[0], pair[1], added);
-                    o += added;
-                    if (added < 2) return o;  // a 00 byte ends the text
+                const BulkDone done = text.bulk(run, static_cast<std::size_t>(esc - run) / 2, out + o);
+                o += done.written;
+                for (const std::uint8_t* pair = run + 2 * done.pairs; pair + 1 < esc; pair += 2) {
+                    const JisPairText added = text.pair(pair[0], pair[1], out + o);
+                    note_jis_char(report, pair[0], pair[1], added.whole ? 2 : 0);
+                    o += added.written;
+                    if (!added.whole) return o;  // a 00 byte ends the text
                 }
                 if ((esc - run) % 2 != 0) report.note(FINDING_LONE_BYTE);
             }
@@ -106,6 +157,14 @@ template <class S>
 std::size_t jis_text(std::span<const std::uint8_t> item, std::uint8_t* out) noexcept {
     NoReport quiet;
     return decode_jis<S>(item, out, quiet);
+}
+
+// The same in UTF-8 (JisUtf8Text), in one pass unless `unsure` is set.
+// `out` must not overlap the item.
+template <class S>
+std::size_t jis_cp932_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, bool& unsure) noexcept {
+    NoReport quiet;
+    return decode_jis<S>(item, out, quiet, JisUtf8Text<S>{unsure});
 }
 
 }  // namespace

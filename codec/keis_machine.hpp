@@ -51,8 +51,9 @@ struct KeisPair {
         }
         return append_host_char(a, b, out, report);
     }
-    std::size_t bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
-        return S::template pairs<PairKind::KEIS>(p, pairs, out);
+    BulkDone bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
+        const std::size_t done = S::template pairs<PairKind::KEIS>(p, pairs, out);
+        return {done, 2 * done};
     }
 };
 
@@ -138,6 +139,24 @@ template <class S, class Report>
 std::size_t keis_n_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, const HostUtf8Page& page,
                              Report& report) noexcept {
     return decode_pairs(item, out, Utf8Pair<Report>{report, page});
+}
+
+// The same through the default tables in UTF-8 (CSV=UTF8), in one pass:
+// the code page 932 decoding of keis_text's text, unless `unsure` is set
+// (Cp932Utf8Pair), when the caller decodes that text instead. `out` must
+// not overlap the item.
+template <class S, class Report>
+std::size_t keis_cp932_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out, Report& report,
+                                 bool& unsure) noexcept {
+    return decode_keis<S>(item, out, report,
+                          Cp932Utf8Pair<S, Report, PairKind::KEIS, KeisPair<S, Report>>{report, unsure},
+                          DefaultUtf8Single<S, Report>{report});
+}
+
+template <class S, class Report>
+[[gnu::always_inline]] inline std::size_t keis_n_cp932_utf8_text(std::span<const std::uint8_t> item, std::uint8_t* out,
+                                                                 Report& report, bool& unsure) noexcept {
+    return decode_pairs(item, out, Cp932Utf8Pair<S, Report, PairKind::KEIS, KeisPair<S, Report>>{report, unsure});
 }
 
 }  // namespace

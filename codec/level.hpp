@@ -91,9 +91,15 @@ std::size_t cp932_utf8(Item item, std::uint8_t* out) noexcept {
 }
 
 template <class S>
+std::size_t ebcdic_utf8(Item item, std::uint8_t* out) noexcept {
+    return ebcdic_utf8_text<S>(item.data(), item.size(), out);
+}
+
+template <class S>
 constexpr VectorKernels kernels(VectorLevel level) noexcept {
-    return {level,    ebcdic<S>,      packed<S>,    zoned<S>,       jis<S>,      keis<S>,       keis_n<S>,    jef<S>,
-            jef_n<S>, page_single<S>, page_keis<S>, page_keis_n<S>, page_jef<S>, page_jef_n<S>, cp932_utf8<S>};
+    return {level,       ebcdic<S>,     packed<S>,     zoned<S>,       jis<S>,       keis<S>,
+            keis_n<S>,   jef<S>,        jef_n<S>,      page_single<S>, page_keis<S>, page_keis_n<S>,
+            page_jef<S>, page_jef_n<S>, cp932_utf8<S>, ebcdic_utf8<S>};
 }
 
 }  // namespace

@@ -17,6 +17,18 @@
 //   pairs_utf8(in, n, out)     the same for code page 932's pairs whose
 //                              characters take three bytes, when
 //                              n >= PAIRS_UTF8_MIN
+//   host_utf8(in, n, out, table)
+//                              host single-byte text through a table whose
+//                              every byte is a single-byte code of code page
+//                              932 (the default table), in UTF-8: a prefix
+//                              of in[0, n), the bytes read and written
+//                              (Utf8Done); `out` must not overlap `in`
+//   host_pairs_utf8<KIND>(in, pairs, out)
+//                              double-byte characters through their
+//                              Shift_JIS codes (as pairs<KIND>) to code page
+//                              932's characters in UTF-8: a prefix of the
+//                              pairs whose characters take three bytes (the
+//                              record lines' steps only); Utf8Done
 //   host_text<ZERO>(in, n, out, table)
 //                              host single-byte text through a table: a
 //                              prefix of in[0, n), its length returned; with
@@ -159,6 +171,13 @@ struct ScalarSteps {
     static Utf8Done single_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
     static constexpr std::size_t PAIRS_UTF8_MIN = SIZE_MAX;
     static Utf8Done pairs_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept { return {0, 0}; }
+    static Utf8Done host_utf8(const std::uint8_t*, std::size_t, std::uint8_t*, const HostTable&) noexcept {
+        return {0, 0};
+    }
+    template <PairKind KIND>
+    static Utf8Done host_pairs_utf8(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
+        return {0, 0};
+    }
     template <PairKind KIND>
     static std::size_t pairs(const std::uint8_t*, std::size_t, std::uint8_t*) noexcept {
         return 0;

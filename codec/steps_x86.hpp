@@ -340,6 +340,18 @@ inline std::size_t single_utf8_step(__m128i x, unsigned kana, std::uint8_t* out)
     return o;
 }
 
+// The UTF-8 of the first `left` (1 to 16) of 16 single-byte codes, of
+// which `kana` (taken below `left`) are half-width katakana: their length.
+// The stores reach less than 28 bytes past the text (single_utf8_step, the
+// codes past `left` one byte each).
+inline std::size_t single_utf8_lanes(__m128i x, unsigned kana, std::size_t left, std::uint8_t* out) noexcept {
+    if (kana == 0) {
+        W128::store(out, x);
+        return left;
+    }
+    return single_utf8_step(x, kana, out) - (16 - left);
+}
+
 #if defined(__AVX2__)
 // Eight code page 932 pairs in UTF-8 (the lanes of `codes`, lead byte low,
 // trail byte above it): their texts, 24 bytes, in the low 12 bytes of each
@@ -502,6 +514,117 @@ struct X86Steps {
         (void)n;
         (void)out;
         return {i, o};
+    }
+
+    // Host text through a table of single-byte codes, in UTF-8: the table
+    // step (host_text_step), then the katakana widened (single_utf8_lanes);
+    // a step that holds none is stored as it is. With SLACK, any stretch,
+    // up to 8 bytes through the table byte by byte, up to 16 in one 128-bit
+    // step, longer in Long steps, the last reading past the stretch and
+    // writing less than 32 bytes past the text. Without SLACK, whole steps
+    // while 4 bytes more than a step are left: the stores reach 12 bytes
+    // past the text of a whole step, so they stay within 3n.
+    static Utf8Done host_utf8(const std::uint8_t* in, std::size_t n, std::uint8_t* out,
+                              const HostTable& table) noexcept {
+        std::size_t i = 0;
+        std::size_t o = 0;
+        if constexpr (SLACK) {
+            if (n <= 8) {
+                std::uint64_t text = 0;
+                for (unsigned k = 0; k < 8; ++k) text |= std::uint64_t{table.bytes[in[k]]} << (8 * k);
+                const __m128i x = _mm_cvtsi64_si128(static_cast<long long>(text));
+                return {n, single_utf8_lanes(x, W128::mask(x) & lanes_below(n), n, out)};
+            }
+            const std::uint8_t* const rows = rows_of(table);
+            if (n <= 16) {
+                const __m128i x = host_text_step<W128>(W128::load(in), rows);
+                return {n, single_utf8_lanes(x, W128::mask(x) & lanes_below(n), n, out)};
+            }
+            for (; i < n; i += Long::BYTES) {
+                const typename Long::V x = host_text_step<Long>(Long::load(in + i), rows);
+                const std::size_t left = std::min(n - i, Long::BYTES);
+                o += long_utf8_lanes(x, Long::mask(x) & lanes_below(left), left, out + o);
+            }
+            return {n, o};
+        } else {
+            if (n < 20) return {0, 0};
+            const std::uint8_t* const rows = rows_of(table);
+            for (; n - i >= Long::BYTES + 4; i += Long::BYTES) {
+                const typename Long::V x = host_text_step<Long>(Long::load(in + i), rows);
+                o += long_utf8_lanes(x, Long::mask(x), Long::BYTES, out + o);
+            }
+            for (; n - i >= 20; i += 16) {
+                const __m128i x = host_text_step<W128>(W128::load(in + i), rows);
+                o += single_utf8_lanes(x, W128::mask(x), 16, out + o);
+            }
+            return {i, o};
+        }
+    }
+
+    // single_utf8_lanes over a Long step: its 128-bit halves in turn.
+    static std::size_t long_utf8_lanes(typename Long::V x, unsigned kana, std::size_t left,
+                                       std::uint8_t* out) noexcept {
+        if constexpr (Long::BYTES == 16) {
+            return single_utf8_lanes(x, kana, left, out);
+        } else {
+#if defined(__AVX2__)
+            if (kana == 0) {
+                Long::store(out, x);
+                return left;
+            }
+            std::size_t o =
+                single_utf8_lanes(_mm256_castsi256_si128(x), kana & 0xFFFF, std::min<std::size_t>(left, 16), out);
+            if (left > 16) o += single_utf8_lanes(_mm256_extracti128_si256(x, 1), kana >> 16, left - 16, out + o);
+            return o;
+#else
+            (void)x;
+            (void)kana;
+            (void)left;
+            (void)out;
+            return 0;
+#endif
+        }
+    }
+
+    // Host pairs to code page 932's characters in UTF-8, sixteen a step:
+    // their Shift_JIS codes (pairs_step) are the codes pairs_utf8_step
+    // gathers by, eight at a time, up to the first pair whose character does
+    // not take three bytes (AVX2 only). With SLACK only, any stretch, the
+    // last step reading past it; the stores reach 28 bytes past the text
+    // written before a step, or before its second eight, which are written
+    // only when the first eight are. (The exact decoders do not write UTF-8
+    // from host pairs.)
+    template <PairKind KIND>
+    static Utf8Done host_pairs_utf8(const std::uint8_t* in, std::size_t pairs, std::uint8_t* out) noexcept {
+        std::size_t i = 0;
+        std::size_t o = 0;
+#if defined(__AVX2__)
+        if constexpr (Long::BYTES == 32 && SLACK) {
+            while (i < pairs) {
+                const auto left = static_cast<unsigned>(std::min<std::size_t>(pairs - i, 16));
+                const __m256i codes = pairs_step<W256, KIND>(W256::load(in + 2 * i));
+                unsigned good = 0;
+                unsigned good_high = 0;
+                const __m256i text = pairs_utf8_step(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(codes)), good);
+                W128::store(out + o, _mm256_castsi256_si128(text));
+                W128::store(out + o + 12, _mm256_extracti128_si256(text, 1));
+                if (good == 0xFF && left > 8) {
+                    const __m256i high =
+                        pairs_utf8_step(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(codes, 1)), good_high);
+                    W128::store(out + o + 24, _mm256_castsi256_si128(high));
+                    W128::store(out + o + 36, _mm256_extracti128_si256(high, 1));
+                }
+                const auto done = static_cast<unsigned>(__builtin_ctz(~(good | good_high << 8) | (1u << left)));
+                i += done;
+                o += 3 * done;
+                if (done < 16) break;
+            }
+        }
+#endif
+        (void)in;
+        (void)pairs;
+        (void)out;
+        return {2 * i, o};
     }
 
     static void copy(const std::uint8_t* in, std::size_t n, std::uint8_t* out) noexcept {

@@ -73,6 +73,7 @@ struct VectorKernels {
     PageDecodeFn page_jef;     // F through the JEF page
     PageDecodeFn page_jef_n;   // FN
     DecodeFn cp932_utf8;       // Shift_JIS text to UTF-8 (codec/cp932.hpp)
+    DecodeFn ebcdic_utf8;      // E in UTF-8, in one pass (codec/ebcdic.hpp)
 };
 
 // The decoders of a level, or nullptr when this build or this processor lacks

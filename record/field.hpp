@@ -105,16 +105,17 @@ std::size_t trim_pairs(const std::uint8_t* text, std::size_t n) noexcept;
 }
 
 // Trailing spaces removed from UTF-8 text: 20, and E3 80 80 (U+3000, the
-// ideographic space). Neither is ever part of another character.
+// ideographic space). Neither is ever part of another character. Runs of
+// 20 eight bytes at a time (trim_spaces), runs of U+3000 eight at a time.
 inline std::size_t trim_utf8(const std::uint8_t* text, std::size_t n) noexcept {
+    static constexpr std::uint8_t IDEOGRAPHIC_SPACES[24] = {0xE3, 0x80, 0x80, 0xE3, 0x80, 0x80, 0xE3, 0x80,
+                                                            0x80, 0xE3, 0x80, 0x80, 0xE3, 0x80, 0x80, 0xE3,
+                                                            0x80, 0x80, 0xE3, 0x80, 0x80, 0xE3, 0x80, 0x80};
     for (;;) {
-        if (n > 0 && text[n - 1] == ' ') {
-            --n;
-        } else if (n >= 3 && text[n - 3] == 0xE3 && text[n - 2] == 0x80 && text[n - 1] == 0x80) {
-            n -= 3;
-        } else {
-            return n;
-        }
+        n = trim_spaces(text, n);
+        if (n < 3 || text[n - 3] != 0xE3 || text[n - 2] != 0x80 || text[n - 1] != 0x80) return n;
+        while (n >= 24 && std::memcmp(text + n - 24, IDEOGRAPHIC_SPACES, 24) == 0) n -= 24;
+        while (n >= 3 && text[n - 3] == 0xE3 && text[n - 2] == 0x80 && text[n - 1] == 0x80) n -= 3;
     }
 }
 

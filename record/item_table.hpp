@@ -40,6 +40,7 @@ enum class ItemOp : std::uint8_t {
     EXACT_PACKED,   // PACKED printed exactly in the plain form (codec/number.hpp): its text, or empty
     EXACT_ZONED,    // the same for ZONED
     SHAPED_EBCDIC,  // EBCDIC trimmed or quoted, in Shift_JIS
+    UTF8_EBCDIC,    // EBCDIC in UTF-8 (CSV=UTF8), trimmed or quoted as the shape says
 };
 
 // A decoder through a page made when the format is compiled (a gaiji

@@ -70,6 +70,7 @@ template <class S>
         case ItemOp::EXACT_PACKED:
         case ItemOp::EXACT_ZONED:
         case ItemOp::SHAPED_EBCDIC:
+        case ItemOp::UTF8_EBCDIC:
             break;  // inline in field_text
     }
     return decode_step(step, item, out);
@@ -129,8 +130,39 @@ template <class S>
             if (step.shape.trim) len = trim_text(out, len);
             return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
         }
+        case ItemOp::UTF8_EBCDIC: {
+            // Its only space is 20 (no host byte gives U+3000), and no
+            // katakana byte is one that needs quotes.
+            std::size_t len = ebcdic_utf8_text<S>(in, step.length, out);
+            if (step.shape.trim) len = trim_spaces(out, len);
+            return step.shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
+        }
     }
     return decode_step(step, item, out);  // not reached: the switch names every op
+}
+
+// J, K, KN, F and FN text through the default tables in UTF-8, in one pass,
+// into `out`; `unsure` when the text must be decoded from its Shift_JIS
+// instead (Cp932Utf8Pair). SIZE_MAX for any other op.
+template <class S>
+std::size_t cp932_utf8_field(ItemOp op, const PlanStep& step, const std::uint8_t* in, std::uint8_t* out,
+                             bool& unsure) noexcept {
+    const std::span<const std::uint8_t> item(in, step.length);
+    NoReport quiet;
+    switch (op) {
+        case ItemOp::KEIS:
+            return keis_cp932_utf8_text<S>(item, out, quiet, unsure);
+        case ItemOp::KEIS_N:
+            return keis_n_cp932_utf8_text<S>(item, out, quiet, unsure);
+        case ItemOp::JEF:
+            return jef_cp932_utf8_text<S>(item, out, quiet, unsure);
+        case ItemOp::JEF_N:
+            return jef_n_cp932_utf8_text<S>(item, out, quiet, unsure);
+        case ItemOp::JIS:
+            return jis_cp932_utf8_text<S>(item, out, unsure);
+        default:
+            return SIZE_MAX;
+    }
 }
 
 // A field the format's options change (record/field.hpp): a number printed
@@ -143,6 +175,16 @@ template <class S>
     const FieldShape& shape = step.shape;
     const std::size_t n = step.length;
     if (shape.number) return decode_number({in, n}, shape.form, out);
+    if (shape.converts()) {
+        // UTF-8 written straight from the host bytes where the op has that
+        // form and the text is sure; else from the Shift_JIS text below.
+        bool unsure = false;
+        std::size_t len = cp932_utf8_field<S>(step.text_op, step, in, out, unsure);
+        if (len != SIZE_MAX && !unsure) {
+            if (shape.trim) len = trim_utf8(out, len);
+            return shape.quote && needs_quotes<S>(out, len) ? quote_text(out, len) : len;
+        }
+    }
     std::uint8_t* const text = shape.converts() ? out + shape.utf8_at : out;
     std::size_t len = field_text<S>(step.text_op, step, in, text);
     if (!shape.text) return len;

@@ -84,6 +84,8 @@ ItemPlan layout_plan(const FormatDef& format, std::size_t first, std::size_t end
         }
         // E text trimmed or quoted in Shift_JIS: inline in the lines too.
         if (step.shaped && step.text_op == ItemOp::EBCDIC && !step.shape.utf8) step.op = ItemOp::SHAPED_EBCDIC;
+        // E text in UTF-8: straight from the host bytes, in one pass.
+        if (step.shaped && step.text_op == ItemOp::EBCDIC && step.shape.converts()) step.op = ItemOp::UTF8_EBCDIC;
         step.page = codec.page;
         step.item = index;
         names.push_back(item.name);

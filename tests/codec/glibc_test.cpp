@@ -249,6 +249,69 @@ TEST(Glibc, Cp932ToUtf8OnEveryLevel) {
     }
 }
 
+// E text straight to UTF-8 on one level, into a buffer of 3n bytes with
+// guard bytes after it that no store may touch.
+std::string ebcdic_utf8(const std::string& host, const VectorKernels& kernels) {
+    const std::size_t bound = 3 * host.size();
+    std::string out(bound + 16, '\xEE');
+    const std::size_t n = ebcdic_to_utf8({reinterpret_cast<const std::uint8_t*>(host.data()), host.size()},
+                                         reinterpret_cast<std::uint8_t*>(out.data()), kernels);
+    EXPECT_EQ(out.substr(bound), std::string(16, '\xEE')) << "written past the bound";
+    out.resize(std::min(n, bound));
+    return out;
+}
+
+std::string jis8_of(const std::string& host) {
+    std::string out(host.size(), '\0');
+    ebcdic_to_jis8({reinterpret_cast<const std::uint8_t*>(host.data()), host.size()},
+                   reinterpret_cast<std::uint8_t*>(out.data()), scalar_kernels());
+    return out;
+}
+
+// E text in UTF-8 is glibc's CP932 decoding of its Shift_JIS text: every
+// host byte alone, then on every level every length up to 70 of any bytes,
+// of katakana runs of both rows among letters and spaces, and of one
+// katakana at each place among letters, so that the steps widen every lane.
+TEST(Glibc, EbcdicToUtf8IsTheShiftJisTextDecodedOnEveryLevel) {
+    for (int b = 0; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::optional<std::string> theirs = test::iconv_convert("CP932", "UTF-8", jis8_of(one));
+        ASSERT_TRUE(theirs) << std::hex << b;
+        EXPECT_EQ(ebcdic_utf8(one, scalar_kernels()), *theirs) << std::hex << b;
+    }
+    std::mt19937 rng(11);
+    const char kana[] = {'\x81', '\x8A', '\x8C', '\x90', '\x91', '\x99', '\x9D', '\xA2', '\xAF', '\xBA', '\xBF'};
+    const char plain[] = {'\x40', '\xC1', '\xF1', '\x4B', '\x7F', '\x00', '\xFF'};
+    for (int trial = 0; trial < 4 * 71 * 8; ++trial) {
+        const std::size_t n = static_cast<std::size_t>(trial / 4) % 71;
+        std::string host(n, '\0');
+        const std::size_t lone = rng() % 71;
+        for (std::size_t i = 0; i < n; ++i) {
+            switch (trial % 4) {
+                case 0:
+                    host[i] = static_cast<char>(rng());
+                    break;
+                case 1:
+                    host[i] = rng() % 3 != 0 ? kana[rng() % std::size(kana)] : plain[rng() % std::size(plain)];
+                    break;
+                case 2:
+                    host[i] = i == lone ? kana[rng() % std::size(kana)] : plain[rng() % std::size(plain)];
+                    break;
+                default:
+                    host[i] = kana[rng() % std::size(kana)];
+                    break;
+            }
+        }
+        const std::string expected = utf8_of(jis8_of(host));
+        ASSERT_EQ(ebcdic_utf8(host, scalar_kernels()), expected) << trial;
+        for (const VectorLevel level : {VectorLevel::SSE41, VectorLevel::AVX2}) {
+            const VectorKernels* kernels = vector_kernels(level);
+            if (kernels == nullptr) continue;
+            ASSERT_EQ(ebcdic_utf8(host, *kernels), expected) << trial << " level " << static_cast<int>(level);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rekmo
 

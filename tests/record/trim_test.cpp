@@ -72,5 +72,30 @@ TEST(Trim, LongTextsEndingInSpacesAsReadFromTheFront) {
     }
 }
 
+// TRIM on UTF-8 text: trailing 20s and U+3000 (E3 80 80), in any mix and
+// in runs around the eight-character steps, against trimming one character
+// at a time from the back; a text whose last bytes only look like the end of
+// U+3000 (80 80, or E3 80 80 cut short) keeps them.
+TEST(Trim, Utf8TextsLoseTrailingSpacesAndIdeographicSpaces) {
+    const std::vector<std::uint8_t> space = {0x20};
+    const std::vector<std::uint8_t> ideographic = {0xE3, 0x80, 0x80};
+    const std::vector<std::uint8_t> kept[] = {{}, {0x41}, {0xE3, 0x81, 0x82}, {0x80, 0x80}, {0xE3, 0x80}, {0x80}};
+    std::mt19937 rng(20261213);
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<std::uint8_t> text = kept[static_cast<std::size_t>(trial) % std::size(kept)];
+        const std::size_t keep = text.size();
+        const std::size_t tail = rng() % 40;
+        for (std::size_t k = 0; k < tail; ++k) {
+            const bool wide = trial % 3 == 0 || (trial % 3 == 1 && rng() % 2 == 0);
+            const auto& piece = wide ? ideographic : space;
+            text.insert(text.end(), piece.begin(), piece.end());
+        }
+        // One character at a time from the back.
+        std::size_t expected = text.size();
+        while (expected > keep) expected -= text[expected - 1] == 0x20 ? std::size_t{1} : std::size_t{3};
+        ASSERT_EQ(trim_utf8(text.data(), text.size()), expected) << trial;
+    }
+}
+
 }  // namespace
 }  // namespace rekmo
