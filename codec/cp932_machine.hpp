@@ -46,6 +46,16 @@ constexpr bool is_cp932_single(std::uint8_t b) noexcept { return b < 0x80 || (b 
     return 3;
 }
 
+// A Shift_JIS text of n bytes in UTF-8 where it is one whole pair, as the
+// machine below reads a pair: its character, or 〓 for a pair without one.
+// 0 for any other text, which would read together with its neighbours' bytes.
+[[gnu::always_inline]] inline std::size_t whole_pair_utf8(const std::uint8_t* sjis, std::size_t n,
+                                                          std::uint8_t* out) noexcept {
+    if (n != 2 || !is_cp932_lead(sjis[0]) || !is_cp932_trail(sjis[1])) return 0;
+    const char32_t c = cp932_pair(sjis[0], sjis[1]);
+    return put_utf8(c != 0 ? c : GETA_MARK, out);
+}
+
 // The scalar code writes no more than three bytes for each byte it has read,
 // and reads a code's bytes before it writes its text: the text may be read
 // from the end of the buffer it is written to (codec/cp932.hpp; the record
@@ -72,15 +82,12 @@ std::size_t cp932_utf8_text(const std::uint8_t* in, std::size_t n, std::uint8_t*
         } else if (is_cp932_single(b)) {
             o += put_single_utf8(b, out + o);
             ++i;
+        } else if (const std::size_t written = i + 1 < n ? whole_pair_utf8(in + i, 2, out + o) : 0; written > 0) {
+            i += 2;
+            o += written;
         } else {
-            char32_t c = GETA_MARK;
-            std::size_t used = 1;
-            if (is_cp932_lead(b) && i + 1 < n && is_cp932_trail(in[i + 1])) {
-                used = 2;
-                if (const char32_t pair = cp932_pair(b, in[i + 1]); pair != 0) c = pair;
-            }
-            i += used;
-            o += put_utf8(c, out + o);
+            ++i;
+            o += put_utf8(GETA_MARK, out + o);
         }
     }
     return o;

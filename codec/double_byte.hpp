@@ -186,12 +186,9 @@ struct Cp932Utf8Pair {
     bool& unsure;
     std::size_t operator()(std::uint8_t a, std::uint8_t b, std::uint8_t* out) const noexcept {
         std::uint8_t sjis[2];
-        if (Inner{report}(a, b, sjis) != 2 || !is_cp932_lead(sjis[0]) || !is_cp932_trail(sjis[1])) {
-            unsure = true;
-            return 0;
-        }
-        const char32_t c = cp932_pair(sjis[0], sjis[1]);
-        return put_utf8(c != 0 ? c : GETA_MARK, out);
+        const std::size_t written = whole_pair_utf8(sjis, Inner{report}(a, b, sjis), out);
+        if (written == 0) unsure = true;
+        return written;
     }
     BulkDone bulk(const std::uint8_t* p, std::size_t pairs, std::uint8_t* out) const noexcept {
         const Utf8Done done = S::template host_pairs_utf8<KIND>(p, pairs, out);

@@ -93,12 +93,9 @@ struct JisUtf8Text {
     JisPairText pair(std::uint8_t j1, std::uint8_t j2, std::uint8_t* out) const noexcept {
         std::uint8_t sjis[2];
         const std::size_t added = append_sjis(j1, j2, sjis);
-        if (added != 2 || !is_cp932_lead(sjis[0]) || !is_cp932_trail(sjis[1])) {
-            unsure = true;
-            return {0, added == 2};
-        }
-        const char32_t c = cp932_pair(sjis[0], sjis[1]);
-        return {put_utf8(c != 0 ? c : GETA_MARK, out), true};
+        const std::size_t written = whole_pair_utf8(sjis, added, out);
+        if (written == 0) unsure = true;
+        return {written, added == 2};
     }
 };
 
