@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -347,6 +348,45 @@ std::string render_message(std::span<const MessagePart> parts, const std::string
         }
     }
     return text;
+}
+
+namespace {
+
+// The whole pages that hold [begin, begin + size): `first` and `length`.
+bool page_span(void* begin, std::size_t size, std::uintptr_t& first, std::size_t& length) noexcept {
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    if (size == 0 || page == 0) return false;
+    const auto at = reinterpret_cast<std::uintptr_t>(begin);
+    first = at / page * page;
+    length = (at + size + page - 1) / page * page - first;
+    return true;
+}
+
+}  // namespace
+
+bool map_for_writing(void* begin, std::size_t size) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    std::uintptr_t first = 0;
+    std::size_t length = 0;
+    if (!page_span(begin, size, first, length)) return size == 0;
+    return madvise(reinterpret_cast<void*>(first), length, MADV_POPULATE_WRITE) == 0;
+#else
+    (void)begin;
+    return size == 0;
+#endif
+}
+
+void prefer_large_pages(void* begin, std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE
+    // Only the pages wholly inside the range: the advice covers whole pages.
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto at = reinterpret_cast<std::uintptr_t>(begin);
+    const std::uintptr_t first = (at + page - 1) / page * page, end = (at + size) / page * page;
+    if (page != 0 && end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)begin;
+    (void)size;
+#endif
 }
 
 }  // namespace rekmo::platform

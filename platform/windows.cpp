@@ -411,4 +411,10 @@ std::string displayed_message(std::span<const MessagePart> parts) {
     return text;
 }
 
+// Windows maps committed pages as they are first written, and large pages
+// need a privilege few accounts hold: both are left to the system.
+bool map_for_writing(void*, std::size_t size) noexcept { return size == 0; }
+
+void prefer_large_pages(void*, std::size_t) noexcept {}
+
 }  // namespace rekmo::platform

@@ -15,7 +15,8 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 # Each folder and the other folders whose headers it may include. The
 # programs and the Python module use the public API (rekmo/), its types
-# (format/, common/, codec/report.hpp) and the driver.
+# (format/, common/, codec/report.hpp) and the driver; the programs and the
+# module also the platform.
 BASE = {"common"}
 API = BASE | {"format", "rekmo"}
 LAYERS = {
@@ -29,7 +30,7 @@ LAYERS = {
     "app": API | {"platform", "driver"},
     "inspect": API | {"platform", "driver", "codec/report.hpp", "codec/cp932.hpp"},
     "copybook": BASE | {"format", "platform"},
-    "python": API | {"driver"},
+    "python": API | {"platform", "driver"},
     "examples": {"rekmo"},
 }
 # The version header is generated into the build and holds only numbers.

@@ -4,6 +4,7 @@
 #include "platform/platform.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace rekmo::platform {
 namespace {
@@ -262,3 +264,51 @@ TEST(WriteWholeFile, WritesIntoADevice) {
 
 }  // namespace
 }  // namespace rekmo::platform
+
+// Ranges that are not whole pages, in fresh memory and in memory already
+// written: afterwards every page they touch is mapped (mincore: resident),
+// and what the memory held stays. Large pages are only advice: contents stay.
+TEST(Memory, MapForWritingMapsEveryPageTouchedAndKeepsContents) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t pages = 1024;  // 4 MiB with 4 KiB pages: room for a large one
+    auto* base = static_cast<std::uint8_t*>(
+        mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(base, MAP_FAILED);
+    for (std::size_t i = 0; i < 3 * page; ++i) base[512 * page + i] = static_cast<std::uint8_t>(i * 7 + 1);
+    const auto resident = [&](std::size_t first, std::size_t count) {
+        std::vector<unsigned char> flags(count);
+        if (mincore(base + first * page, count * page, flags.data()) != 0) return std::string("mincore failed");
+        std::string out;
+        for (const unsigned char flag : flags) out += (flag & 1) ? '1' : '0';
+        return out;
+    };
+    struct Case {
+        std::size_t offset, size;       // bytes from base
+        std::size_t first_page, count;  // the pages that must be mapped afterwards
+    };
+    const Case cases[] = {
+        {0, 1, 0, 1},                          // one byte: its page
+        {page - 1, 2, 0, 2},                   // two bytes across a page boundary
+        {3 * page + 8, 5 * page, 3, 6},        // neither end on a boundary
+        {511 * page + 100, 3 * page, 511, 4},  // over the written pages
+    };
+    // A kernel before 5.14 cannot: the pages then come as they are written.
+#ifdef MADV_POPULATE_WRITE
+    const bool supported = madvise(base + 1000 * page, page, MADV_POPULATE_WRITE) == 0;
+#else
+    const bool supported = false;
+#endif
+    for (const Case& c : cases) {
+        EXPECT_EQ(rekmo::platform::map_for_writing(base + c.offset, c.size), supported) << c.offset;
+        if (supported) {
+            EXPECT_EQ(resident(c.first_page, c.count), std::string(c.count, '1')) << c.offset << " " << c.size;
+        }
+    }
+    EXPECT_TRUE(rekmo::platform::map_for_writing(base, 0));
+    rekmo::platform::prefer_large_pages(base + 100, (pages - 1) * page);
+    for (std::size_t i = 0; i < 3 * page; ++i) {
+        ASSERT_EQ(base[512 * page + i], static_cast<std::uint8_t>(i * 7 + 1)) << i;
+    }
+    EXPECT_EQ(base[page + 5], 0);
+    munmap(base, pages * page);
+}
