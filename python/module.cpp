@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/messages.hpp"
+#include "platform/platform.hpp"
 #include "rekmo/rekmo.hpp"
 
 namespace py = pybind11;
@@ -172,6 +174,37 @@ py::list message_pieces(const std::vector<MessagePiece>& pieces) {
     return out;
 }
 
+// While it lives, the interpreter's small-object arenas (where str and bytes
+// objects of up to 512 bytes go, 1 MiB at a time) come with their pages
+// mapped in one call each, instead of one fault per page as objects fill
+// them: a column of millions of new texts fills hundreds of arenas. The
+// interpreter's own allocator still makes and frees them. Made and ended
+// with the GIL held and not released between, so no other thread sees it.
+class MappedArenas {
+public:
+    MappedArenas() {
+        PyObject_GetArenaAllocator(&previous_);
+        PyObjectArenaAllocator mine{this, alloc, free};
+        PyObject_SetArenaAllocator(&mine);
+    }
+    ~MappedArenas() { PyObject_SetArenaAllocator(&previous_); }
+    MappedArenas(const MappedArenas&) = delete;
+    MappedArenas& operator=(const MappedArenas&) = delete;
+
+private:
+    static void* alloc(void* context, std::size_t size) {
+        const PyObjectArenaAllocator& previous = static_cast<MappedArenas*>(context)->previous_;
+        void* arena = previous.alloc(previous.ctx, size);
+        if (arena != nullptr) platform::map_for_writing(arena, size);
+        return arena;
+    }
+    static void free(void* context, void* arena, std::size_t size) {
+        const PyObjectArenaAllocator& previous = static_cast<MappedArenas*>(context)->previous_;
+        previous.free(previous.ctx, arena, size);
+    }
+    PyObjectArenaAllocator previous_{};
+};
+
 // A buffer of bytes held for the duration of a call (any contiguous buffer:
 // bytes, bytearray, memoryview, mmap, numpy arrays).
 class HeldBuffer {
@@ -312,6 +345,8 @@ public:
                 kinds_[layout].push_back(kind);
             }
         }
+        repeats_ = std::make_unique<std::atomic<bool>[]>(kinds_[0].size());
+        for (std::size_t c = 0; c < kinds_[0].size(); ++c) repeats_[c].store(true, std::memory_order_relaxed);
         record_length_ = converters_[0].record_length();
         record_format_ = record_format(format.def);
         record_limit_ = static_cast<std::size_t>(record_limit(format.def));
@@ -333,7 +368,8 @@ public:
     // one layout); for an INTEGER column a pair (int64 values, bool mask of
     // missing values). With `out` (from allocate()) the records fill its
     // arrays from slot `at` on, and `out` is returned: a file read in blocks
-    // goes straight into the frame's arrays.
+    // goes straight into the frame's arrays. Each slot is filled once: a mask
+    // is only ever set, over the clear one allocate() made.
     py::list decode(py::handle data, py::object out, std::size_t at) {
         // The converters serve one call at a time; the GIL is released below.
         if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
@@ -370,7 +406,11 @@ public:
             part.counts.assign(1, part.end - part.first);
             part.texts.resize(1);
             part.texts[0].resize(kinds.size());
-            for (ColumnTexts& texts : part.texts[0]) texts.clear();
+            for (std::size_t c = 0; c < kinds.size(); ++c) {
+                ColumnTexts& texts = part.texts[0][c];
+                texts.clear();
+                texts.repeats = kinds[c] == ColumnKind::TEXT && repeats_[c].load(std::memory_order_relaxed);
+            }
             part.failed = false;
             return part;
         };
@@ -525,6 +565,8 @@ public:
     double core_seconds = 0;  // wall time spent decoding with the GIL released
 
 private:
+    static constexpr std::size_t TEXT_BYTES = 256;  // longer texts are neither cached nor looked for again
+
     struct Busy {
         bool& busy;
         explicit Busy(bool& flag) : busy(flag) {
@@ -536,27 +578,124 @@ private:
         Busy& operator=(const Busy&) = delete;
     };
 
+    // Texts are decoded here, from code page 932, to UTF-16 units: not when
+    // they are kept as bytes, nor when the core gives them as UTF-8.
+    bool units() const noexcept { return !raw_text_ && !utf8_; }
+
+    // Whether every byte of `text` is below 80, eight at a time.
+    static bool ascii(std::span<const std::uint8_t> text) noexcept {
+        std::uint64_t any = 0;
+        std::size_t i = 0;
+        for (; i + 8 <= text.size(); i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            any |= word;
+        }
+        for (; i < text.size(); ++i) any |= text[i];
+        return (any & 0x8080808080808080u) == 0;
+    }
+
+    // Whether n bytes at a and b are equal: words of eight, the last ending
+    // with the texts, rather than a call for the few bytes of a column's text.
+    static bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) noexcept {
+        const auto equal8 = [&](std::size_t at) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + at, 8);
+            std::memcpy(&y, b + at, 8);
+            return x == y;
+        };
+        const auto equal4 = [&](std::size_t at) {
+            std::uint32_t x, y;
+            std::memcpy(&x, a + at, 4);
+            std::memcpy(&y, b + at, 4);
+            return x == y;
+        };
+        if (n >= 8) {
+            for (std::size_t i = 0; i + 8 < n; i += 8) {
+                if (!equal8(i)) return false;
+            }
+            return equal8(n - 8);
+        }
+        if (n >= 4) return equal4(0) && equal4(n - 4);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (a[i] != b[i]) return false;
+        }
+        return true;
+    }
+
     // One column's texts in a range of records, one after another: the bytes
-    // themselves, or decoded from code page 932 as UTF-16 code units (every
-    // character of the code page is in the Basic Multilingual Plane) with
-    // each text's largest unit, which decides the kind of its str.
+    // themselves, and in code page 932 also decoded as UTF-16 code units
+    // (every character of the code page is in the Basic Multilingual Plane)
+    // with each text's largest unit, which decides the kind of its str.
+    // A column of repeated values (`repeats`) keeps each distinct text of
+    // the range once, and per record which one it is: the thread making the
+    // objects then looks up each distinct text once, not each record's.
     struct ColumnTexts {
         std::vector<std::uint8_t> bytes;
-        std::vector<std::uint16_t> units;
-        std::vector<std::uint16_t> largest;
         std::vector<std::size_t> ends;
         std::vector<std::uint64_t> hashes;  // per text short enough to be cached, made on the threads
+        std::vector<std::uint16_t> units;
+        std::vector<std::size_t> unit_ends;
+        std::vector<std::uint16_t> largest;
+        std::vector<std::uint32_t> index;  // under `repeats`: per record, its distinct text
+        // Under `repeats`, open addressing: a distinct text + 1 (0: empty) in
+        // the low half, its hash's high half in the high one.
+        std::vector<std::uint64_t> seen;
+        std::size_t seen_count = 0;
+        bool repeats = false;
 
         void clear() noexcept {
             bytes.clear();
-            units.clear();
-            largest.clear();
             ends.clear();
             hashes.clear();
+            units.clear();
+            unit_ends.clear();
+            largest.clear();
+            index.clear();
+            std::fill(seen.begin(), seen.end(), 0u);
+            seen_count = 0;
+        }
+        std::span<const std::uint8_t> text(std::size_t d) const noexcept {
+            const std::size_t begin = d == 0 ? 0 : ends[d - 1];
+            return {bytes.data() + begin, ends[d] - begin};
+        }
+        // The distinct text equal to `text`, or NONE.
+        static constexpr std::uint32_t NONE = 0xFFFFFFFF;
+        std::uint32_t find(std::span<const std::uint8_t> text, std::uint64_t hash) const noexcept {
+            if (seen.empty()) return NONE;
+            const std::size_t mask = seen.size() - 1;
+            const std::uint64_t tag = hash & ~std::uint64_t{0xFFFFFFFF};
+            for (std::size_t at = hash & mask; seen[at] != 0; at = (at + 1) & mask) {
+                if ((seen[at] & ~std::uint64_t{0xFFFFFFFF}) != tag) continue;
+                const auto d = static_cast<std::uint32_t>(seen[at] - 1);
+                const std::span<const std::uint8_t> other = this->text(d);
+                if (other.size() == text.size() && same_bytes(other.data(), text.data(), text.size())) return d;
+            }
+            return NONE;
+        }
+        // Distinct text d, of hash `hash`, is found from now on. The table
+        // stays at most half full; it grows from 256 slots, and keeps its
+        // size from range to range.
+        void remember(std::uint32_t d, std::uint64_t hash) {
+            if (2 * (seen_count + 1) > seen.size()) {
+                seen.assign(std::max<std::size_t>(256, 2 * seen.size()), 0u);
+                seen_count = 0;
+                for (std::uint32_t other = 0; other < d; ++other) {
+                    if (text(other).size() <= TEXT_BYTES) place(other, hashes[other]);
+                }
+            }
+            place(d, hash);
+        }
+        void place(std::uint32_t d, std::uint64_t hash) noexcept {
+            const std::size_t mask = seen.size() - 1;
+            std::size_t at = hash & mask;
+            while (seen[at] != 0) at = (at + 1) & mask;
+            seen[at] = (hash & ~std::uint64_t{0xFFFFFFFF}) | (d + 1);
+            ++seen_count;
         }
     };
-    // A text's object in fill_texts()'s cache, with where the bytes (or
-    // units) it was made from lie in the cache's store.
+    // A text's object in fill_texts()'s cache, with where the bytes it was
+    // made from lie in the cache's store.
     struct CachedText {
         PyObject* object = nullptr;  // a reference of the cache's own
         std::uint32_t at = 0, length = 0;
@@ -570,7 +709,7 @@ private:
     // from the entries' own when it has grown to STORE bytes.
     struct TextCache {
         static constexpr std::size_t PROBES = 8;
-        static constexpr std::size_t BYTES = 256;       // longer texts are not cached
+        static constexpr std::size_t BYTES = TEXT_BYTES;
         static constexpr std::size_t STORE = 8u << 20;  // twice the most the entries hold
         std::vector<CachedText> entries;
         std::vector<std::uint8_t> store;
@@ -718,12 +857,21 @@ private:
             }
             if (kinds[c] == ColumnKind::INTEGER) {
                 arrays.values.push_back(py::array_t<std::int64_t>(n));
-                arrays.masks[c] = py::array_t<bool>(n);
+                // Zeroed pages, mapped only where a value is missing.
+                arrays.masks[c] = py::module_::import("numpy").attr("zeros")(n, "bool").cast<py::array>();
                 arrays.numbers[c].missing = static_cast<bool*>(arrays.masks[c].mutable_data());
             } else {
                 arrays.values.push_back(py::array_t<double>(n));
             }
             arrays.numbers[c].values = arrays.values.back().mutable_data();
+        }
+        // NumPy asks for large pages for its arrays of numbers, not for those
+        // of objects (zeroed when made) nor for arrays under 4 MiB.
+        for (std::size_t c = 0; c < kinds.size(); ++c) {
+            for (py::array* array : {&arrays.values[c], &arrays.masks[c]}) {
+                if (array->ptr() != nullptr)
+                    platform::prefer_large_pages(array->mutable_data(), static_cast<std::size_t>(array->nbytes()));
+            }
         }
         return arrays;
     }
@@ -824,6 +972,7 @@ private:
     void fill_objects(const std::vector<ColumnKind>& kinds, std::span<const Part> work, std::size_t layout,
                       Arrays& arrays, bool cached = false) {
         if (cached) caches_.resize(kinds.size());
+        const MappedArenas arenas;
         for (std::size_t c = 0; c < kinds.size(); ++c) {
             if (!holds_objects(kinds[c])) continue;
             auto** slots = static_cast<PyObject**>(arrays.values[c].mutable_data());
@@ -832,6 +981,8 @@ private:
                 PyObject** into = slots + part.slots[layout];
                 if (kinds[c] == ColumnKind::TEXT) {
                     fill_texts(texts, part.counts[layout], into, cached ? &caches_[c] : nullptr);
+                    // Once a column's cache is dropped, its texts are no longer looked for again.
+                    if (cached && !caches_[c].on) repeats_[c].store(false, std::memory_order_relaxed);
                 } else {
                     fill_numbers(kinds[c], texts, part.counts[layout], into);
                 }
@@ -854,19 +1005,20 @@ private:
             for (std::size_t t = 0; t < text_count; ++t) {
                 ColumnTexts& column = part.texts[0][column_of(t)];
                 column.ends.reserve(count);
-                if (kinds[column_of(t)] == ColumnKind::TEXT) column.hashes.reserve(count);
-                if (kinds[column_of(t)] == ColumnKind::TEXT && !raw_text_ && !utf8_) {
-                    column.units.reserve(count * columns[t].bound);
-                    column.largest.reserve(count);
-                } else {
-                    column.bytes.reserve(count * columns[t].bound);
+                column.bytes.reserve(count * columns[t].bound);
+                if (kinds[column_of(t)] == ColumnKind::TEXT) {
+                    column.hashes.reserve(count);
+                    if (column.repeats) column.index.reserve(count);
+                    if (units()) {
+                        column.units.reserve(count * columns[t].bound);
+                        column.unit_ends.reserve(count);
+                        column.largest.reserve(count);
+                    }
                 }
             }
             const std::size_t step = std::max<std::size_t>(1, (1u << 20) / record_length_);
             const std::size_t slot = part.slots[0] - part.first;  // of record 0 of `bytes`
-            for (const Numbers& column : numbers) {
-                if (column.objects != nullptr) touch(column.objects + part.slots[0], count);
-            }
+            for (const Numbers& column : numbers) map_part(column, part.slots[0], count);
             for (std::size_t first = part.first; first < part.end; first += step) {
                 const std::size_t n = std::min(step, part.end - first);
                 const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
@@ -877,14 +1029,14 @@ private:
                         return;
                     }
                 }
-                // Short numbers a column at a time; a plain one is never missing.
+                // Short numbers a column at a time; a plain one is never missing
+                // (its mask stays as made, all clear).
                 for (const Direct& direct : direct_) {
                     const Numbers& column = numbers[direct.column];
                     bool* missing = column.missing + slot + first;
                     short_numbers(items_[direct.item], records, record_length_,
                                   static_cast<std::int64_t*>(column.values) + slot + first,
                                   direct.exact ? missing : nullptr);
-                    if (!direct.exact) std::fill_n(missing, n, false);
                 }
                 for (std::size_t r = 0; r < n; ++r) {
                     const std::size_t at = slot + first + r;
@@ -899,10 +1051,21 @@ private:
         }
     }
 
-    // A fresh array's pages are mapped when first written. The slots of a
-    // chunk's objects are written on the thread that decodes it, each page
-    // once, so that the thread making the objects, which the others wait
-    // for, does not stop at each page. The write adds zero in one step (the
+    // A fresh array's pages are mapped when first written, one fault each.
+    // The slots of a chunk are mapped on the thread that decodes it, all in
+    // one call where the system can, so that the thread making the objects,
+    // which the others wait for, does not stop at each page; the values of
+    // numbers (8 bytes each) too. Masks stay as made: their zeroed pages
+    // are mapped only where a value is missing.
+    static void map_part(const Numbers& column, std::size_t first, std::size_t count) noexcept {
+        if (column.objects != nullptr && !platform::map_for_writing(column.objects + first, count * sizeof(PyObject*)))
+            touch(column.objects + first, count);
+        if (column.values != nullptr)
+            platform::map_for_writing(static_cast<std::uint8_t*>(column.values) + first * 8, count * 8);
+    }
+
+    // Where the system cannot map them in one call, each page of the slots
+    // is written once on that thread. The write adds zero in one step (the
     // slots are this chunk's alone until it is done): a read before it would
     // map the shared zero page first, and the write then replace it, which
     // costs every core a flush of its page tables.
@@ -1010,7 +1173,7 @@ private:
                 std::int64_t& value = static_cast<std::int64_t*>(numbers.values)[record];
                 value = 0;
                 std::from_chars(begin, end, value);
-                numbers.missing[record] = text.empty();
+                if (text.empty()) numbers.missing[record] = true;
                 return;
             }
             case ColumnKind::FLOAT:
@@ -1025,84 +1188,120 @@ private:
                 column.ends.push_back(column.bytes.size());
                 return;
             case ColumnKind::TEXT: {
-                const std::size_t from = column.ends.empty() ? 0 : column.ends.back();
-                const std::uint8_t* data = nullptr;
-                std::size_t length = 0;
-                if (raw_text_ || utf8_) {
-                    column.bytes.insert(column.bytes.end(), text.begin(), text.end());
-                    column.ends.push_back(column.bytes.size());
-                    data = column.bytes.data() + from;
-                    length = text.size();
-                } else {
-                    column.largest.push_back(decode_cp932(text, column.units));
-                    column.ends.push_back(column.units.size());
-                    data = reinterpret_cast<const std::uint8_t*>(column.units.data() + from);
-                    length = (column.units.size() - from) * sizeof(std::uint16_t);
+                const bool looked_for = column.repeats && text.size() <= TEXT_BYTES;
+                const std::uint64_t hash = looked_for ? text_hash(text.data(), text.size()) : 0;
+                if (looked_for) {
+                    const std::uint32_t found = column.find(text, hash);
+                    if (found != ColumnTexts::NONE) {
+                        column.index.push_back(found);
+                        return;
+                    }
                 }
-                column.hashes.push_back(length <= TextCache::BYTES ? text_hash(data, length) : 0);
+                const auto d = static_cast<std::uint32_t>(column.ends.size());
+                column.bytes.insert(column.bytes.end(), text.begin(), text.end());
+                column.ends.push_back(column.bytes.size());
+                column.hashes.push_back(hash);
+                if (units()) {
+                    // An ASCII text is its own str: made from its bytes (largest 0), no units.
+                    column.largest.push_back(ascii_same_ && ascii(text) ? 0 : decode_cp932(text, column.units));
+                    column.unit_ends.push_back(column.units.size());
+                }
+                if (column.repeats) {
+                    column.index.push_back(d);
+                    if (looked_for) column.remember(d, hash);
+                }
                 return;
             }
         }
     }
 
     // Python objects for `count` texts, into empty slots of an object array,
-    // made in one pass over the column's buffer. With a cache, equal texts
-    // share one object (host columns repeat their codes, branches and
+    // made in one pass over the column's distinct texts. With a cache, equal
+    // texts share one object (host columns repeat their codes, branches and
     // names): the last object made per hash of a text's bytes.
-    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots, TextCache* cache) const {
-        const bool units = !raw_text_ && !utf8_;
-        const std::size_t width = units ? sizeof(std::uint16_t) : 1;
-        const auto* base = units ? reinterpret_cast<const std::uint8_t*>(texts.units.data()) : texts.bytes.data();
-        std::size_t begin = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t size = texts.ends[i] - begin;
-            const std::uint8_t* const data = base + begin * width;
-            const std::size_t length = size * width;
-            if (cache != nullptr && cache->on && !cache->entries.empty()) cache->prefetch(texts.hashes, i, count);
-            PyObject* item = nullptr;
-            CachedText* slot = nullptr;
-            std::uint64_t hash = 0;
-            if (cache != nullptr && cache->on && length <= TextCache::BYTES) {
-                if (cache->entries.empty()) cache->entries.resize(TEXT_CACHE_SLOTS);
-                hash = texts.hashes[i];
-                bool found = false;
-                slot = &cache->find(data, length, hash, found);
-                if (found) {
-                    item = slot->object;
-                    Py_INCREF(item);
-                    ++cache->hits;
+    void fill_texts(const ColumnTexts& texts, std::size_t count, PyObject** slots, TextCache* cache) {
+        const std::size_t distinct = texts.ends.size();
+        const bool indexed = texts.repeats;  // else text i is record i's
+        made_.assign(indexed ? distinct : 0, nullptr);
+        PyObject** const out = indexed ? made_.data() : slots;
+        const auto drop_made = [&] {
+            for (PyObject* object : made_) Py_XDECREF(object);
+            made_.clear();
+        };
+        try {
+            for (std::size_t d = 0; d < distinct; ++d) {
+                const std::span<const std::uint8_t> text = texts.text(d);
+                const bool looked_up = cache != nullptr && cache->on && text.size() <= TextCache::BYTES;
+                if (looked_up && !cache->entries.empty()) cache->prefetch(texts.hashes, d, distinct);
+                PyObject* item = nullptr;
+                CachedText* slot = nullptr;
+                if (looked_up) {
+                    if (cache->entries.empty()) cache->entries.resize(TEXT_CACHE_SLOTS);
+                    bool found = false;
+                    slot = &cache->find(text.data(), text.size(), texts.hashes[d], found);
+                    if (found) {
+                        item = slot->object;
+                        Py_INCREF(item);
+                        ++cache->hits;
+                    }
                 }
-                // A column whose first texts seldom repeat goes without.
-                if (++cache->looked == TEXT_CACHE_SAMPLE && cache->hits < TEXT_CACHE_SAMPLE / 8) {
-                    cache->clear();
-                    slot = nullptr;
+                if (item == nullptr) {
+                    item = make_text(texts, d);
+                    if (slot != nullptr) cache->keep(*slot, item, text.data(), text.size(), texts.hashes[d]);
                 }
+                if (!indexed) Py_XDECREF(out[d]);
+                out[d] = item;
             }
-            if (item == nullptr) {
-                item = make_text(texts, i, begin, size);
-                if (slot != nullptr) cache->keep(*slot, item, data, length, hash);
-            }
-            Py_XDECREF(slots[i]);
-            slots[i] = item;
-            begin = texts.ends[i];
+        } catch (...) {
+            drop_made();
+            throw;
         }
+        // A column whose first texts seldom repeat (in the range or from
+        // earlier ones) goes without.
+        if (cache != nullptr && cache->on) {
+            cache->looked += count;
+            cache->hits += count - distinct;
+            if (cache->looked >= TEXT_CACHE_SAMPLE && cache->looked - count < TEXT_CACHE_SAMPLE &&
+                cache->hits < cache->looked / 8) {
+                cache->clear();
+            }
+        }
+        if (!indexed) return;
+        for (std::size_t r = 0; r < count; ++r) {
+            PyObject* const item = made_[texts.index[r]];
+            Py_INCREF(item);
+            Py_XDECREF(slots[r]);
+            slots[r] = item;
+        }
+        drop_made();
     }
 
-    // Text i of a column, `size` bytes or units from `begin`: a new object.
-    PyObject* make_text(const ColumnTexts& texts, std::size_t i, std::size_t begin, std::size_t size) const {
-        const char* const bytes = reinterpret_cast<const char*>(texts.bytes.data()) + begin;
-        PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, static_cast<py::ssize_t>(size))
-                         : utf8_   ? PyUnicode_DecodeUTF8(bytes, static_cast<py::ssize_t>(size), "surrogateescape")
-                                   : PyUnicode_New(static_cast<py::ssize_t>(size), texts.largest[i]);
+    // Distinct text d of a column: a new object.
+    PyObject* make_text(const ColumnTexts& texts, std::size_t d) const {
+        const std::span<const std::uint8_t> text = texts.text(d);
+        const char* const bytes = reinterpret_cast<const char*>(text.data());
+        const auto size = static_cast<py::ssize_t>(text.size());
+        if (!units()) {
+            PyObject* item = raw_text_ ? PyBytes_FromStringAndSize(bytes, size)
+                                       : PyUnicode_DecodeUTF8(bytes, size, "surrogateescape");
+            if (item == nullptr) throw py::error_already_set();
+            return item;
+        }
+        if (texts.largest[d] == 0) {  // ASCII (a text of other bytes has a unit above 0)
+            PyObject* item = PyUnicode_New(size, 0x7F);
+            if (item == nullptr) throw py::error_already_set();
+            std::memcpy(PyUnicode_1BYTE_DATA(item), bytes, text.size());
+            return item;
+        }
+        const std::size_t begin = d == 0 ? 0 : texts.unit_ends[d - 1], length = texts.unit_ends[d] - begin;
+        PyObject* item = PyUnicode_New(static_cast<py::ssize_t>(length), texts.largest[d]);
         if (item == nullptr) throw py::error_already_set();
-        if (!raw_text_ && !utf8_) {
-            const std::uint16_t* units = texts.units.data() + begin;
-            if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
-                Py_UCS1* out = PyUnicode_1BYTE_DATA(item);
-                for (std::size_t k = 0; k < size; ++k) out[k] = static_cast<Py_UCS1>(units[k]);
-            } else {
-                std::memcpy(PyUnicode_2BYTE_DATA(item), units, size * sizeof(std::uint16_t));
-            }
+        const std::uint16_t* units = texts.units.data() + begin;
+        if (PyUnicode_KIND(item) == PyUnicode_1BYTE_KIND) {
+            Py_UCS1* into = PyUnicode_1BYTE_DATA(item);
+            for (std::size_t k = 0; k < length; ++k) into[k] = static_cast<Py_UCS1>(units[k]);
+        } else {
+            std::memcpy(PyUnicode_2BYTE_DATA(item), units, length * sizeof(std::uint16_t));
         }
         return item;
     }
@@ -1112,25 +1311,46 @@ private:
     static constexpr std::size_t CHUNKS_AHEAD = 4;             // decode(): chunks in work per thread
     static constexpr std::size_t TEXT_CACHE_SAMPLE = 1 << 14;  // texts after which a cache of few hits is dropped
 
-    // A hash of a text's bytes, eight at a time.
+    // A hash of a text's bytes, sixteen at a time, each two words folded
+    // through one wide multiply: the texts of a column are short, and the
+    // multiplies of one text follow each other. The last words are loaded to
+    // end with the text (overlapping the words before them), so no byte past
+    // it is read and none is copied; the length, mixed in first, tells apart
+    // texts whose words would overlap alike.
     static std::uint64_t text_hash(const std::uint8_t* data, std::size_t size) noexcept {
-        std::uint64_t hash = size * 0x9E3779B97F4A7C15u;
-        const auto mix = [&](std::uint64_t word) {
-            hash = (hash ^ word) * 0xBF58476D1CE4E5B9u;
-            hash ^= hash >> 31;
+        __extension__ using Wide = unsigned __int128;
+        const auto fold = [](std::uint64_t a, std::uint64_t b) {
+            const Wide product = static_cast<Wide>(a) * b;
+            return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
         };
+        const auto word = [&](std::size_t at) {
+            std::uint64_t value;
+            std::memcpy(&value, data + at, 8);
+            return value;
+        };
+        const auto half = [&](std::size_t at) {
+            std::uint32_t value;
+            std::memcpy(&value, data + at, 4);
+            return std::uint64_t{value};
+        };
+        constexpr std::uint64_t K0 = 0x9E3779B97F4A7C15u, K1 = 0xBF58476D1CE4E5B9u, K2 = 0x94D049BB133111EBu;
+        std::uint64_t hash = fold(size ^ K0, K1);
         std::size_t i = 0;
-        for (; i + 8 <= size; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, data + i, 8);
-            mix(word);
+        for (; i + 16 <= size; i += 16) hash = fold(word(i) ^ K1 ^ hash, word(i + 8) ^ K2);
+        const std::size_t left = size - i;
+        std::uint64_t a = 0, b = 0;
+        if (left >= 8) {
+            a = word(i);
+            b = word(size - 8);
+        } else if (left >= 4) {
+            a = half(i);
+            b = half(size - 4);
+        } else if (left > 0) {
+            a = std::uint64_t{data[i]} | std::uint64_t{data[i + left / 2]} << 8 | std::uint64_t{data[size - 1]} << 16;
+        } else {
+            return hash;
         }
-        if (i < size) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, data + i, size - i);
-            mix(word);
-        }
-        return hash ^ (hash >> 29);
+        return fold(a ^ K1 ^ hash, b ^ K2);
     }
 
     // Python objects for `count` exact numbers' texts: int, Decimal or str;
@@ -1217,13 +1437,15 @@ private:
         bool exact;  // no number is a missing value
     };
     std::vector<Direct> direct_;
-    std::vector<ItemDef> items_;               // the items, for short_number()
-    std::vector<Converter> plain_converters_;  // decode(): the texts of the other columns, one per thread
-    std::vector<std::size_t> text_columns_;    // their columns, as plain_converters_ give their texts
-    std::vector<TextCache> caches_;            // decode(): per column
-    std::vector<Part> ring_;                   // decode(): the chunks in work, their buffers kept
-    std::vector<ItemTexts> scratch_;           // decode(): per thread, the core's texts of a step
-    bool ascii_same_ = false;                  // code page 932 reads 00-7F as ASCII
+    std::vector<ItemDef> items_;                    // the items, for short_number()
+    std::vector<Converter> plain_converters_;       // decode(): the texts of the other columns, one per thread
+    std::vector<std::size_t> text_columns_;         // their columns, as plain_converters_ give their texts
+    std::vector<TextCache> caches_;                 // decode(): per column
+    std::unique_ptr<std::atomic<bool>[]> repeats_;  // decode(): per column, whether its texts are looked for again
+    std::vector<PyObject*> made_;                   // fill_texts(): the objects of a range's distinct texts
+    std::vector<Part> ring_;                        // decode(): the chunks in work, their buffers kept
+    std::vector<ItemTexts> scratch_;                // decode(): per thread, the core's texts of a step
+    bool ascii_same_ = false;                       // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
     bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)

@@ -29,7 +29,8 @@ COLUMNS = [
     # Half unique, half of a few values: the cache stays, and its store of texts
     # fills up and is rebuilt while the few values stay found.
     ("LONG", "E", 128, lambda rng, pools, r: (b"%0128d" % r) if r % 2 else rng.choice(pools["LONG"])),
-    ("HUGE", "E", 140, lambda rng, pools, r: rng.choice(pools["HUGE"])),  # too long to be cached
+    ("EDGE", "E", 256, lambda rng, pools, r: rng.choice(pools["EDGE"])),  # the longest cached
+    ("HUGE", "E", 300, lambda rng, pools, r: rng.choice(pools["HUGE"])),  # too long to be cached
     ("BLANK", "E", 3, lambda rng, pools, r: rng.choice([b"\x40" * 3, b"\xc1\x40\x40", b"\x40\x40\xc1"])),
 ]
 
@@ -42,20 +43,22 @@ def ebcdic(data):
 def make_case(seed):
     rng = random.Random(seed)
     pools = {
-        "POOL": [bytes(rng.choice(LETTERS) for _ in range(12)) for _ in range(9000)],
+        # Letters and katakana: most texts mix ASCII and other characters.
+        "POOL": [bytes(rng.choice(LETTERS + KANA) for _ in range(12)) for _ in range(9000)],
         "KANA": [bytes(rng.choice(KANA) for _ in range(rng.randint(1, 10))).ljust(10, b"\x40") for _ in range(50)],
         "KANJI": [b"".join(rng.choice(KANJI) for _ in range(5)) for _ in range(30)],
         "LONG": [bytes(rng.choice(LETTERS) for _ in range(128)) for _ in range(100)],
-        "HUGE": [bytes(rng.choice(LETTERS) for _ in range(140)) for _ in range(20)],
+        "EDGE": [bytes(rng.choice(LETTERS) for _ in range(256)) for _ in range(40)],
+        "HUGE": [bytes(rng.choice(LETTERS) for _ in range(300)) for _ in range(20)],
     }
-    lines, position = ["RECLEN=320", "CSV=TRIM"], 1
+    lines, position = ["RECLEN=736", "CSV=TRIM"], 1
     for name, kind, length, _ in COLUMNS:
         lines.append(f"{name},{position},{length},{kind},1")
         position += length
     records = []
     for r in range(RECORDS):
         record = b"".join(ebcdic(make(rng, pools, r)) for _, _, _, make in COLUMNS)
-        records.append(record.ljust(320, b"\x40"))
+        records.append(record.ljust(736, b"\x40"))
     return ("\n".join(lines) + "\n").encode(), b"".join(records)
 
 
@@ -86,7 +89,7 @@ def test_texts_against_the_command(case):
     objects = {name: len({id(value) for value in frame[name]}) for name, *_ in COLUMNS}
     values = {name: frame[name].nunique() for name, *_ in COLUMNS}
     assert objects["UNIQUE"] == values["UNIQUE"] == RECORDS
-    for name in ("POOL", "KANA", "KANJI", "BLANK"):
+    for name in ("POOL", "KANA", "KANJI", "BLANK", "EDGE"):
         assert objects[name] <= 2 * values[name], (name, objects[name], values[name])
     assert objects["LONG"] <= RECORDS // 2 + 20 * 100, objects["LONG"]
     assert objects["HUGE"] > 1000  # too long to be looked up
