@@ -698,21 +698,24 @@ private:
     // made from lie in the cache's store.
     struct CachedText {
         PyObject* object = nullptr;  // a reference of the cache's own
-        std::uint32_t at = 0, length = 0;
-        std::uint32_t tag = 0;  // the hash's high half: most texts that differ differ here
+        std::uint32_t at = 0;
+        std::uint16_t length = 0;  // at most TEXT_BYTES
+        std::uint16_t tag = 0;     // the hash's top bits: most texts that differ differ here
     };
     // Open addressing: a text is looked for in PROBES slots from its hash's
     // own, and takes the first empty one; when all are taken, it replaces one
     // of them chosen by its hash. A value stays as long as its slots are not
     // wanted by others, so a column of a few thousand values keeps them all.
     // The texts' bytes lie one after another in `store`, which is rebuilt
-    // from the entries' own when it has grown to STORE bytes.
+    // from the entries' own when it has grown to twice their size (and at
+    // least STORE_LEAST bytes): a column of short texts keeps a small store.
     struct TextCache {
         static constexpr std::size_t PROBES = 8;
         static constexpr std::size_t BYTES = TEXT_BYTES;
-        static constexpr std::size_t STORE = 8u << 20;  // twice the most the entries hold
+        static constexpr std::size_t STORE_LEAST = 64u << 10;
         std::vector<CachedText> entries;
         std::vector<std::uint8_t> store;
+        std::size_t held = 0;  // bytes of the entries' own texts in `store`
         std::size_t looked = 0, hits = 0;
         bool on = true;
 
@@ -720,12 +723,13 @@ private:
             for (CachedText& entry : entries) Py_XDECREF(entry.object);
             entries = {};
             store = {};
+            held = 0;
             on = false;
         }
         // The entry holding `length` bytes at `data`, or the one for them to take.
         CachedText& find(const std::uint8_t* data, std::size_t length, std::uint64_t hash, bool& found) noexcept {
             const std::size_t mask = entries.size() - 1;
-            const auto tag = static_cast<std::uint32_t>(hash >> 32);
+            const auto tag = static_cast<std::uint16_t>(hash >> 48);
             const auto home = static_cast<std::size_t>(hash);
             for (std::size_t p = 0; p < PROBES; ++p) {
                 CachedText& entry = entries[(home + p) & mask];
@@ -733,8 +737,7 @@ private:
                     found = false;
                     return entry;
                 }
-                if (entry.tag == tag && entry.length == length &&
-                    std::memcmp(store.data() + entry.at, data, length) == 0) {
+                if (entry.tag == tag && entry.length == length && same_bytes(store.data() + entry.at, data, length)) {
                     found = true;
                     return entry;
                 }
@@ -758,10 +761,11 @@ private:
         // `entry` now holds `object`, made from `length` bytes at `data`.
         void keep(CachedText& entry, PyObject* object, const std::uint8_t* data, std::size_t length,
                   std::uint64_t hash) {
-            if (store.size() + length > STORE) {
-                entry.length = 0;  // its bytes are not kept
+            held -= entry.length;  // the text it held goes
+            entry.length = 0;
+            if (store.size() + length > std::max(STORE_LEAST, 2 * (held + length))) {
                 std::vector<std::uint8_t> kept;
-                kept.reserve(STORE);
+                kept.reserve(2 * (held + length));
                 for (CachedText& other : entries) {
                     const auto at = static_cast<std::uint32_t>(kept.size());
                     kept.insert(kept.end(), store.begin() + other.at, store.begin() + other.at + other.length);
@@ -773,14 +777,16 @@ private:
             Py_XDECREF(entry.object);
             entry.object = object;
             entry.at = static_cast<std::uint32_t>(store.size());
-            entry.length = static_cast<std::uint32_t>(length);
-            entry.tag = static_cast<std::uint32_t>(hash >> 32);
+            entry.length = static_cast<std::uint16_t>(length);
+            entry.tag = static_cast<std::uint16_t>(hash >> 48);
             store.insert(store.end(), data, data + length);
+            held += length;
         }
         TextCache() = default;
         TextCache(TextCache&& other) noexcept
             : entries(std::move(other.entries)),
               store(std::move(other.store)),
+              held(other.held),
               looked(other.looked),
               hits(other.hits),
               on(other.on) {}
@@ -1307,8 +1313,8 @@ private:
     }
 
     static constexpr std::size_t TEXT_CACHE_SLOTS = 1 << 14;
-    static constexpr std::size_t CHUNK_BYTES = 1 << 20;        // decode(): host bytes per chunk (at least a record)
-    static constexpr std::size_t CHUNKS_AHEAD = 4;             // decode(): chunks in work per thread
+    static constexpr std::size_t CHUNK_BYTES = 1 << 19;        // decode(): host bytes per chunk (at least a record)
+    static constexpr std::size_t CHUNKS_AHEAD = 2;             // decode(): chunks in work per thread
     static constexpr std::size_t TEXT_CACHE_SAMPLE = 1 << 14;  // texts after which a cache of few hits is dropped
 
     // A hash of a text's bytes, sixteen at a time, each two words folded
