@@ -178,31 +178,59 @@ py::list message_pieces(const std::vector<MessagePiece>& pieces) {
 // objects of up to 512 bytes go, 1 MiB at a time) come with their pages
 // mapped in one call each, instead of one fault per page as objects fill
 // them: a column of millions of new texts fills hundreds of arenas. The
-// interpreter's own allocator still makes and frees them. Made and ended
-// with the GIL held and not released between, so no other thread sees it.
+// interpreter's allocator is wrapped, not replaced: it still makes and frees
+// every arena, so an arena made under the wrapper may be freed without it.
+// There is one allocator per process: the one wrapped is the one found the
+// first time, kept in a static (changed only with the GIL held), and the
+// wrapper goes on only over that one. Code that runs while objects are made
+// (a finalizer, a thread switch) may find the wrapper on, or put its own
+// over it: the wrapper is taken off only while it is on top.
 class MappedArenas {
 public:
     MappedArenas() {
-        PyObject_GetArenaAllocator(&previous_);
-        PyObjectArenaAllocator mine{this, alloc, free};
+        PyObjectArenaAllocator current{};
+        PyObject_GetArenaAllocator(&current);
+        if (current.alloc == alloc) return;  // on already, for an outer call or another thread
+        Wrapped& wrapped = wrapped_allocator();
+        if (!wrapped.found) {
+            wrapped.allocator = current;
+            wrapped.found = true;
+        } else if (current.ctx != wrapped.allocator.ctx || current.alloc != wrapped.allocator.alloc ||
+                   current.free != wrapped.allocator.free) {
+            return;  // another allocator has come: left alone
+        }
+        PyObjectArenaAllocator mine{nullptr, alloc, free};
         PyObject_SetArenaAllocator(&mine);
+        on_ = true;
     }
-    ~MappedArenas() { PyObject_SetArenaAllocator(&previous_); }
+    ~MappedArenas() {
+        PyObjectArenaAllocator current{};
+        PyObject_GetArenaAllocator(&current);
+        if (on_ && current.alloc == alloc) PyObject_SetArenaAllocator(&wrapped_allocator().allocator);
+    }
     MappedArenas(const MappedArenas&) = delete;
     MappedArenas& operator=(const MappedArenas&) = delete;
 
 private:
-    static void* alloc(void* context, std::size_t size) {
-        const PyObjectArenaAllocator& previous = static_cast<MappedArenas*>(context)->previous_;
-        void* arena = previous.alloc(previous.ctx, size);
+    struct Wrapped {
+        PyObjectArenaAllocator allocator{};
+        bool found = false;
+    };
+    static Wrapped& wrapped_allocator() {
+        static Wrapped wrapped;
+        return wrapped;
+    }
+    static void* alloc(void*, std::size_t size) {
+        const PyObjectArenaAllocator& wrapped = wrapped_allocator().allocator;
+        void* arena = wrapped.alloc(wrapped.ctx, size);
         if (arena != nullptr) platform::map_for_writing(arena, size);
         return arena;
     }
-    static void free(void* context, void* arena, std::size_t size) {
-        const PyObjectArenaAllocator& previous = static_cast<MappedArenas*>(context)->previous_;
-        previous.free(previous.ctx, arena, size);
+    static void free(void*, void* arena, std::size_t size) {
+        const PyObjectArenaAllocator& wrapped = wrapped_allocator().allocator;
+        wrapped.free(wrapped.ctx, arena, size);
     }
-    PyObjectArenaAllocator previous_{};
+    bool on_ = false;
 };
 
 // A buffer of bytes held for the duration of a call (any contiguous buffer:

@@ -108,3 +108,30 @@ def test_texts_in_blocks_and_batches(case, threads, monkeypatch):
     pd.testing.assert_frame_equal(pd.concat(batches), whole)
     part = rekmo.read_host(host, layout, records=slice(40_001, 40_500), threads=threads)
     pd.testing.assert_frame_equal(part, whole.iloc[40_001:40_500])
+
+
+def arena_allocator():
+    """The interpreter's arena allocator: (ctx, alloc, free) addresses."""
+    import ctypes
+
+    class Allocator(ctypes.Structure):
+        _fields_ = [("ctx", ctypes.c_void_p), ("alloc", ctypes.c_void_p), ("free", ctypes.c_void_p)]
+
+    allocator = Allocator()
+    ctypes.pythonapi.PyObject_GetArenaAllocator(ctypes.byref(allocator))
+    return allocator.ctx, allocator.alloc, allocator.free
+
+
+def test_arena_allocator_is_the_interpreters_again(case):
+    # The objects are made with the interpreter's arenas mapped ahead: the
+    # allocator it had is back after every call, also one that fails.
+    layout, host, columns = case
+    before = arena_allocator()
+    frame = rekmo.read_host(host, layout, threads=2)
+    assert arena_allocator() == before
+    assert frame["UNIQUE"].tolist()[:3] == [field.decode("cp932") for field in columns[0][:3]]
+    for batch in rekmo.iter_batches(host, layout, batch_records=40_000, threads=2):
+        assert arena_allocator() == before
+    with pytest.raises(rekmo.Error):
+        rekmo.read_host(b"\x40" * (layout.record_length + 1), layout)
+    assert arena_allocator() == before
