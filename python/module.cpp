@@ -400,9 +400,7 @@ public:
     // is only ever set, over the clear one allocate() made.
     py::list decode(py::handle data, py::object out, std::size_t at) {
         // The converters serve one call at a time; the GIL is released below.
-        if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
-            throw py::value_error("decode() reads F records of one layout: decode_records() reads the others");
-        }
+        check_plain("decode()");
         const Busy busy(busy_);
         const HeldBuffer held(data);
         const std::span<const std::uint8_t> bytes = held.bytes();
@@ -415,85 +413,49 @@ public:
         } else {
             arrays = given_arrays(kinds, out.cast<py::list>(), at + records);
         }
-
-        // Chunks of records, decoded by the threads in order while this
-        // thread makes the objects of each chunk done (the GIL is held only
-        // for that): the texts of a few chunks at a time, in buffers kept
-        // from call to call.
-        const auto started = std::chrono::steady_clock::now();
-        const std::size_t chunk = (CHUNK_BYTES + record_length_ - 1) / record_length_;  // at least one record
-        const std::size_t chunks = (records + chunk - 1) / chunk;
-        const std::size_t ahead = std::min(chunks, CHUNKS_AHEAD * converters_.size());
-        ring_.resize(std::max(ring_.size(), ahead));
-        scratch_.resize(converters_.size());
-        const auto prepare = [&](std::size_t i) -> Part& {
-            Part& part = ring_[i % ahead];
-            part.first = i * chunk;
-            part.end = std::min(records, part.first + chunk);
-            part.slots.assign(1, at + part.first);
-            part.counts.assign(1, part.end - part.first);
-            part.texts.resize(1);
-            part.texts[0].resize(kinds.size());
-            for (std::size_t c = 0; c < kinds.size(); ++c) {
-                ColumnTexts& texts = part.texts[0][c];
-                texts.clear();
-                texts.repeats = kinds[c] == ColumnKind::TEXT && repeats_[c].load(std::memory_order_relaxed);
-            }
-            part.failed = false;
-            return part;
-        };
-        Pipeline line(chunks, ahead);
-        std::vector<std::thread> helpers;
-        if (chunks > 0) {
-            py::gil_scoped_release released;
-            try {
-                for (std::size_t w = 0; w < converters_.size() && w < chunks; ++w) {
-                    helpers.emplace_back([&, w] {
-                        for (std::size_t i; line.take(i);) {
-                            bool failed = true;
-                            try {
-                                Part& part = prepare(i);
-                                decode_part(w, bytes, part, arrays.numbers, scratch_[w]);
-                                failed = part.failed;
-                            } catch (const std::bad_alloc&) {
-                            }
-                            line.done(i, failed);
-                        }
-                    });
-                }
-            } catch (const std::system_error&) {
-                // Fewer threads than asked for: those started do the work;
-                // with none, this thread decodes each chunk itself below.
-            }
-        }
-        const auto finish = [&] {
-            line.stop();
-            py::gil_scoped_release released;
-            for (std::thread& helper : helpers) helper.join();
-        };
-        try {
-            for (std::size_t i = 0; i < chunks; ++i) {
-                Part* part = &ring_[i % ahead];
-                if (helpers.empty()) {
-                    py::gil_scoped_release released;
-                    part = &prepare(i);
-                    decode_part(0, bytes, *part, arrays.numbers, scratch_[0]);
-                } else if (!line.ready(i)) {
-                    py::gil_scoped_release released;
-                    line.wait(i);
-                }
-                if (part->failed || line.failed()) throw std::bad_alloc();
-                fill_objects(kinds, {part, 1}, 0, arrays, true);
-                line.filled(i);
-            }
-        } catch (...) {
-            finish();
-            throw;
-        }
-        finish();
-        core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        run_chunks(records, arrays, at, [&](std::size_t, const Part& part) {
+            return bytes.subspan(part.first * record_length_, (part.end - part.first) * record_length_);
+        });
         if (!out.is_none()) return out.cast<py::list>();
         return arrays.list(kinds);
+    }
+
+    // Records [first, first + records) of the file at `path`, which must be
+    // the one of `identity` (device, index) the caller has open, read on the
+    // decoding threads a chunk at a time into the arrays of allocate() from
+    // slot 0: no block of the file is held, and no thread waits for a read
+    // of the calling thread. Returns None, or the failure's kind
+    // ("cannot_open", "read_error": the file ended early or could not be
+    // read, or is another file now).
+    py::object read_file(const std::string& path, std::pair<std::uint64_t, std::uint64_t> identity, std::uint64_t first,
+                         std::size_t records, const py::list& out) {
+        check_plain("read_file()");
+        const Busy busy(busy_);
+        Arrays arrays = given_arrays(kinds_[0], out, records);
+        platform::File file;
+        platform::FileInfo info;
+        {
+            py::gil_scoped_release released;
+            if (file.open_input(path) != Result::OK) return py::str("cannot_open");
+            if (file.info(info) != Result::OK || info.identity.device != identity.first ||
+                info.identity.index != identity.second) {
+                return py::str("read_error");
+            }
+        }
+        reads_.resize(converters_.size());
+        std::atomic<bool> unread{false};
+        run_chunks(records, arrays, 0, [&](std::size_t w, const Part& part) {
+            std::vector<std::uint8_t>& buffer = reads_[w];
+            buffer.resize((part.end - part.first) * record_length_);
+            const ReadResult got = file.read_at((first + part.first) * record_length_, buffer);
+            if (got.result != Result::OK || got.count != buffer.size()) {
+                unread.store(true, std::memory_order_relaxed);
+                return std::span<const std::uint8_t>();
+            }
+            return std::span<const std::uint8_t>(buffer);
+        });
+        if (unread.load()) return py::str("read_error");
+        return py::none();
     }
 
     // Where decode_records() begins: at record `number` (from 0), which
@@ -856,6 +818,7 @@ private:
         std::vector<std::size_t> slots, counts;
         std::vector<std::vector<ColumnTexts>> texts;  // per layout, per column
         bool failed = false;                          // out of memory
+        bool unread = false;                          // its records could not be read
     };
     // Where decode_records() puts one layout's records.
     struct Target {
@@ -1024,6 +987,104 @@ private:
         }
     }
 
+    void check_plain(const char* call) const {
+        if (kinds_.size() != 1 || record_format_ != RecordFormat::F) {
+            throw py::value_error(std::string(call) +
+                                  " reads F records of one layout: decode_records() reads the others");
+        }
+    }
+
+    // Chunks of `records` records, decoded by the threads in order while
+    // this thread makes the objects of each chunk done (the GIL is held only
+    // for that): the texts of a few chunks at a time, in buffers kept from
+    // call to call. `source(w, part)` gives the bytes of a part's records on
+    // decoding thread w (or on this one); fewer when they cannot be had: the
+    // call then stops after the chunks before that part.
+    template <typename Source>
+    void run_chunks(std::size_t records, Arrays& arrays, std::size_t at, Source source) {
+        const std::vector<ColumnKind>& kinds = kinds_[0];
+        const auto started = std::chrono::steady_clock::now();
+        const std::size_t chunk = (CHUNK_BYTES + record_length_ - 1) / record_length_;  // at least one record
+        const std::size_t chunks = (records + chunk - 1) / chunk;
+        const std::size_t ahead = std::min(chunks, CHUNKS_AHEAD * converters_.size());
+        ring_.resize(std::max(ring_.size(), ahead));
+        scratch_.resize(converters_.size());
+        const auto prepare = [&](std::size_t i) -> Part& {
+            Part& part = ring_[i % ahead];
+            part.first = i * chunk;
+            part.end = std::min(records, part.first + chunk);
+            part.slots.assign(1, at + part.first);
+            part.counts.assign(1, part.end - part.first);
+            part.texts.resize(1);
+            part.texts[0].resize(kinds.size());
+            for (std::size_t c = 0; c < kinds.size(); ++c) {
+                ColumnTexts& texts = part.texts[0][c];
+                texts.clear();
+                texts.repeats = kinds[c] == ColumnKind::TEXT && repeats_[c].load(std::memory_order_relaxed);
+            }
+            part.failed = part.unread = false;
+            return part;
+        };
+        const auto decode_chunk = [&](std::size_t w, std::size_t i) -> Part& {
+            Part& part = prepare(i);
+            const std::span<const std::uint8_t> bytes = source(w, static_cast<const Part&>(part));
+            if (bytes.size() != (part.end - part.first) * record_length_) {
+                part.unread = true;
+            } else {
+                decode_part(w, bytes, part, arrays.numbers, scratch_[w]);
+            }
+            return part;
+        };
+        Pipeline line(chunks, ahead);
+        std::vector<std::thread> helpers;
+        if (chunks > 0) {
+            py::gil_scoped_release released;
+            try {
+                for (std::size_t w = 0; w < converters_.size() && w < chunks; ++w) {
+                    helpers.emplace_back([&, w] {
+                        for (std::size_t i; line.take(i);) {
+                            bool failed = true;  // out of memory
+                            try {
+                                failed = decode_chunk(w, i).failed;
+                            } catch (const std::bad_alloc&) {
+                            }
+                            line.done(i, failed);
+                        }
+                    });
+                }
+            } catch (const std::system_error&) {
+                // Fewer threads than asked for: those started do the work;
+                // with none, this thread decodes each chunk itself below.
+            }
+        }
+        const auto finish = [&] {
+            line.stop();
+            py::gil_scoped_release released;
+            for (std::thread& helper : helpers) helper.join();
+        };
+        try {
+            for (std::size_t i = 0; i < chunks; ++i) {
+                Part* part = &ring_[i % ahead];
+                if (helpers.empty()) {
+                    py::gil_scoped_release released;
+                    part = &decode_chunk(0, i);
+                } else if (!line.ready(i)) {
+                    py::gil_scoped_release released;
+                    line.wait(i);
+                }
+                if (part->failed || line.failed()) throw std::bad_alloc();
+                if (part->unread) break;
+                fill_objects(kinds, {part, 1}, 0, arrays, true);
+                line.filled(i);
+            }
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        core_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
+
     void decode_part(std::size_t p, std::span<const std::uint8_t> bytes, Part& part,
                      const std::vector<Numbers>& numbers, ItemTexts& texts) noexcept {
         try {
@@ -1055,7 +1116,8 @@ private:
             for (const Numbers& column : numbers) map_part(column, part.slots[0], count);
             for (std::size_t first = part.first; first < part.end; first += step) {
                 const std::size_t n = std::min(step, part.end - first);
-                const std::span<const std::uint8_t> records = bytes.subspan(first * record_length_, n * record_length_);
+                const std::span<const std::uint8_t> records =
+                    bytes.subspan((first - part.first) * record_length_, n * record_length_);
                 if (text_count != 0) {
                     texts.clear();
                     if (converter.item_texts(records, texts) != Result::OK) {
@@ -1479,6 +1541,7 @@ private:
     std::vector<PyObject*> made_;                   // fill_texts(): the objects of a range's distinct texts
     std::vector<Part> ring_;                        // decode(): the chunks in work, their buffers kept
     std::vector<ItemTexts> scratch_;                // decode(): per thread, the core's texts of a step
+    std::vector<std::vector<std::uint8_t>> reads_;  // read_file(): per thread, the records of its chunk
     bool ascii_same_ = false;                       // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
@@ -1798,6 +1861,11 @@ PYBIND11_MODULE(_rekmo, m) {
         .def(py::init<const Format&, const std::vector<std::size_t>&, bool, unsigned, const py::bytes&, py::object>(),
              py::arg("format"), py::arg("items"), py::arg("raw_text"), py::arg("threads"), py::arg("cp932"),
              py::arg("decimal") = py::none())
+        .def("read_file", &Decoder::read_file, py::arg("path"), py::arg("identity"), py::arg("first"),
+             py::arg("records"), py::arg("out"),
+             "Records first:first + records of the file at `path` (bytes), which must have the identity (device, "
+             "inode) given, read on the decoding threads into the arrays of allocate(): None, or the failure's "
+             "kind.")
         .def("decode", &Decoder::decode, py::arg("data"), py::arg("out") = py::none(), py::arg("at") = 0,
              "One array per selected column for every whole record of a buffer (F records of one layout); "
              "with `out` (from allocate()) its arrays filled from slot `at`.")

@@ -655,6 +655,12 @@ class _Reader:
         arrays = self.decoder.decode(data, out, at)
         return [arrays[i] for i in self.order[0]]
 
+    def read_file(self, src, first, records, out):
+        """Records first:first + records of src's regular file into the arrays of
+        allocate(), read on the decoding threads: None, or the failure's kind."""
+        info = os.fstat(src.file.fileno())
+        return self.decoder.read_file(os.fsencode(src.name), (info.st_dev, info.st_ino), first, records, out)
+
     def allocate(self, records):
         """Arrays for `records` records, filled block by block by columns()."""
         return self.decoder.allocate(records)
@@ -754,9 +760,16 @@ def _read(reader, src, layout, records):
                     _raise_record(*fault, src.name)
                 pieces += batch
             return reader.frames(pieces, first + src.span[2])
-        # A file of known size fills the frame's arrays block by block: no block's
-        # arrays to join, and memory for one frame and one block.
+        # A file of known size fills the frame's arrays: a regular file read by the
+        # decoding threads themselves, a chunk each at a time (no block held, and
+        # no thread waits for a read); a buffer or a stream block by block. No
+        # block's arrays to join, and memory for one frame (and one block).
         out = reader.allocate(end - first) if end is not None and reader.names[0] else None
+        if out is not None and src.file is not None and src.seekable and end > first:
+            failed = reader.read_file(src, first, end - first, out)
+            if failed is not None:
+                _raise(failed, src.name, layout)
+            return reader.frame([[out[i] for i in reader.order[0]]], first, end - first)
         for data in src.blocks(layout, first, end, block):
             if out is not None:
                 reader.columns(data, out, count)

@@ -151,3 +151,42 @@ def test_layouts_read_from_any_bytes_like_object_but_never_from_a_file_descripto
         os.fstat(descriptor)  # still open
     finally:
         os.close(descriptor)
+
+
+def test_a_file_that_shrinks_or_changes_while_read_raises_read_error(tmp_path, monkeypatch):
+    # A regular file is read on the decoding threads, a chunk each: one that
+    # shrinks after its size was taken, or is replaced by another file, is a
+    # read error as for the command, never a frame of the records it no
+    # longer has. Many chunks, so that the one that fails is not the first.
+    layout = rekmo.Layout.parse(b"RECLEN=100\nNAME,1,20,E,1\nCOUNT,21,4,P,1\n")
+    host = tmp_path / "host.bin"
+    record = b"\xc1" * 20 + b"\x00\x00\x12\x3c" + b"\x40" * 76
+    host.write_bytes(record * 50_000)
+    whole = rekmo.read_host(host, layout)
+    assert len(whole) == 50_000 and whole["COUNT"].iloc[-1] == 123
+    original = rekmo._Reader.read_file
+
+    def shrinking(self, src, first, records, out):
+        os.truncate(src.name, 30_000 * 100 + 50)
+        return original(self, src, first, records, out)
+
+    def replaced(self, src, first, records, out):
+        other = tmp_path / "other.bin"
+        other.write_bytes(host.read_bytes())
+        os.replace(other, host)
+        return original(self, src, first, records, out)
+
+    for change in (shrinking, replaced):
+        monkeypatch.setattr(rekmo._Reader, "read_file", change)
+        with pytest.raises(rekmo.ConversionError) as raised:
+            rekmo.read_host(host, layout)
+        assert raised.value.kind == "read_error"
+        host.write_bytes(record * 50_000)
+    monkeypatch.setattr(rekmo._Reader, "read_file", original)
+    # The decoder's own answers: the records past the end, and no file at all.
+    reader = rekmo._Reader(layout, None, "str", 2)
+    info = os.stat(host)
+    identity = (info.st_dev, info.st_ino)
+    assert reader.decoder.read_file(os.fsencode(host), identity, 49_000, 1_000, reader.allocate(1_000)) is None
+    assert reader.decoder.read_file(os.fsencode(host), identity, 49_000, 1_001, reader.allocate(1_001)) == "read_error"
+    assert reader.decoder.read_file(os.fsencode(tmp_path / "none"), identity, 0, 1, reader.allocate(1)) == "cannot_open"

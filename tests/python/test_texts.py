@@ -135,3 +135,16 @@ def test_arena_allocator_is_the_interpreters_again(case):
     with pytest.raises(rekmo.Error):
         rekmo.read_host(b"\x40" * (layout.record_length + 1), layout)
     assert arena_allocator() == before
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+def test_a_file_read_on_the_threads_is_the_buffer_read_in_blocks(case, threads, monkeypatch):
+    # A path is read by the decoding threads, a buffer block by block: the
+    # same frames, whole and from a record inside a chunk on.
+    layout, host, _ = case
+    data = host.read_bytes()
+    monkeypatch.setattr(rekmo, "_BLOCK_BYTES", 9_999 * layout.record_length)
+    for records in (None, slice(12_345, 98_765)):
+        from_file = rekmo.read_host(host, layout, records=records, threads=threads)
+        pd.testing.assert_frame_equal(from_file, rekmo.read_host(data, layout, records=records, threads=threads))
+        pd.testing.assert_frame_equal(from_file, rekmo.read_host(memoryview(data), layout, records=records, threads=2))
