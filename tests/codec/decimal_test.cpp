@@ -208,6 +208,13 @@ TEST(Decimal, ShortColumnsMatchOneItemAtATime) {
     short_decimal_values(DECIMAL_ZONED, few, 7, 0, 2, &value, nullptr);
     short_decimal_values(DECIMAL_ZONED, few, 0, 0, 2, &value, nullptr);
     EXPECT_EQ(value, -77);
+    // An empty item (which short_decimal_item refuses) reads no byte: 0, and
+    // no number, having no sign.
+    for (const DecimalMode mode : {DECIMAL_PACKED, DECIMAL_ZONED}) {
+        bool number = true;
+        EXPECT_EQ(short_decimal_value(mode, std::span<const std::uint8_t>{}, number), 0);
+        EXPECT_FALSE(number);
+    }
 }
 
 }  // namespace
