@@ -2,6 +2,7 @@
 // through a double, on items shaped like ledger fields.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -60,6 +61,37 @@ BENCHMARK(packed)->Arg(4)->Arg(8)->Arg(12);
 BENCHMARK(packed_plain)->Arg(4)->Arg(8)->Arg(12);
 BENCHMARK(zoned)->Arg(8)->Arg(20);
 BENCHMARK(zoned_plain)->Arg(8)->Arg(20);
+
+// A column of short items as the Python package fills it: the integers of
+// one item of every 128-byte record, the other bytes random.
+void column(benchmark::State& state, DecimalMode mode) {
+    const auto length = static_cast<std::size_t>(state.range(0));
+    constexpr std::size_t RECORD = 128, AT = 37, COUNT = 4096;
+    std::vector<std::uint8_t> records(RECORD * COUNT);
+    std::mt19937 rng(7);
+    for (std::uint8_t& b : records) b = static_cast<std::uint8_t>(rng());
+    const std::vector<std::uint8_t> data = items(mode, length, COUNT);
+    for (std::size_t r = 0; r < COUNT; ++r) {
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(r * length), length,
+                    records.begin() + static_cast<std::ptrdiff_t>(r * RECORD + AT));
+    }
+    std::vector<std::int64_t> values(COUNT);
+    std::vector<std::uint8_t> not_numbers(COUNT);
+    for (auto _ : state) {
+        short_decimal_values(mode, records, RECORD, AT, length, values.data(),
+                             reinterpret_cast<bool*>(not_numbers.data()));
+        benchmark::DoNotOptimize(values.data());
+        benchmark::DoNotOptimize(not_numbers.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(COUNT));
+}
+
+void packed_column(benchmark::State& state) { column(state, DECIMAL_PACKED); }
+void zoned_column(benchmark::State& state) { column(state, DECIMAL_ZONED); }
+
+// Packed 4, 6 and 8 bytes (amounts), zoned 5, 7 and 8 (codes and dates).
+BENCHMARK(packed_column)->Arg(8)->Arg(6)->Arg(4);
+BENCHMARK(zoned_column)->Arg(8)->Arg(5)->Arg(7);
 
 }  // namespace
 }  // namespace rekmo

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace rekmo {
 namespace {
@@ -282,22 +283,51 @@ std::size_t decimal_text_scalar(DecimalMode mode, std::span<const std::uint8_t> 
 
 namespace {
 
-// The n bytes (at most eight) at `at` of `bytes`, the first the most
-// significant, as one word: one load of eight bytes where `bytes` has them
-// around the n.
+// The n bytes (1 to 8) at `at` of a record, the first the most significant,
+// as one word from one load of eight bytes: the eight ending with the n where
+// the record has them (the item ends eight bytes or more into the record),
+// else the eight starting with them. The choice depends on the record's
+// length and the item's place alone, so a column of records makes it once.
+struct WordLoad {
+    std::size_t offset = 0;                  // of the eight bytes in the record
+    unsigned shift = 0;                      // drops the bytes after the n
+    std::uint64_t mask = ~std::uint64_t{0};  // drops the bytes before them
+
+    // The n bytes at `at` from the eight ending with them (`end`), or from
+    // the eight starting with them.
+    static constexpr WordLoad of(std::size_t at, std::size_t n, bool end) noexcept {
+        if (end) return {at + n - 8, 0, n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1};
+        return {at, static_cast<unsigned>(8 * (8 - n)), ~std::uint64_t{0}};
+    }
+
+    std::uint64_t operator()(const std::uint8_t* record) const noexcept {
+        std::uint64_t word;
+        std::memcpy(&word, record + offset, 8);
+        return (__builtin_bswap64(word) >> shift) & mask;
+    }
+};
+
+// False when a record of `size` bytes has neither eight bytes (it is shorter
+// than the item's start plus eight, and the item lies in its first eight).
+bool word_load(std::size_t size, std::size_t at, std::size_t n, WordLoad& load) noexcept {
+    if (at + n >= 8) {
+        load = WordLoad::of(at, n, true);
+        return true;
+    }
+    if (size >= at + 8) {
+        load = WordLoad::of(at, n, false);
+        return true;
+    }
+    return false;
+}
+
+// The n bytes (at most eight) at `at` of `bytes` as one word, as WordLoad
+// reads them, or a byte at a time where `bytes` is too short for a load.
 std::uint64_t big_endian(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n) noexcept {
     if (n == 0) return 0;
-    std::uint64_t word;
-    if (at + n >= 8) {  // the eight bytes ending with the n
-        std::memcpy(&word, bytes.data() + at + n - 8, 8);
-        word = __builtin_bswap64(word);
-        return n == 8 ? word : word & ((std::uint64_t{1} << (8 * n)) - 1);
-    }
-    if (bytes.size() >= at + 8) {  // the eight bytes starting with them
-        std::memcpy(&word, bytes.data() + at, 8);
-        return __builtin_bswap64(word) >> (8 * (8 - n));
-    }
-    word = 0;
+    WordLoad load;
+    if (word_load(bytes.size(), at, n, load)) return load(bytes.data());
+    std::uint64_t word = 0;
     for (std::size_t i = 0; i < n; ++i) word = word << 8 | bytes[at + i];
     return word;
 }
@@ -323,42 +353,108 @@ constexpr std::uint64_t digit_pairs_value(std::uint64_t x) noexcept {
     return (x >> 32) * 100000000u + (x & 0xFFFFFFFFu);
 }
 
-}  // namespace
-
-namespace {
-
-// short_decimal_value, inlined into the loop over a column of records.
-[[gnu::always_inline]] inline std::int64_t short_value(DecimalMode mode, std::span<const std::uint8_t> bytes,
-                                                       std::size_t at, std::size_t n, bool& number) noexcept {
-    const std::span<const std::uint8_t> item = bytes.subspan(at, n);
-    const unsigned sign = sign_of(mode, item.data(), n);
-    std::uint64_t magnitude = 0;
-    bool digits = false;
-    if (mode == DECIMAL_PACKED) {
-        // 2n - 1 digit half-bytes, then the sign: in pairs of a byte's halves.
-        const std::uint64_t word = big_endian(bytes, at, n) >> 4;
+// A short item's value from its bytes as words: a packed item's n bytes in
+// `tail`; a zoned item's last eight (all of them up to eight) in `tail` and,
+// with Head, the n - 8 before them in `head`. The item's last byte, with the
+// sign, is the low byte of `tail`. False, with nothing set, when a digit
+// half-byte is above 9: the number ends there, as the text says.
+template <DecimalMode Mode, bool Head>
+[[gnu::always_inline]] inline bool short_word_value(std::uint64_t head, std::uint64_t tail, std::int64_t& value,
+                                                    bool& number) noexcept {
+    unsigned sign;
+    std::uint64_t magnitude;
+    if constexpr (Mode == DECIMAL_PACKED) {
+        sign = tail & 0x0Fu;
+        // 2n - 1 digit half-bytes before the sign: in pairs of a byte's halves.
+        const std::uint64_t word = tail >> 4;
         const std::uint64_t high = (word >> 4) & LOW_HALVES, low = word & LOW_HALVES;
-        digits = (above_nine(high) | above_nine(low)) == 0;
-        if (digits) magnitude = digit_pairs_value(high * 10 + low);
+        if ((above_nine(high) | above_nine(low)) != 0) return false;
+        magnitude = digit_pairs_value(high * 10 + low);
     } else {
-        const std::size_t head = n > 8 ? n - 8 : 0;  // the bytes before the last eight
-        const std::uint64_t first = big_endian(bytes, at, head) & LOW_HALVES;
-        const std::uint64_t rest = big_endian(bytes, at + head, n - head) & LOW_HALVES;
-        digits = (above_nine(first) | above_nine(rest)) == 0;
-        if (digits) magnitude = digit_bytes_value(first) * 100000000u + digit_bytes_value(rest);
+        sign = (tail >> 4) & 0x0Fu;
+        const std::uint64_t rest = tail & LOW_HALVES;
+        const std::uint64_t first = Head ? head & LOW_HALVES : 0;
+        if ((above_nine(first) | above_nine(rest)) != 0) return false;
+        magnitude = digit_bytes_value(rest);
+        if constexpr (Head) magnitude += digit_bytes_value(first) * 100000000u;
     }
-    number = digits && sign > 9;
-    if (!digits) {
-        // A half-byte above 9 ends the number: the text says where.
-        std::uint8_t text[32];
-        const std::size_t len = decimal_text_scalar(mode, item, text);
-        std::int64_t value = 0;
-        std::from_chars(reinterpret_cast<const char*>(text), reinterpret_cast<const char*>(text) + len, value);
+    number = sign > 9;
+    const auto signed_magnitude = static_cast<std::int64_t>(magnitude);
+    value = is_negative(sign) ? -signed_magnitude : signed_magnitude;
+    return true;
+}
+
+// A half-byte above 9 ends the number: the text says where. Never a number.
+[[gnu::noinline]] std::int64_t short_text_value(DecimalMode mode, std::span<const std::uint8_t> item) noexcept {
+    std::uint8_t text[32];
+    const std::size_t len = decimal_text_scalar(mode, item, text);
+    std::int64_t value = 0;
+    std::from_chars(reinterpret_cast<const char*>(text), reinterpret_cast<const char*>(text) + len, value);
+    return value;
+}
+
+template <DecimalMode Mode, bool Head>
+std::int64_t short_value(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n, bool& number) noexcept {
+    const std::size_t head = Head ? n - 8 : 0;  // the bytes before the last eight
+    std::int64_t value;
+    if (short_word_value<Mode, Head>(big_endian(bytes, at, head), big_endian(bytes, at + head, n - head), value,
+                                     number)) {
         return value;
     }
-    const auto value = static_cast<std::int64_t>(magnitude);
-    return is_negative(sign) ? -value : value;
+    number = false;
+    return short_text_value(Mode, bytes.subspan(at, n));
 }
+
+std::int64_t short_value(DecimalMode mode, std::span<const std::uint8_t> bytes, std::size_t at, std::size_t n,
+                         bool& number) noexcept {
+    if (mode == DECIMAL_PACKED) return short_value<DECIMAL_PACKED, false>(bytes, at, n, number);
+    return n > 8 ? short_value<DECIMAL_ZONED, true>(bytes, at, n, number)
+                 : short_value<DECIMAL_ZONED, false>(bytes, at, n, number);
+}
+
+// A column: the item of n = N bytes at `at` of `count` records, a loop made
+// for each form and length, so that the loads' shifts and masks, and the
+// steps of the digits' sum that a short item leaves at zero, are settled at
+// compile time (in bench/decimal_bench.cpp's columns 1.3 to 1.6 times as fast
+// for P, and twice as fast for Z, as deciding it all for each item). End says
+// where the load that may go either way ends: the one load of a packed item
+// or of a zoned item of up to eight bytes, or the load of the bytes before a
+// longer zoned item's last eight (the last eight always end the item). The
+// per-item work is short_word_value's, as for one item; not_numbers advances
+// by `flag_step` (0 writes them all to one place).
+template <DecimalMode Mode, std::size_t N, bool End>
+void short_column(const std::uint8_t* records, std::size_t count, std::size_t record_length, std::size_t at,
+                  std::int64_t* values, bool* not_numbers, std::size_t flag_step) noexcept {
+    constexpr bool HEAD = N > 8;
+    constexpr std::size_t HEAD_BYTES = HEAD ? N - 8 : 0, FIRST = HEAD ? HEAD_BYTES : N;
+    // Shifts and masks the compiler folds into the work that follows.
+    const WordLoad first_load = WordLoad::of(at, FIRST, End), tail_load = WordLoad::of(at + HEAD_BYTES, 8, true);
+    for (std::size_t r = 0; r < count; ++r, not_numbers += flag_step) {
+        const std::uint8_t* record = records + r * record_length;
+        const std::uint64_t first = first_load(record);
+        const std::uint64_t head = HEAD ? first : 0;
+        const std::uint64_t tail = HEAD ? tail_load(record) : first;
+        std::int64_t value;
+        bool number;
+        if (!short_word_value<Mode, HEAD>(head, tail, value, number)) [[unlikely]] {
+            value = short_text_value(Mode, {record + at, N});
+            number = false;
+        }
+        values[r] = value;
+        *not_numbers = !number;
+    }
+}
+
+using ShortColumn = void (*)(const std::uint8_t*, std::size_t, std::size_t, std::size_t, std::int64_t*, bool*,
+                             std::size_t) noexcept;
+
+// The loops of one form, by length (1 up) and End.
+template <DecimalMode Mode, std::size_t... I>
+constexpr auto short_columns(std::index_sequence<I...>) noexcept {
+    return std::array<ShortColumn, 2 * sizeof...(I)>{short_column<Mode, I / 2 + 1, I % 2 == 1>...};
+}
+constexpr auto PACKED_COLUMNS = short_columns<DECIMAL_PACKED>(std::make_index_sequence<2 * SHORT_PACKED_BYTES>{});
+constexpr auto ZONED_COLUMNS = short_columns<DECIMAL_ZONED>(std::make_index_sequence<2 * SHORT_ZONED_BYTES>{});
 
 }  // namespace
 
@@ -374,6 +470,21 @@ std::int64_t short_decimal_value(DecimalMode mode, std::span<const std::uint8_t>
 void short_decimal_values(DecimalMode mode, std::span<const std::uint8_t> records, std::size_t record_length,
                           std::size_t at, std::size_t n, std::int64_t* values, bool* not_numbers) noexcept {
     const std::size_t count = record_length == 0 ? 0 : records.size() / record_length;
+    if (count == 0) return;
+    // The load that may end with the item's bytes or start with them: the
+    // only one, or the one before a zoned item's last eight bytes.
+    const std::size_t first = mode == DECIMAL_ZONED && n > 8 ? n - 8 : n;
+    WordLoad load;
+    if (short_decimal_item(mode, n) && word_load(record_length, at, first, load)) {
+        const bool end = load.shift == 0;  // (for eight bytes both ends are the same)
+        const ShortColumn column =
+            (mode == DECIMAL_PACKED ? PACKED_COLUMNS.data() : ZONED_COLUMNS.data())[2 * (n - 1) + end];
+        bool sink;
+        column(records.data(), count, record_length, at, values, not_numbers != nullptr ? not_numbers : &sink,
+               not_numbers != nullptr ? 1 : 0);
+        return;
+    }
+    // Records too short for a load of eight bytes: a byte at a time.
     for (std::size_t r = 0; r < count; ++r) {
         bool number = true;
         values[r] = short_value(mode, records.subspan(r * record_length, record_length), at, n, number);

@@ -129,5 +129,93 @@ TEST(Decimal, ShortValuesMatchTheReference) {
     EXPECT_FALSE(short_decimal_item(DECIMAL_ZONED, 0));
 }
 
+// A column of records at once against one item at a time: every length of
+// both forms, every place of the item in records of several lengths (records
+// shorter than eight bytes, items at the start, at the end, and ending eight
+// bytes in), the records' other bytes random. In each column: all-digit items
+// with every sign half-byte, the largest items, random bytes, and items with
+// one digit half-byte above 9 (the text's rules); not_numbers given or not.
+TEST(Decimal, ShortColumnsMatchOneItemAtATime) {
+    std::mt19937 rng(3110);
+    auto below = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    constexpr std::size_t SIGNS = 16, LARGEST = 20, RANDOM = 30, COUNT = 42;  // record kinds, by index
+    const unsigned largest_signs[] = {0xC, 0xD, 0xF, 0xA};
+    std::size_t numbers = 0, others = 0;
+    for (const DecimalMode mode : {DECIMAL_PACKED, DECIMAL_ZONED}) {
+        const std::size_t longest = mode == DECIMAL_PACKED ? 8 : 15;
+        for (std::size_t n = 1; n <= longest; ++n) {
+            for (const std::size_t length : {n, n + 1, std::size_t{7}, std::size_t{8}, std::size_t{9}, std::size_t{15},
+                                             std::size_t{16}, std::size_t{23}, std::size_t{31}}) {
+                if (length < n) continue;
+                for (std::size_t at = 0; at + n <= length; ++at) {
+                    // Records of 31 bytes are followed by part of another, which is no record.
+                    const std::size_t tail = length == 31 ? 30 : 0;
+                    Bytes records(length * COUNT + tail);
+                    for (std::uint8_t& b : records) b = static_cast<std::uint8_t>(rng());
+                    for (std::size_t r = 0; r < COUNT; ++r) {
+                        if (r >= LARGEST && r < RANDOM) continue;
+                        std::uint8_t* item = records.data() + r * length + at;
+                        const std::size_t digits = mode == DECIMAL_PACKED ? 2 * n - 1 : n;
+                        // Digit half-bytes (zones of zoned digits stay random), then the sign.
+                        auto put = [&](std::size_t i, unsigned half) {
+                            std::uint8_t& b = item[mode == DECIMAL_PACKED ? i / 2 : i];
+                            const bool high = mode == DECIMAL_PACKED && i % 2 == 0;
+                            b = static_cast<std::uint8_t>(high ? (b & 0x0F) | half << 4 : (b & 0xF0) | half);
+                        };
+                        for (std::size_t i = 0; i < digits; ++i) put(i, r < SIGNS ? below(10) : 9);
+                        const unsigned sign = r < SIGNS     ? static_cast<unsigned>(r)
+                                              : r < LARGEST ? largest_signs[r - SIGNS]
+                                                            : 0xC + below(4);
+                        std::uint8_t& last = item[n - 1];
+                        last = static_cast<std::uint8_t>(mode == DECIMAL_PACKED ? (last & 0xF0) | sign
+                                                                                : (last & 0x0F) | sign << 4);
+                        if (r >= RANDOM) put(below(static_cast<unsigned>(digits)), 10 + below(6));
+                    }
+                    std::int64_t expected[COUNT];
+                    bool expected_numbers[COUNT];
+                    for (std::size_t r = 0; r < COUNT; ++r) {
+                        const std::span<const std::uint8_t> record(records.data() + r * length, length);
+                        expected[r] = short_decimal_value(mode, record, at, n, expected_numbers[r]);
+                        (expected_numbers[r] ? numbers : others) += 1;
+                    }
+                    // One more slot each, which no record fills.
+                    for (const bool flags : {true, false}) {
+                        std::int64_t values[COUNT + 1];
+                        bool not_numbers[COUNT + 1];
+                        std::fill_n(values, COUNT + 1, std::int64_t{-77});
+                        for (std::size_t r = 0; r <= COUNT; ++r) not_numbers[r] = r < COUNT && expected_numbers[r];
+                        short_decimal_values(mode, records, length, at, n, values, flags ? not_numbers : nullptr);
+                        for (std::size_t r = 0; r < COUNT; ++r) {
+                            ASSERT_EQ(values[r], expected[r])
+                                << mode << " n " << n << " length " << length << " at " << at << " record " << r;
+                            // Written with flags, untouched without.
+                            ASSERT_EQ(not_numbers[r], flags ? !expected_numbers[r] : expected_numbers[r])
+                                << mode << " " << n << " " << at << " " << flags;
+                        }
+                        ASSERT_EQ(values[COUNT], -77) << "past the last record: " << mode << " " << n;
+                        ASSERT_FALSE(not_numbers[COUNT]);
+                    }
+                }
+            }
+        }
+    }
+    // Both outcomes occur, often.
+    EXPECT_GT(numbers, 10000u);
+    EXPECT_GT(others, 10000u);
+    // No whole record: nothing is written.
+    const Bytes few(6, 0xF1);
+    std::int64_t value = -77;
+    short_decimal_values(DECIMAL_ZONED, few, 7, 0, 2, &value, nullptr);
+    short_decimal_values(DECIMAL_ZONED, few, 0, 0, 2, &value, nullptr);
+    EXPECT_EQ(value, -77);
+    // An empty item (which short_decimal_item refuses) reads no byte: 0, and
+    // no number, having no sign.
+    for (const DecimalMode mode : {DECIMAL_PACKED, DECIMAL_ZONED}) {
+        bool number = true;
+        EXPECT_EQ(short_decimal_value(mode, std::span<const std::uint8_t>{}, number), 0);
+        EXPECT_FALSE(number);
+    }
+}
+
 }  // namespace
 }  // namespace rekmo
