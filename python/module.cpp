@@ -434,14 +434,16 @@ public:
         Arrays arrays = given_arrays(kinds_[0], out, records);
         platform::File file;
         platform::FileInfo info;
+        Result opened = Result::OK;
         {
             py::gil_scoped_release released;
-            if (file.open_input(path) != Result::OK) return py::str("cannot_open");
-            if (file.info(info) != Result::OK || info.identity.device != identity.first ||
-                info.identity.index != identity.second) {
-                return py::str("read_error");
+            opened = file.open_input(path);
+            if (opened == Result::OK && (file.info(info) != Result::OK || info.identity.device != identity.first ||
+                                         info.identity.index != identity.second)) {
+                opened = Result::READ_ERROR;
             }
         }
+        if (opened != Result::OK) return py::str(result_name(opened));
         reads_.resize(converters_.size());
         std::atomic<bool> unread{false};
         run_chunks(records, arrays, 0, [&](std::size_t w, const Part& part) {
