@@ -177,6 +177,24 @@ bool map_for_writing(void* begin, std::size_t size) noexcept;
 // misses of the address cache over a large array.
 void prefer_large_pages(void* begin, std::size_t size) noexcept;
 
+// The size of the large pages map_large_pages() hands out (Linux with
+// transparent huge pages on: 2 MiB on x86-64), or 0 where there are none.
+std::size_t large_page_size() noexcept;
+
+// Fresh zeroed memory of `size` bytes (a multiple of large_page_size()), at
+// an address that is a multiple of it, backed by large pages where the
+// system has them free, and mapped for writing: one fault per large page
+// instead of one per small page as it is first written. nullptr where there
+// are no large pages or no memory. Any run of its small pages may be given
+// back on its own with release_pages(); a large page partly given back is
+// split by the system.
+void* map_large_pages(std::size_t size) noexcept;
+void release_pages(void* begin, std::size_t size) noexcept;
+
+// Whether two addresses lie in one loaded module (an executable or a shared
+// library, code or data): false when either lies in none.
+bool same_module(const void* a, const void* b) noexcept;
+
 // The message as show_message would write it for a display whose character
 // set is `codeset` ("UTF-8", "EUC-JP", ...; Windows also takes "CP<number>"
 // for a code page). If the template text cannot be converted, it stays in

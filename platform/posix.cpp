@@ -1,6 +1,7 @@
 // POSIX platform layer: file descriptors for the data files, stat identities,
 // and message rendering through iconv. Showing a message lives in
 // posix_display.cpp, so that a test can link its own display instead.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
@@ -12,6 +13,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/platform.hpp"
@@ -387,6 +390,63 @@ void prefer_large_pages(void* begin, std::size_t size) noexcept {
     (void)begin;
     (void)size;
 #endif
+}
+
+std::size_t large_page_size() noexcept {
+    // Read once: the system's setting, for this process's lifetime.
+    static const std::size_t large = []() -> std::size_t {
+#if defined(MADV_HUGEPAGE) && defined(__linux__)
+        const auto first_line = [](const char* path) {
+            std::string line;
+            if (FILE* file = std::fopen(path, "r")) {
+                char buffer[128];
+                if (std::fgets(buffer, sizeof buffer, file) != nullptr) line = buffer;
+                std::fclose(file);
+            }
+            return line;
+        };
+        // "always [madvise] never": the bracketed word is the setting.
+        if (first_line("/sys/kernel/mm/transparent_hugepage/enabled").find("[never]") != std::string::npos) return 0;
+        const std::string bytes = first_line("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size");
+        const unsigned long long size = std::strtoull(bytes.c_str(), nullptr, 10);
+        const auto page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+        // A power of two and a multiple of the small page, or nothing.
+        if (page == 0 || size <= page || size % page != 0 || (size & (size - 1)) != 0) return 0;
+        return static_cast<std::size_t>(size);
+#else
+        return 0;
+#endif
+    }();
+    return large;
+}
+
+void* map_large_pages(std::size_t size) noexcept {
+    const std::size_t large = large_page_size();
+    if (large == 0 || size == 0 || size % large != 0 || size > SIZE_MAX - large) return nullptr;
+    // One large page more than asked for, then the ends cut off so that what
+    // is left starts on a large page.
+    void* mapped = mmap(nullptr, size + large, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto at = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t begin = (at + large - 1) / large * large;
+    if (begin > at) munmap(mapped, begin - at);
+    munmap(reinterpret_cast<void*>(begin + size), large - (begin - at));
+    auto* memory = reinterpret_cast<void*>(begin);
+#ifdef MADV_HUGEPAGE
+    madvise(memory, size, MADV_HUGEPAGE);
+#endif
+    map_for_writing(memory, size);
+    return memory;
+}
+
+void release_pages(void* begin, std::size_t size) noexcept {
+    if (size != 0) munmap(begin, size);
+}
+
+bool same_module(const void* a, const void* b) noexcept {
+    Dl_info first{}, second{};
+    return dladdr(a, &first) != 0 && dladdr(b, &second) != 0 && first.dli_fbase != nullptr &&
+           first.dli_fbase == second.dli_fbase;
 }
 
 }  // namespace rekmo::platform

@@ -417,4 +417,17 @@ bool map_for_writing(void*, std::size_t size) noexcept { return size == 0; }
 
 void prefer_large_pages(void*, std::size_t) noexcept {}
 
+std::size_t large_page_size() noexcept { return 0; }
+
+void* map_large_pages(std::size_t) noexcept { return nullptr; }
+
+void release_pages(void*, std::size_t) noexcept {}
+
+bool same_module(const void* a, const void* b) noexcept {
+    constexpr DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    HMODULE first = nullptr, second = nullptr;
+    return GetModuleHandleExW(flags, static_cast<LPCWSTR>(a), &first) != 0 &&
+           GetModuleHandleExW(flags, static_cast<LPCWSTR>(b), &second) != 0 && first == second;
+}
+
 }  // namespace rekmo::platform

@@ -177,14 +177,21 @@ py::list message_pieces(const std::vector<MessagePiece>& pieces) {
 // While it lives, the interpreter's small-object arenas (where str and bytes
 // objects of up to 512 bytes go, 1 MiB at a time) come with their pages
 // mapped in one call each, instead of one fault per page as objects fill
-// them: a column of millions of new texts fills hundreds of arenas. The
-// interpreter's allocator is wrapped, not replaced: it still makes and frees
-// every arena, so an arena made under the wrapper may be freed without it.
-// There is one allocator per process: the one wrapped is the one found the
-// first time, kept in a static (changed only with the GIL held), and the
-// wrapper goes on only over that one. Code that runs while objects are made
-// (a finalizer, a thread switch) may find the wrapper on, or put its own
-// over it: the wrapper is taken off only while it is on top.
+// them: a column of millions of new texts fills hundreds of arenas. Where the
+// system has large pages and the allocator is the interpreter's own (which
+// maps each arena and frees it by unmapping its pages), arenas are cut from
+// large pages instead: one fault per large page, and fewer misses of the
+// address cache. An arena cut so is unmapped by the interpreter like any
+// other; the part of a large page not yet handed out is given back when the
+// wrapper comes off.
+// The interpreter's allocator is wrapped, not replaced: it still makes every
+// other arena and frees every arena, so an arena made under the wrapper may
+// be freed without it. There is one allocator per process: the one wrapped
+// is the one found the first time, kept in a static (changed only with the
+// GIL held), and the wrapper goes on only over that one. Code that runs
+// while objects are made (a finalizer, a thread switch) may find the wrapper
+// on, or put its own over it: the wrapper is taken off only while it is on
+// top.
 class MappedArenas {
 public:
     MappedArenas() {
@@ -195,6 +202,10 @@ public:
         if (!wrapped.found) {
             wrapped.allocator = current;
             wrapped.found = true;
+            const auto own = reinterpret_cast<const void*>(&PyObject_GetArenaAllocator);
+            wrapped.cut = current.ctx == nullptr && platform::large_page_size() != 0 &&
+                          platform::same_module(reinterpret_cast<const void*>(current.alloc), own) &&
+                          platform::same_module(reinterpret_cast<const void*>(current.free), own);
         } else if (current.ctx != wrapped.allocator.ctx || current.alloc != wrapped.allocator.alloc ||
                    current.free != wrapped.allocator.free) {
             return;  // another allocator has come: left alone
@@ -206,7 +217,12 @@ public:
     ~MappedArenas() {
         PyObjectArenaAllocator current{};
         PyObject_GetArenaAllocator(&current);
-        if (on_ && current.alloc == alloc) PyObject_SetArenaAllocator(&wrapped_allocator().allocator);
+        if (!on_ || current.alloc != alloc) return;
+        Wrapped& wrapped = wrapped_allocator();
+        PyObject_SetArenaAllocator(&wrapped.allocator);
+        platform::release_pages(wrapped.spare, wrapped.spare_bytes);
+        wrapped.spare = nullptr;
+        wrapped.spare_bytes = 0;
     }
     MappedArenas(const MappedArenas&) = delete;
     MappedArenas& operator=(const MappedArenas&) = delete;
@@ -215,14 +231,32 @@ private:
     struct Wrapped {
         PyObjectArenaAllocator allocator{};
         bool found = false;
+        bool cut = false;               // arenas may be cut from large pages
+        std::uint8_t* spare = nullptr;  // the rest of the last large page mapped
+        std::size_t spare_bytes = 0;
     };
     static Wrapped& wrapped_allocator() {
         static Wrapped wrapped;
         return wrapped;
     }
     static void* alloc(void*, std::size_t size) {
-        const PyObjectArenaAllocator& wrapped = wrapped_allocator().allocator;
-        void* arena = wrapped.alloc(wrapped.ctx, size);
+        Wrapped& wrapped = wrapped_allocator();
+        // Arenas that a large page holds a whole number of (a power of two,
+        // then, and whole small pages when of 64 KiB at least).
+        const std::size_t large = wrapped.cut ? platform::large_page_size() : 0;
+        if (large != 0 && size >= (std::size_t{64} << 10) && large % size == 0) {
+            if (wrapped.spare_bytes == 0) {
+                wrapped.spare = static_cast<std::uint8_t*>(platform::map_large_pages(large));
+                wrapped.spare_bytes = wrapped.spare != nullptr ? large : 0;
+            }
+            if (wrapped.spare_bytes != 0) {
+                void* arena = wrapped.spare;
+                wrapped.spare += size;
+                wrapped.spare_bytes -= size;
+                return arena;
+            }
+        }
+        void* arena = wrapped.allocator.alloc(wrapped.allocator.ctx, size);
         if (arena != nullptr) platform::map_for_writing(arena, size);
         return arena;
     }
@@ -1038,6 +1072,7 @@ private:
             return part;
         };
         Pipeline line(chunks, ahead);
+        const MappedArenas arenas;  // on for the whole call, not chunk by chunk
         std::vector<std::thread> helpers;
         if (chunks > 0) {
             py::gil_scoped_release released;

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -311,4 +314,86 @@ TEST(Memory, MapForWritingMapsEveryPageTouchedAndKeepsContents) {
     }
     EXPECT_EQ(base[page + 5], 0);
     munmap(base, pages * page);
+}
+
+namespace {
+
+// The flags of the mapping that holds `address`, from /proc/self/smaps
+// ("VmFlags: rd wr mr ... hg": hg is advice for large pages), or "" when
+// none holds it or the system has no such file.
+std::string mapping_flags(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        std::uintptr_t low = 0, high = 0;
+        char dash = 0;
+        std::istringstream head(line);
+        if (head >> std::hex >> low >> dash >> high && dash == '-') {
+            inside = low <= at && at < high;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            return line.substr(8) + " ";
+        }
+    }
+    return "";
+}
+
+int in_this_test() { return 1; }
+int also_in_this_test() { return 2; }
+
+}  // namespace
+
+// Large pages come aligned, zeroed and mapped, advised as large; any run of
+// their small pages can be given back alone, and what is left keeps its
+// contents. Where the system has none, nothing is handed out.
+TEST(Memory, LargePagesComeAlignedZeroedAndGoBackInParts) {
+    const std::size_t large = rekmo::platform::large_page_size();
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (large == 0) {
+        EXPECT_EQ(rekmo::platform::map_large_pages(std::size_t{2} << 20), nullptr);
+        GTEST_SKIP() << "no large pages on this system";
+    }
+    EXPECT_EQ(large & (large - 1), 0u);
+    EXPECT_EQ(large % page, 0u);
+    for (const std::size_t wrong : {std::size_t{0}, large / 2, large + page, SIZE_MAX / large * large}) {
+        EXPECT_EQ(rekmo::platform::map_large_pages(wrong), nullptr) << wrong;
+    }
+    auto* base = static_cast<std::uint8_t*>(rekmo::platform::map_large_pages(2 * large));
+    ASSERT_NE(base, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(base) % large, 0u);
+    std::vector<unsigned char> flags(2 * large / page);
+    ASSERT_EQ(mincore(base, 2 * large, flags.data()), 0);
+    EXPECT_EQ(std::count_if(flags.begin(), flags.end(), [](unsigned char flag) { return (flag & 1) == 0; }), 0);
+    EXPECT_NE(mapping_flags(base).find(" hg "), std::string::npos) << mapping_flags(base);
+    EXPECT_NE(mapping_flags(base + 2 * large - 1).find(" hg "), std::string::npos);
+    const std::vector<std::uint8_t> zeros(2 * large);
+    EXPECT_EQ(std::memcmp(base, zeros.data(), zeros.size()), 0);
+    for (std::size_t i = 0; i < 2 * large; i += 61) base[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    // Give back the first half of the first large page, then the second one.
+    rekmo::platform::release_pages(base, large / 2);
+    rekmo::platform::release_pages(base + large, large);
+    rekmo::platform::release_pages(base, 0);  // nothing
+    EXPECT_NE(mincore(base, page, flags.data()), 0);
+    EXPECT_NE(mincore(base + large, page, flags.data()), 0);
+    ASSERT_EQ(mincore(base + large / 2, large / 2, flags.data()), 0);
+    for (std::size_t i = (large / 2 + 60) / 61 * 61; i < large; i += 61) {
+        ASSERT_EQ(base[i], static_cast<std::uint8_t>(i % 251 + 1)) << i;
+    }
+    rekmo::platform::release_pages(base + large / 2, large / 2);
+    EXPECT_NE(mincore(base + large / 2, page, flags.data()), 0);
+}
+
+// Two functions of this program are in one module; one of the C library,
+// the stack and no address at all are not in this program's.
+TEST(Memory, SameModuleTellsLoadedModulesApart) {
+    const auto mine = reinterpret_cast<const void*>(&in_this_test);
+    const int local = 0;
+    EXPECT_TRUE(rekmo::platform::same_module(mine, reinterpret_cast<const void*>(&also_in_this_test)));
+    EXPECT_TRUE(rekmo::platform::same_module(mine, mine));
+    EXPECT_FALSE(rekmo::platform::same_module(mine, reinterpret_cast<const void*>(&::mincore)));
+    EXPECT_TRUE(rekmo::platform::same_module(reinterpret_cast<const void*>(&::getpid),
+                                             reinterpret_cast<const void*>(&::getppid)));
+    EXPECT_FALSE(rekmo::platform::same_module(mine, &local));
+    EXPECT_FALSE(rekmo::platform::same_module(&local, &local));
+    EXPECT_FALSE(rekmo::platform::same_module(nullptr, nullptr));
 }

@@ -136,5 +136,24 @@ TEST(Files, PipesAreStreams) {
     EXPECT_EQ(out.write(std::vector<std::uint8_t>(200000, 'x')), Result::WRITE_ERROR);
 }
 
+int in_this_test() { return 1; }
+int also_in_this_test() { return 2; }
+
+// Two functions of this program are in one module, two of the system's in
+// another; the stack and no address at all are in none. Large pages are
+// left to the system: none are handed out.
+TEST(Memory, SameModuleTellsLoadedModulesApart) {
+    const auto mine = reinterpret_cast<const void*>(&in_this_test);
+    const int local = 0;
+    EXPECT_TRUE(same_module(mine, reinterpret_cast<const void*>(&also_in_this_test)));
+    EXPECT_FALSE(same_module(mine, reinterpret_cast<const void*>(&GetTickCount)));
+    EXPECT_TRUE(
+        same_module(reinterpret_cast<const void*>(&GetTickCount), reinterpret_cast<const void*>(&GetCurrentProcessId)));
+    EXPECT_FALSE(same_module(mine, &local));
+    EXPECT_FALSE(same_module(nullptr, nullptr));
+    EXPECT_EQ(large_page_size(), 0u);
+    EXPECT_EQ(map_large_pages(std::size_t{2} << 20), nullptr);
+}
+
 }  // namespace
 }  // namespace rekmo::platform

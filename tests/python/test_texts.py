@@ -150,6 +150,40 @@ def test_arena_allocator_is_the_interpreters_again(case):
     assert arena_allocator() == before
 
 
+def large_page_mappings():
+    """The address ranges advised for large pages (VmFlags "hg" in smaps)."""
+    ranges, low, high = [], 0, 0
+    with open("/proc/self/smaps") as smaps:
+        for line in smaps:
+            head = line.split()[0]
+            if "-" in head and not head.endswith(":"):
+                low, high = (int(part, 16) for part in head.split("-"))
+            elif head == "VmFlags:" and "hg" in line.split()[1:]:
+                ranges.append((low, high))
+    return ranges
+
+
+def large_pages_offered():
+    try:
+        with open("/sys/kernel/mm/transparent_hugepage/enabled") as enabled:
+            return "[never]" not in enabled.read()
+    except OSError:
+        return False
+
+
+@pytest.mark.skipif(not large_pages_offered(), reason="the system offers no large pages")
+def test_new_texts_lie_in_large_pages(case):
+    # Where the system offers large pages, the arenas of a column of new
+    # texts are cut from them: the values lie in memory advised for them.
+    layout, host, columns = case
+    frame = rekmo.read_host(host, layout, threads=2)
+    ranges = large_page_mappings()
+    values = frame["UNIQUE"].tolist()[::97] + frame["LONG"].tolist()[1::194]
+    inside = [any(low <= id(value) < high for low, high in ranges) for value in values]
+    assert sum(inside) > 0.9 * len(values), (sum(inside), len(values))
+    assert values[:3] == [field.decode("cp932") for field in columns[0][:3 * 97:97]]
+
+
 @pytest.mark.parametrize("threads", [1, 3])
 def test_a_file_read_on_the_threads_is_the_buffer_read_in_blocks(case, threads, monkeypatch):
     # A path is read by the decoding threads, a buffer block by block: the
