@@ -1123,7 +1123,7 @@ private:
     }
 
     void decode_part(std::size_t p, std::span<const std::uint8_t> bytes, Part& part,
-                     const std::vector<Numbers>& numbers, ItemTexts& texts) noexcept {
+                     const std::vector<Numbers>& numbers, std::vector<std::uint8_t>& scratch) noexcept {
         try {
             const std::vector<ColumnKind>& kinds = kinds_[0];
             const bool split = !plain_converters_.empty();
@@ -1132,8 +1132,7 @@ private:
             const std::size_t text_count = columns.size();
             const auto column_of = [&](std::size_t t) { return split ? text_columns_[t] : t; };
             const std::size_t count = part.end - part.first;
-            // Room for every text at once, so that no buffer grows by copies;
-            // pages are only touched where texts land.
+            // Room for every text at once, so that no buffer grows by copies.
             for (std::size_t t = 0; t < text_count; ++t) {
                 ColumnTexts& column = part.texts[0][column_of(t)];
                 column.ends.reserve(count);
@@ -1155,13 +1154,6 @@ private:
                 const std::size_t n = std::min(step, part.end - first);
                 const std::span<const std::uint8_t> records =
                     bytes.subspan((first - part.first) * record_length_, n * record_length_);
-                if (text_count != 0) {
-                    texts.clear();
-                    if (converter.item_texts(records, texts) != Result::OK) {
-                        part.failed = true;
-                        return;
-                    }
-                }
                 // Short numbers a column at a time; a plain one is never missing
                 // (its mask stays as made, all clear).
                 for (const Direct& direct : direct_) {
@@ -1171,12 +1163,10 @@ private:
                                   static_cast<std::int64_t*>(column.values) + slot + first,
                                   direct.exact ? missing : nullptr);
                 }
-                for (std::size_t r = 0; r < n; ++r) {
-                    const std::size_t at = slot + first + r;
-                    for (std::size_t t = 0; t < text_count; ++t) {
-                        const std::size_t c = column_of(t);
-                        store(kinds[c], at, texts.text(r * text_count + t), numbers[c], part.texts[0][c]);
-                    }
+                for (std::size_t t = 0; t < text_count; ++t) {
+                    const std::size_t c = column_of(t);
+                    store_column(converter, t, columns[t].bound, kinds[c], records, slot + first, numbers[c],
+                                 part.texts[0][c], scratch);
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -1321,31 +1311,68 @@ private:
                 column.ends.push_back(column.bytes.size());
                 return;
             case ColumnKind::TEXT: {
-                const bool looked_for = column.repeats && text.size() <= TEXT_BYTES;
-                const std::uint64_t hash = looked_for ? text_hash(text.data(), text.size()) : 0;
-                if (looked_for) {
-                    const std::uint32_t found = column.find(text, hash);
-                    if (found != ColumnTexts::NONE) {
-                        column.index.push_back(found);
-                        return;
-                    }
-                }
-                const auto d = static_cast<std::uint32_t>(column.ends.size());
+                const std::size_t kept = column.bytes.size();
                 column.bytes.insert(column.bytes.end(), text.begin(), text.end());
-                column.ends.push_back(column.bytes.size());
-                column.hashes.push_back(hash);
-                if (units()) {
-                    // An ASCII text is its own str: made from its bytes (largest 0), no units.
-                    column.largest.push_back(ascii_same_ && ascii(text) ? 0 : decode_cp932(text, column.units));
-                    column.unit_ends.push_back(column.units.size());
-                }
-                if (column.repeats) {
-                    column.index.push_back(d);
-                    if (looked_for) column.remember(d, hash);
-                }
+                if (!keep_text(column, {column.bytes.data() + kept, text.size()})) column.bytes.resize(kept);
                 return;
             }
         }
+    }
+
+    // A record's text, written at the end of the column's kept texts: kept
+    // there as a new distinct text (true), or (false) found among them, when
+    // the column looks for repeats, and then left to be written over.
+    bool keep_text(ColumnTexts& column, std::span<const std::uint8_t> text) {
+        const bool looked_for = column.repeats && text.size() <= TEXT_BYTES;
+        const std::uint64_t hash = looked_for ? text_hash(text.data(), text.size()) : 0;
+        if (looked_for) {
+            const std::uint32_t found = column.find(text, hash);
+            if (found != ColumnTexts::NONE) {
+                column.index.push_back(found);
+                return false;
+            }
+        }
+        const auto d = static_cast<std::uint32_t>(column.ends.size());
+        column.ends.push_back(static_cast<std::size_t>(text.data() + text.size() - column.bytes.data()));
+        column.hashes.push_back(hash);
+        if (units()) {
+            // An ASCII text is its own str: made from its bytes (largest 0), no units.
+            column.largest.push_back(ascii_same_ && ascii(text) ? 0 : decode_cp932(text, column.units));
+            column.unit_ends.push_back(column.units.size());
+        }
+        if (column.repeats) {
+            column.index.push_back(d);
+            if (looked_for) column.remember(d, hash);
+        }
+        return true;
+    }
+
+    // Column `t` of the converter (of kind `kind`, texts of at most `bound`
+    // bytes) for each record of `records`, the first of them in slot
+    // `first`. Texts are written straight where the column keeps them, the
+    // room for all of them made at once; numbers' texts go through `scratch`.
+    void store_column(Converter& converter, std::size_t t, std::size_t bound, ColumnKind kind,
+                      std::span<const std::uint8_t> records, std::size_t first, const Numbers& numbers,
+                      ColumnTexts& column, std::vector<std::uint8_t>& scratch) {
+        const std::size_t count = records.size() / record_length_;
+        if (kind != ColumnKind::TEXT) {
+            scratch.resize(bound);
+            for (std::size_t r = 0; r < count; ++r) {
+                const std::size_t length =
+                    converter.column_text(t, records.subspan(r * record_length_, record_length_), scratch.data());
+                store(kind, first + r, {scratch.data(), length}, numbers, column);
+            }
+            return;
+        }
+        std::size_t kept = column.bytes.size();
+        column.bytes.resize(kept + count * bound);
+        for (std::size_t r = 0; r < count; ++r) {
+            std::uint8_t* const at = column.bytes.data() + kept;
+            const std::size_t length =
+                converter.column_text(t, records.subspan(r * record_length_, record_length_), at);
+            if (keep_text(column, {at, length})) kept += length;
+        }
+        column.bytes.resize(kept);
     }
 
     // Python objects for `count` texts, into empty slots of an object array,
@@ -1570,16 +1597,16 @@ private:
         bool exact;  // no number is a missing value
     };
     std::vector<Direct> direct_;
-    std::vector<ItemDef> items_;                    // the items, for short_number()
-    std::vector<Converter> plain_converters_;       // decode(): the texts of the other columns, one per thread
-    std::vector<std::size_t> text_columns_;         // their columns, as plain_converters_ give their texts
-    std::vector<TextCache> caches_;                 // decode(): per column
-    std::unique_ptr<std::atomic<bool>[]> repeats_;  // decode(): per column, whether its texts are looked for again
-    std::vector<PyObject*> made_;                   // fill_texts(): the objects of a range's distinct texts
-    std::vector<Part> ring_;                        // decode(): the chunks in work, their buffers kept
-    std::vector<ItemTexts> scratch_;                // decode(): per thread, the core's texts of a step
-    std::vector<std::vector<std::uint8_t>> reads_;  // read_file(): per thread, the records of its chunk
-    bool ascii_same_ = false;                       // code page 932 reads 00-7F as ASCII
+    std::vector<ItemDef> items_;                      // the items, for short_number()
+    std::vector<Converter> plain_converters_;         // decode(): the texts of the other columns, one per thread
+    std::vector<std::size_t> text_columns_;           // their columns, as plain_converters_ give their texts
+    std::vector<TextCache> caches_;                   // decode(): per column
+    std::unique_ptr<std::atomic<bool>[]> repeats_;    // decode(): per column, whether its texts are looked for again
+    std::vector<PyObject*> made_;                     // fill_texts(): the objects of a range's distinct texts
+    std::vector<Part> ring_;                          // decode(): the chunks in work, their buffers kept
+    std::vector<std::vector<std::uint8_t>> scratch_;  // decode(): per thread, a number's text
+    std::vector<std::vector<std::uint8_t>> reads_;    // read_file(): per thread, the records of its chunk
+    bool ascii_same_ = false;                         // code page 932 reads 00-7F as ASCII
 
     bool raw_text_;
     bool utf8_ = false;                           // texts as the core's UTF-8 (CSV=UTF8, or a HOSTCODE page)

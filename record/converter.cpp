@@ -182,6 +182,12 @@ std::span<const std::uint8_t> Converter::item_bytes(std::size_t column, std::spa
     return state_->converter.item_bytes(state_->plan.steps[column], record.data());
 }
 
+std::size_t Converter::column_text(std::size_t column, std::span<const std::uint8_t> record,
+                                   std::uint8_t* out) noexcept {
+    const PlanStep& step = state_->plan.steps[column];
+    return write_field(step, state_->converter.item_bytes(step, record.data()), out);
+}
+
 Result Converter::prepare_run() noexcept {
     if (!state_ || state_->loop) return Result::OK;
     try {

@@ -146,6 +146,12 @@ public:
     // the next call.
     std::span<const std::uint8_t> item_bytes(std::size_t column, std::span<const std::uint8_t> record) noexcept;
 
+    // Writes the text of column `column` (below columns().size()) in `record`
+    // (record_length() bytes) at `out`, which has room for the column's
+    // `bound` bytes, and returns its length: the bytes item_texts() appends
+    // for it, written where the caller keeps them (no copy in between).
+    std::size_t column_text(std::size_t column, std::span<const std::uint8_t> record, std::uint8_t* out) noexcept;
+
     // Allocates what run() needs (run() does it itself otherwise), so that a
     // lack of memory shows before, say, an output file is created. OK or
     // OUT_OF_MEMORY.

@@ -5,6 +5,7 @@
 // field as they write it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -129,6 +130,15 @@ TEST(Items, ConvertAsTheTableSays) {
         ASSERT_EQ(converter.item_texts(row.item, texts, true), Result::OK);
         ASSERT_EQ(converter.convert(row.item, lines), Result::OK);
         EXPECT_EQ(hex(texts.text(0)), hex(row.text)) << "items.txt:" << row.line;
+        // One column's text written in place: no byte past its bound.
+        const std::size_t bound = converter.columns()[0].bound;
+        Bytes own(bound + 16, 0xEE);
+        const std::size_t length = converter.column_text(0, row.item, own.data());
+        EXPECT_LE(length, bound) << "items.txt:" << row.line;
+        EXPECT_EQ(std::count(own.begin() + static_cast<std::ptrdiff_t>(bound), own.end(), 0xEE), 16)
+            << "items.txt:" << row.line;
+        own.resize(std::min(length, own.size()));
+        EXPECT_EQ(hex(own), hex(row.text)) << "items.txt:" << row.line << ", alone";
         EXPECT_EQ(hex(lines), hex(row.text) + "0A ") << "items.txt:" << row.line << ", as a line";
         if (row.findings) {
             std::string names;
