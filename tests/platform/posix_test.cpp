@@ -340,6 +340,7 @@ std::string mapping_flags(const void* address) {
 
 int in_this_test() { return 1; }
 int also_in_this_test() { return 2; }
+const int DATA_IN_THIS_TEST = 3;
 
 }  // namespace
 
@@ -383,13 +384,13 @@ TEST(Memory, LargePagesComeAlignedZeroedAndGoBackInParts) {
     EXPECT_NE(mincore(base + large / 2, page, flags.data()), 0);
 }
 
-// Two functions of this program are in one module; one of the C library,
-// the stack and no address at all are not in this program's.
+// Two functions of this program and its data are in one module; one of the
+// C library, the stack and no address at all are not in this program's.
 TEST(Memory, SameModuleTellsLoadedModulesApart) {
     const auto mine = reinterpret_cast<const void*>(&in_this_test);
     const int local = 0;
     EXPECT_TRUE(rekmo::platform::same_module(mine, reinterpret_cast<const void*>(&also_in_this_test)));
-    EXPECT_TRUE(rekmo::platform::same_module(mine, mine));
+    EXPECT_TRUE(rekmo::platform::same_module(mine, &DATA_IN_THIS_TEST));
     EXPECT_FALSE(rekmo::platform::same_module(mine, reinterpret_cast<const void*>(&::mincore)));
     EXPECT_TRUE(rekmo::platform::same_module(reinterpret_cast<const void*>(&::getpid),
                                              reinterpret_cast<const void*>(&::getppid)));

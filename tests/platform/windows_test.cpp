@@ -138,17 +138,17 @@ TEST(Files, PipesAreStreams) {
 
 int in_this_test() { return 1; }
 int also_in_this_test() { return 2; }
+const int DATA_IN_THIS_TEST = 3;
 
-// Two functions of this program are in one module, two of the system's in
-// another; the stack and no address at all are in none. Large pages are
-// left to the system: none are handed out.
+// Two functions of this program and its data are in one module, one of the
+// system's in another; the stack and no address at all are in none. Large
+// pages are left to the system: none are handed out.
 TEST(Memory, SameModuleTellsLoadedModulesApart) {
     const auto mine = reinterpret_cast<const void*>(&in_this_test);
     const int local = 0;
     EXPECT_TRUE(same_module(mine, reinterpret_cast<const void*>(&also_in_this_test)));
+    EXPECT_TRUE(same_module(mine, &DATA_IN_THIS_TEST));
     EXPECT_FALSE(same_module(mine, reinterpret_cast<const void*>(&GetTickCount)));
-    EXPECT_TRUE(
-        same_module(reinterpret_cast<const void*>(&GetTickCount), reinterpret_cast<const void*>(&GetCurrentProcessId)));
     EXPECT_FALSE(same_module(mine, &local));
     EXPECT_FALSE(same_module(nullptr, nullptr));
     EXPECT_EQ(large_page_size(), 0u);
