@@ -424,6 +424,8 @@ void* map_large_pages(std::size_t) noexcept { return nullptr; }
 void release_pages(void*, std::size_t) noexcept {}
 
 bool same_module(const void* a, const void* b) noexcept {
+    // No address is in no module (asked by address, null names the program).
+    if (a == nullptr || b == nullptr) return false;
     constexpr DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
     HMODULE first = nullptr, second = nullptr;
     return GetModuleHandleExW(flags, static_cast<LPCWSTR>(a), &first) != 0 &&
